@@ -1,0 +1,58 @@
+#include "EventRing.h"
+
+#include <cstring>
+
+namespace {
+constexpr UINT kStorageBytes = kEventRingSlots * sizeof(PacketEventRecord);
+}
+
+void EventRingRelease(EventRing& ring) {
+    if (ring.storage != nullptr) {
+        NdisFreeMemory(ring.storage, kStorageBytes, 0);
+        ring.storage = nullptr;
+    }
+}
+
+void EventRingRenew(EventRing& ring) {
+    EventRingRelease(ring);
+    PVOID storage = nullptr;
+    // The slots are not cleared: the padding bytes of a slot keep what the memory held.
+    if (NdisAllocateMemoryWithTag(&storage, kStorageBytes, kEventRingPoolTag) ==
+        NDIS_STATUS_SUCCESS) {
+        ring.storage = static_cast<PacketEventRecord*>(storage);
+    }
+    EventRingReset(ring);
+}
+
+void EventRingReset(EventRing& ring) {
+    ring.writeIndex = 0;
+    ring.readIndex = 0;
+    ring.pendingCount.store(0);
+}
+
+void EventRingAppend(EventRing& ring, const PacketEventRecord& record) {
+    if (ring.storage == nullptr) return;
+    if (ring.writeIndex == kEventRingSlots) ring.writeIndex = 0;
+    PacketEventRecord& slot = ring.storage[ring.writeIndex];
+    slot.remoteAddress = record.remoteAddress;
+    slot.firstPort = record.firstPort;
+    slot.secondPort = record.secondPort;
+    slot.direction = record.direction;
+    slot.protocol = record.protocol;
+    ++ring.writeIndex;
+    ring.pendingCount.fetch_add(1);
+}
+
+NTSTATUS EventRingTake(EventRing& ring, PacketEventRecord* record) {
+    if (ring.storage == nullptr) return STATUS_INVALID_PARAMETER;
+    if (ring.readIndex == kEventRingSlots) ring.readIndex = 0;
+    if (ring.pendingCount.load() == 0) return STATUS_INVALID_PARAMETER;
+    ring.pendingCount.fetch_sub(1);
+    std::memcpy(record, &ring.storage[ring.readIndex], sizeof *record);
+    ++ring.readIndex;
+    return STATUS_SUCCESS;
+}
+
+std::uint32_t EventRingPending(EventRing& ring) {
+    return std::uint32_t(ring.pendingCount.fetch_add(0));
+}

@@ -1,0 +1,24 @@
+// Kernel event objects. An event the driver holds is the program's named event: an eventfd
+// handed over on the control connection. Setting it writes 1, so several sets before the
+// program reads leave a single signal.
+#pragma once
+
+#include <atomic>
+
+#include "ndis_types.h"
+
+struct KEVENT {
+    int Fd = -1;  // owned
+    std::atomic<LONG> References{1};
+};
+using PKEVENT = KEVENT*;
+
+LONG KeSetEvent(PKEVENT event, KPRIORITY increment, BOOLEAN wait);
+void KeClearEvent(PKEVENT event);
+void ObReferenceObject(PKEVENT event);
+void ObDereferenceObject(PKEVENT event);
+
+namespace ndis_host {
+// Wraps a duplicate of `fd` in a new event object with one reference; none if `fd` is bad.
+PKEVENT CreateEventObject(int fd);
+}  // namespace ndis_host

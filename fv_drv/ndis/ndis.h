@@ -1,0 +1,8 @@
+// The NDIS stand-in: the calls and types the driver code uses, under NDIS's own names.
+#pragma once
+
+#include "ke_event.h"
+#include "ndis_lock.h"
+#include "ndis_memory.h"
+#include "ndis_packet.h"
+#include "ndis_types.h"

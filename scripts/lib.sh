@@ -1,0 +1,33 @@
+# Shared by the README commands: package installation and the build.
+# shellcheck shell=bash
+
+FV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Debian packages the build and the tests need.
+FV_PACKAGES=(build-essential cmake ninja-build pkg-config libsqlite3-dev libgtest-dev libgmock-dev
+             libbenchmark-dev clang libclang-rt-14-dev iproute2 ethtool)
+
+fv_install_packages() {
+    local missing=()
+    local p
+    for p in "${FV_PACKAGES[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+        return 1
+    fi
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# fv_build DIR [cmake options...]
+fv_build() {
+    local dir=$1
+    shift
+    cmake -S "$FV_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+}
