@@ -32,6 +32,13 @@ UINT CopyFrameBytes(PNDIS_PACKET packet, void* destination, UINT length, UINT of
     return copied;
 }
 
+RangeTable* FilterStateSetRanges(FilterState& state, RangeTable* table) {
+    RangeTable* old = state.Ranges;
+    state.Ranges = table;
+    LookupCacheReset(state.Lookups, table);
+    return old;
+}
+
 namespace {
 
 constexpr UINT kIpSourceOffset = 12;
@@ -51,8 +58,7 @@ int FilterUnderLock(FilterState& state, PNDIS_PACKET packet) {
     if (state.Ranges == nullptr || state.FilteringEnabled == 0) return kVerdictPass;
 
     std::uint16_t etherType;
-    if (CopyFrameBytes(packet, &etherType, sizeof etherType, kEtherTypeOffset) <
-        sizeof etherType) {
+    if (CopyFrameBytes(packet, &etherType, sizeof etherType, kEtherTypeOffset) < sizeof etherType) {
         return kVerdictPass;
     }
     if (ntohs(etherType) != kEtherTypeIpv4) return kVerdictPass;
@@ -86,7 +92,7 @@ int FilterUnderLock(FilterState& state, PNDIS_PACKET packet) {
 
     const std::uint32_t key = ntohl(remote);
     const RangeTable* table = state.Ranges;
-    if (FindRange(key, table->Entries(), table->count) != nullptr) {
+    if (CachedFindRange(state.Lookups, table, key) != nullptr) {
         if (kOutgoing) {
             ++state.SentBlockedCount;
         } else {

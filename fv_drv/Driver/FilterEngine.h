@@ -5,6 +5,7 @@
 
 #include "../ndis/ndis.h"
 #include "EventRing.h"
+#include "LookupCache.h"
 #include "RangeTable.h"
 
 // Zero when the adapter binds: filtering off, no table, no events.
@@ -24,7 +25,11 @@ struct FilterState {
     std::uint8_t ReportGranted = 0;
     EventRing BlockedRing;
     EventRing GrantedRing;
+    LookupCache Lookups;  // answers for the current `Ranges`
 };
+
+// Installs `table` (or none) under the adapter lock and returns the table it replaces.
+RangeTable* FilterStateSetRanges(FilterState& state, RangeTable* table);
 
 inline constexpr int kVerdictPass = 0;
 inline constexpr int kVerdictBlock = 1;
