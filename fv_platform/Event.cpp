@@ -21,8 +21,7 @@ Event Event::Adopt(int fd, Mode mode) {
     return Event(fd, mode);
 }
 
-Event::Event(Event&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), mode_(other.mode_) {}
+Event::Event(Event&& other) noexcept : fd_(std::exchange(other.fd_, -1)), mode_(other.mode_) {}
 
 Event& Event::operator=(Event&& other) noexcept {
     if (this != &other) {

@@ -72,19 +72,20 @@ int main() {
         buffer.Length = UINT(frame.size());
         NDIS_PACKET packet;
         NdisChainBufferAtBack(&packet, &buffer);
-        const int verdict =
-            FilterPacket(state, lock, &packet,
-                         outgoing ? PacketDirection::Outgoing : PacketDirection::Incoming, !outgoing);
+        const int verdict = FilterPacket(
+            state, lock, &packet, outgoing ? PacketDirection::Outgoing : PacketDirection::Incoming,
+            !outgoing);
         if (i < kVerdictsShown) {
             in_addr a{htonl(remote)};
             std::printf("%-5s %s %-15s %s\n", ProtocolText(protocol), outgoing ? "->" : "<-",
                         inet_ntoa(a), verdict == kVerdictBlock ? "BLOCKED" : "passed");
         }
     }
-    std::printf("...\n\nSentCount             %u\nSentBlockedCount      %u\n"
-                "Reserved1Count        %u\nReserved2Count        %u\n"
-                "ReceivedCount         %u\nReceivedBlockedCount  %u\n",
-                state.SentCount, state.SentBlockedCount, state.Reserved1Count,
-                state.Reserved2Count, state.ReceivedCount, state.ReceivedBlockedCount);
+    std::printf(
+        "...\n\nSentCount             %u\nSentBlockedCount      %u\n"
+        "Reserved1Count        %u\nReserved2Count        %u\n"
+        "ReceivedCount         %u\nReceivedBlockedCount  %u\n",
+        state.SentCount, state.SentBlockedCount, state.Reserved1Count, state.Reserved2Count,
+        state.ReceivedCount, state.ReceivedBlockedCount);
     return 0;
 }

@@ -1,0 +1,79 @@
+// The control device's socket: accepts connections (one connection is one handle), checks the
+// peer, receives the opener's named events and serves its requests one at a time, in order.
+// Connections run concurrently, each on its own thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fvhost {
+
+// A named event handed over by the opener; the descriptor belongs to the handle.
+struct NamedEventFd {
+    std::string name;
+    int fd = -1;
+};
+
+// One open handle of the control device. Destroying it is the handle's cleanup and close.
+class ControlHandle {
+public:
+    virtual ~ControlHandle() = default;
+    // `systemBuffer` holds max(input, output) bytes, the input copied in. Returns the status and
+    // sets `information`, the byte count for the caller.
+    virtual std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* systemBuffer,
+                                        std::uint32_t inputLength, std::uint32_t outputLength,
+                                        std::uint32_t* information) = 0;
+};
+
+class ControlDevice {
+public:
+    virtual ~ControlDevice() = default;
+    // Create: a new handle that owns the opener's events.
+    virtual std::unique_ptr<ControlHandle> Create(std::vector<NamedEventFd> events) = 0;
+};
+
+// Who may open the device: root, the daemon's own user and members of the device group.
+struct PeerPolicy {
+    uid_t ownUid = 0;
+    gid_t deviceGid = gid_t(-1);  // none
+};
+bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, pid_t pid);
+
+class ControlServer {
+public:
+    ControlServer(ControlDevice& device, PeerPolicy policy);
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    // Creates the socket at `path` (mode 0660, group `policy.deviceGid` when set) and starts
+    // accepting. False if the socket cannot be made; errno tells why.
+    bool Start(const std::string& path);
+    // Stops accepting, ends every connection (closing its handle), removes the socket.
+    void Stop();
+    std::size_t ConnectionCount();
+
+private:
+    struct Connection;
+    void AcceptLoop();
+    void Serve(Connection& connection);
+    void ReapFinished();
+
+    ControlDevice& device_;
+    PeerPolicy policy_;
+    std::string path_;
+    int listenFd_ = -1;
+    int stopFd_ = -1;
+    std::thread acceptThread_;
+    std::mutex lock_;
+    std::list<std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace fvhost

@@ -1,0 +1,188 @@
+#include "DeviceClient.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "ControlWire.h"
+#include "NamedEvents.h"
+
+namespace fv {
+namespace {
+
+thread_local std::uint32_t lastError = kErrorSuccess;
+
+void PutU32(std::vector<char>& out, std::uint32_t v) {
+    const char* p = reinterpret_cast<const char*>(&v);
+    out.insert(out.end(), p, p + sizeof v);
+}
+
+// The hello with the named events' descriptors attached to its first bytes.
+bool SendHello(int fd) {
+    const auto events = NamedEventsSnapshot();
+    std::vector<char> hello;
+    std::vector<int> fds;
+    PutU32(hello, wire::kHelloMagic);
+    PutU32(hello, std::uint32_t(events.size()));
+    for (const auto& [name, event] : events) {
+        PutU32(hello, std::uint32_t(name.size()));
+        hello.insert(hello.end(), name.begin(), name.end());
+        fds.push_back(event->Fd());
+    }
+    iovec iov{hello.data(), hello.size()};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    std::vector<char> control(CMSG_SPACE(sizeof(int) * fds.size()));
+    if (!fds.empty()) {
+        msg.msg_control = control.data();
+        msg.msg_controllen = control.size();
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+        std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
+    }
+    ssize_t sent;
+    do {
+        sent = sendmsg(fd, &msg, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent <= 0) return false;
+    return wire::SendAll(fd, hello.data() + sent, hello.size() - std::size_t(sent));
+}
+
+}  // namespace
+
+std::uint32_t GetLastError() {
+    return lastError;
+}
+void SetLastError(std::uint32_t error) {
+    lastError = error;
+}
+
+std::uint32_t ErrorFromStatus(std::uint32_t status) {
+    switch (status) {
+        case 0x00000000:
+            return kErrorSuccess;
+        case 0x80000005:
+            return kErrorMoreData;  // STATUS_BUFFER_OVERFLOW
+        case 0x80000011:
+            return kErrorBusy;  // STATUS_DEVICE_BUSY
+        case 0x8000001A:
+            return kErrorNoMoreItems;  // STATUS_NO_MORE_ENTRIES
+        case 0xC0000001:
+            return kErrorGenFailure;  // STATUS_UNSUCCESSFUL
+        case 0xC0000008:
+            return kErrorInvalidHandle;  // STATUS_INVALID_HANDLE
+        case 0xC000000D:
+            return kErrorInvalidParameter;  // STATUS_INVALID_PARAMETER
+        case 0xC0000022:
+            return kErrorAccessDenied;  // STATUS_ACCESS_DENIED
+        case 0xC0000023:
+            return kErrorInsufficientBuffer;  // STATUS_BUFFER_TOO_SMALL
+        case 0xC0000034:
+            return kErrorFileNotFound;  // STATUS_OBJECT_NAME_NOT_FOUND
+        case 0xC000009A:
+            return kErrorNoSystemResources;  // STATUS_INSUFFICIENT_RESOURCES
+        case 0xC00000A3:
+            return kErrorNotReady;  // STATUS_DEVICE_NOT_READY
+        case 0xC00000BB:
+            return kErrorNotSupported;  // STATUS_NOT_SUPPORTED
+        case 0xC0000184:
+            return kErrorBadCommand;  // STATUS_INVALID_DEVICE_STATE
+        case 0xC0000206:
+            return kErrorInvalidUserBuffer;  // STATUS_INVALID_BUFFER_SIZE
+        default:
+            return kErrorGenFailure;
+    }
+}
+
+DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+DeviceHandle::~DeviceHandle() {
+    Close();
+}
+
+void DeviceHandle::Close() {
+    if (fd_ >= 0) close(std::exchange(fd_, -1));
+}
+
+DeviceHandle OpenDevice(const std::string& path) {
+    DeviceHandle handle;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        SetLastError(kErrorFileNotFound);
+        return handle;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        SetLastError(kErrorNoSystemResources);
+        return handle;
+    }
+    handle.fd_ = fd;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        SetLastError(errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorFileNotFound);
+        handle.Close();
+        return handle;
+    }
+    std::uint32_t status = 0;
+    if (!SendHello(fd) || !wire::ReceiveAll(fd, &status, sizeof status)) {
+        SetLastError(kErrorGenFailure);
+        handle.Close();
+        return handle;
+    }
+    if (status != wire::kStatusSuccess) {
+        SetLastError(ErrorFromStatus(status));
+        handle.Close();
+        return handle;
+    }
+    SetLastError(kErrorSuccess);
+    return handle;
+}
+
+bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input,
+                     std::uint32_t inputLength, void* output, std::uint32_t outputLength,
+                     std::uint32_t* bytesReturned) {
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    if (!handle.Valid()) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (input == nullptr) inputLength = 0;
+    if (output == nullptr) outputLength = 0;
+    if (inputLength > wire::kMaxBufferLength || outputLength > wire::kMaxBufferLength) {
+        SetLastError(kErrorInvalidUserBuffer);
+        return false;
+    }
+    const wire::RequestHeader request{code, inputLength, outputLength};
+    wire::ReplyHeader reply{};
+    if (!wire::SendAll(handle.fd_, &request, sizeof request) ||
+        !wire::SendAll(handle.fd_, input, inputLength) ||
+        !wire::ReceiveAll(handle.fd_, &reply, sizeof reply) || reply.returned > outputLength ||
+        !wire::ReceiveAll(handle.fd_, output, reply.returned)) {
+        // The device went away or spoke out of turn: this handle is finished.
+        handle.Close();
+        SetLastError(kErrorGenFailure);
+        return false;
+    }
+    if (bytesReturned != nullptr) *bytesReturned = reply.returned;
+    SetLastError(ErrorFromStatus(reply.status));
+    return reply.status == wire::kStatusSuccess || (reply.status >> 30) == 1;
+}
+
+}  // namespace fv

@@ -1,0 +1,260 @@
+// The control connection end to end: the client transport against the host's socket server,
+// with a scripted device behind it.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "fv_drv/host/ControlServer.h"
+#include "fv_platform/ControlWire.h"
+#include "fv_platform/DeviceClient.h"
+#include "fv_platform/NamedEvents.h"
+#include "fv_platform/Wait.h"
+
+namespace {
+
+constexpr std::uint32_t kEcho = 1;         // output = input reversed
+constexpr std::uint32_t kSetEvent = 2;     // sets the named event given as input
+constexpr std::uint32_t kOverflow = 3;     // warning status with data
+constexpr std::uint32_t kFail = 4;         // error status, claims data
+constexpr std::uint32_t kCountEvents = 5;  // 4 bytes: events the handle holds
+
+class ScriptedHandle : public fvhost::ControlHandle {
+public:
+    ScriptedHandle(std::vector<fvhost::NamedEventFd> events, std::atomic<int>& open)
+        : events_(std::move(events)), open_(open) {
+        ++open_;
+    }
+    ~ScriptedHandle() override {
+        for (auto& e : events_) close(e.fd);
+        --open_;
+    }
+    std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t in,
+                                std::uint32_t out, std::uint32_t* information) override {
+        switch (code) {
+            case kEcho:
+                std::reverse(buffer, buffer + in);
+                *information = in;
+                return 0;
+            case kSetEvent: {
+                const std::string name(reinterpret_cast<char*>(buffer), in);
+                for (auto& e : events_) {
+                    if (e.name == name) {
+                        const std::uint64_t one = 1;
+                        EXPECT_EQ(write(e.fd, &one, sizeof one), 8);
+                        return 0;
+                    }
+                }
+                return 0xC0000034;
+            }
+            case kOverflow:
+                std::memset(buffer, 0xAB, out);
+                *information = out + 100;  // more than the caller's buffer
+                return 0x80000005;
+            case kFail:
+                *information = out;
+                return 0xC000000D;
+            case kCountEvents: {
+                const std::uint32_t n = std::uint32_t(events_.size());
+                std::memcpy(buffer, &n, 4);
+                *information = 4;
+                return 0;
+            }
+        }
+        return 0xC00000BB;
+    }
+
+private:
+    std::vector<fvhost::NamedEventFd> events_;
+    std::atomic<int>& open_;
+};
+
+class ScriptedDevice : public fvhost::ControlDevice {
+public:
+    std::unique_ptr<fvhost::ControlHandle> Create(std::vector<fvhost::NamedEventFd> e) override {
+        return std::make_unique<ScriptedHandle>(std::move(e), open);
+    }
+    std::atomic<int> open{0};
+};
+
+class ControlTransportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("fvctl-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(dir);
+        path = (dir / "Ferrovane").string();
+        ASSERT_TRUE(server.Start(path));
+    }
+    void TearDown() override {
+        server.Stop();
+        EXPECT_FALSE(std::filesystem::exists(path));
+        std::filesystem::remove_all(dir);
+    }
+    // A raw connection that has said hello with no events.
+    int RawConnection(bool hello = true) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strcpy(a.sun_path, path.c_str());
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        if (hello) {
+            const std::uint32_t h[2] = {fv::wire::kHelloMagic, 0};
+            EXPECT_TRUE(fv::wire::SendAll(fd, h, sizeof h));
+            std::uint32_t status = 1;
+            EXPECT_TRUE(fv::wire::ReceiveAll(fd, &status, 4));
+            EXPECT_EQ(status, 0u);
+        }
+        return fd;
+    }
+    bool Echoes(fv::DeviceHandle& h) {
+        const char in[3] = {'a', 'b', 'c'};
+        char out[3] = {};
+        std::uint32_t got = 0;
+        return fv::DeviceIoControl(h, kEcho, in, 3, out, 3, &got) && got == 3 &&
+               std::memcmp(out, "cba", 3) == 0;
+    }
+
+    static inline int counter = 0;
+    std::filesystem::path dir;
+    std::string path;
+    ScriptedDevice device;
+    fvhost::ControlServer server{device, fvhost::PeerPolicy{getuid(), gid_t(-1)}};
+};
+
+TEST_F(ControlTransportTest, RequestsAndRepliesRoundTrip) {
+    fv::DeviceHandle h = fv::OpenDevice(path);
+    ASSERT_TRUE(h.Valid());
+    EXPECT_TRUE(Echoes(h));
+    // A warning returns data, at most the caller's buffer, and reports false with the error.
+    std::uint8_t out[8] = {};
+    std::uint32_t got = 0;
+    EXPECT_FALSE(fv::DeviceIoControl(h, kOverflow, nullptr, 0, out, 8, &got));
+    EXPECT_EQ(fv::GetLastError(), fv::kErrorMoreData);
+    EXPECT_EQ(got, 8u);
+    EXPECT_EQ(out[7], 0xAB);
+    // An error returns nothing even when the device claims bytes.
+    std::memset(out, 0, sizeof out);
+    EXPECT_FALSE(fv::DeviceIoControl(h, kFail, nullptr, 0, out, 8, &got));
+    EXPECT_EQ(fv::GetLastError(), fv::kErrorInvalidParameter);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_FALSE(fv::DeviceIoControl(h, 99, nullptr, 0, nullptr, 0, &got));
+    EXPECT_EQ(fv::GetLastError(), fv::kErrorNotSupported);
+}
+
+TEST_F(ControlTransportTest, NamedEventsTravelWithTheHandle) {
+    auto event = fv::CreateNamedEvent("FvTestEvent", fv::Event::Mode::AutoReset);
+    fv::DeviceHandle h = fv::OpenDevice(path);
+    ASSERT_TRUE(h.Valid());
+    std::uint32_t n = 0;
+    ASSERT_TRUE(fv::DeviceIoControl(h, kCountEvents, nullptr, 0, &n, 4, nullptr));
+    EXPECT_GE(n, 1u);
+    const std::string name = "FvTestEvent";
+    ASSERT_TRUE(fv::DeviceIoControl(h, kSetEvent, name.data(), std::uint32_t(name.size()), nullptr,
+                                    0, nullptr));
+    EXPECT_EQ(fv::WaitForObject(*event, 2000), fv::kWaitObject0);
+    fv::ReleaseNamedEvent("FvTestEvent");
+}
+
+TEST_F(ControlTransportTest, ClosingTheConnectionClosesTheHandle) {
+    {
+        fv::DeviceHandle h = fv::OpenDevice(path);
+        ASSERT_TRUE(h.Valid());
+        EXPECT_EQ(device.open.load(), 1);
+    }
+    for (int i = 0; i < 200 && device.open.load() != 0; ++i) usleep(5000);
+    EXPECT_EQ(device.open.load(), 0);
+}
+
+TEST_F(ControlTransportTest, MalformedPeersNeverDisturbOthers) {
+    fv::DeviceHandle good = fv::OpenDevice(path);
+    ASSERT_TRUE(good.Valid());
+
+    int badHello = RawConnection(false);  // wrong magic
+    const std::uint32_t wrong[2] = {0x12345678, 0};
+    fv::wire::SendAll(badHello, wrong, sizeof wrong);
+    char byte;
+    EXPECT_EQ(recv(badHello, &byte, 1, 0), 0);  // closed without a reply
+    close(badHello);
+
+    int shortHeader = RawConnection();
+    const std::uint32_t half[2] = {kEcho, 4};
+    fv::wire::SendAll(shortHeader, half, sizeof half);
+    close(shortHeader);  // peer goes away mid-request
+
+    int tooLong = RawConnection();
+    const std::uint32_t huge[3] = {kEcho, fv::wire::kMaxBufferLength + 1, 0};
+    fv::wire::SendAll(tooLong, huge, sizeof huge);
+    EXPECT_EQ(recv(tooLong, &byte, 1, 0), 0);
+    close(tooLong);
+
+    int midInput = RawConnection();
+    const std::uint32_t promise[3] = {kEcho, 1000, 1000};
+    fv::wire::SendAll(midInput, promise, sizeof promise);
+    fv::wire::SendAll(midInput, "xyz", 3);
+    close(midInput);
+
+    int idle = RawConnection(false);  // never says hello; stays open
+
+    EXPECT_TRUE(Echoes(good));
+    fv::DeviceHandle later = fv::OpenDevice(path);
+    ASSERT_TRUE(later.Valid());
+    EXPECT_TRUE(Echoes(later));
+    close(idle);
+}
+
+TEST_F(ControlTransportTest, ConnectionsRunConcurrently) {
+    std::vector<std::thread> clients;
+    std::atomic<int> failures{0};
+    for (int c = 0; c < 4; ++c) {
+        clients.emplace_back([&] {
+            fv::DeviceHandle h = fv::OpenDevice(path);
+            for (int i = 0; i < 200; ++i) {
+                if (!Echoes(h)) ++failures;
+            }
+        });
+    }
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST_F(ControlTransportTest, PeersOutsideTheDeviceGroupAreRefused) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        fv::DeviceHandle h = fv::OpenDevice(path);
+        _exit(!h.Valid() && fv::GetLastError() == fv::kErrorAccessDenied ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(PeerPolicy, RootOwnUserAndGroupMembers) {
+    const fvhost::PeerPolicy policy{1000, 1500};
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 0, 0, 1));
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1000, 1000, 1));
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1001, 1500, 1));
+    EXPECT_FALSE(fvhost::PeerAllowed(policy, 1001, 1001, getpid()));
+    EXPECT_FALSE(fvhost::PeerAllowed(fvhost::PeerPolicy{1000, gid_t(-1)}, 1001, 1001, 1));
+}
+
+TEST(DeviceClient, MissingDeviceAndClosedHandle) {
+    fv::DeviceHandle h = fv::OpenDevice("/nonexistent/ferrovane/Ferrovane");
+    EXPECT_FALSE(h.Valid());
+    EXPECT_EQ(fv::GetLastError(), fv::kErrorFileNotFound);
+    EXPECT_FALSE(fv::DeviceIoControl(h, kEcho, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(fv::GetLastError(), fv::kErrorInvalidHandle);
+}
+
+}  // namespace
