@@ -1,0 +1,302 @@
+#include "LinuxLink.h"
+
+// glibc's interface header must come before the kernel's.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/ethtool.h>
+#include <linux/if_packet.h>
+#include <linux/if_tun.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sockios.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+namespace ndis_linux {
+namespace {
+
+constexpr const char* kTunDevice = "/dev/net/tun";
+
+// A throw-away socket for interface ioctls.
+class IoctlSocket {
+public:
+    IoctlSocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    ~IoctlSocket() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool Call(unsigned long request, ifreq& ifr) const { return ioctl(fd_, request, &ifr) == 0; }
+
+private:
+    int fd_;
+};
+
+bool SetName(ifreq& ifr, const std::string& name) {
+    std::memset(&ifr, 0, sizeof ifr);
+    if (name.empty() || name.size() >= IFNAMSIZ) return false;
+    std::memcpy(ifr.ifr_name, name.c_str(), name.size() + 1);
+    return true;
+}
+
+std::string ErrnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+bool ReadFile(const std::string& path, std::string& value) {
+    std::ifstream in(path);
+    if (!in) return false;
+    std::getline(in, value);
+    return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& value) {
+    std::ofstream out(path);
+    out << value << '\n';
+    out.close();
+    return bool(out);
+}
+
+bool EthtoolValue(const std::string& name, std::uint32_t cmd, std::uint32_t& value) {
+    ifreq ifr;
+    if (!SetName(ifr, name)) return false;
+    ethtool_value v{};
+    v.cmd = cmd;
+    v.data = value;
+    ifr.ifr_data = reinterpret_cast<char*>(&v);
+    if (!IoctlSocket().Call(SIOCETHTOOL, ifr)) return false;
+    value = v.data;
+    return true;
+}
+
+}  // namespace
+
+bool QueryInterface(const std::string& name, InterfaceInfo& info, std::string& error) {
+    ifreq ifr;
+    if (!SetName(ifr, name)) {
+        error = "bad interface name '" + name + "'";
+        return false;
+    }
+    IoctlSocket s;
+    if (!s.Call(SIOCGIFINDEX, ifr)) {
+        error = ErrnoText("no interface " + name);
+        return false;
+    }
+    info = {};
+    info.name = name;
+    info.index = ifr.ifr_ifindex;
+    SetName(ifr, name);
+    if (s.Call(SIOCGIFHWADDR, ifr)) {
+        std::memcpy(info.mac.data(), ifr.ifr_hwaddr.sa_data, info.mac.size());
+    }
+    SetName(ifr, name);
+    if (s.Call(SIOCGIFMTU, ifr)) info.mtu = ifr.ifr_mtu;
+    SetName(ifr, name);
+    if (s.Call(SIOCGIFFLAGS, ifr)) info.running = (ifr.ifr_flags & IFF_RUNNING) != 0;
+
+    ethtool_drvinfo drv{};
+    drv.cmd = ETHTOOL_GDRVINFO;
+    SetName(ifr, name);
+    ifr.ifr_data = reinterpret_cast<char*>(&drv);
+    if (s.Call(SIOCETHTOOL, ifr)) {
+        info.driver.assign(drv.driver, strnlen(drv.driver, sizeof drv.driver));
+        info.busInfo.assign(drv.bus_info, strnlen(drv.bus_info, sizeof drv.bus_info));
+    }
+    return true;
+}
+
+std::string VendorDescription(const InterfaceInfo& info) {
+    if (info.driver.empty()) return info.name;
+    if (info.busInfo.empty() || info.busInfo == "N/A") return info.driver;
+    return info.driver + " (" + info.busInfo + ")";
+}
+
+FramePort::FramePort(FramePort&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+FramePort& FramePort::operator=(FramePort&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+FramePort::~FramePort() {
+    Close();
+}
+
+void FramePort::Close() {
+    if (fd_ >= 0) close(std::exchange(fd_, -1));
+}
+
+long FramePort::Receive(std::uint8_t* buffer, std::size_t capacity) {
+    ssize_t n;
+    do {
+        n = read(fd_, buffer, capacity);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool FramePort::Send(const std::uint8_t* frame, std::size_t length) {
+    ssize_t n;
+    do {
+        n = write(fd_, frame, length);
+    } while (n < 0 && errno == EINTR);
+    return n == ssize_t(length);
+}
+
+bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error) {
+    const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ALL));
+    if (fd < 0) {
+        error = ErrnoText("packet socket");
+        return false;
+    }
+    port = PacketPort();
+    port.fd_ = fd;
+    const int one = 1;
+    if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0) {
+        error = ErrnoText("PACKET_IGNORE_OUTGOING");
+        port.Close();
+        return false;
+    }
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_ALL);
+    address.sll_ifindex = interfaceIndex;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        error = ErrnoText("bind packet socket");
+        port.Close();
+        return false;
+    }
+    return true;
+}
+
+bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, TapPort& port,
+                     std::string& error) {
+    ifreq ifr;
+    if (!SetName(ifr, name)) {
+        error = "bad TAP name '" + name + "'";
+        return false;
+    }
+    const int fd = open(kTunDevice, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = ErrnoText(kTunDevice);
+        return false;
+    }
+    port = TapPort();
+    port.fd_ = fd;
+    ifr.ifr_flags = IFF_TAP | IFF_NO_PI;
+    if (ioctl(fd, TUNSETIFF, &ifr) != 0) {
+        error = ErrnoText("create TAP " + name);
+        port.Close();
+        return false;
+    }
+    port.name_ = name;
+    IoctlSocket s;
+    SetName(ifr, name);
+    ifr.ifr_hwaddr.sa_family = ARPHRD_ETHER;
+    std::memcpy(ifr.ifr_hwaddr.sa_data, mac.data(), mac.size());
+    bool ok = s.Call(SIOCSIFHWADDR, ifr);
+    if (ok && mtu > 0) {
+        SetName(ifr, name);
+        ifr.ifr_mtu = mtu;
+        ok = s.Call(SIOCSIFMTU, ifr);
+    }
+    SetName(ifr, name);
+    if (ok) ok = s.Call(SIOCGIFFLAGS, ifr);
+    if (ok) {
+        ifr.ifr_flags |= IFF_UP;
+        ok = s.Call(SIOCSIFFLAGS, ifr);
+    }
+    if (!ok) {
+        error = ErrnoText("set up TAP " + name);
+        port.Close();
+        return false;
+    }
+    return true;
+}
+
+bool KernelKeepOff::Apply(const std::string& interfaceName, std::string& error) {
+    Undo();
+    interface_ = interfaceName;
+    const std::pair<std::string, std::string> settings[] = {
+        {"/proc/sys/net/ipv6/conf/" + interfaceName + "/disable_ipv6", "1"},
+        {"/proc/sys/net/ipv4/conf/" + interfaceName + "/arp_ignore", "8"},
+        {"/proc/sys/net/ipv4/conf/" + interfaceName + "/rp_filter", "1"},
+    };
+    for (const auto& [path, value] : settings) {
+        std::string old;
+        // IPv6 may be absent from the kernel; nothing to keep off then.
+        if (!ReadFile(path, old)) continue;
+        if (!WriteFile(path, value)) {
+            error = ErrnoText("write " + path);
+            Undo();
+            return false;
+        }
+        saved_.emplace_back(path, old);
+    }
+    std::uint32_t gro = 0;
+    if (EthtoolValue(interfaceName, ETHTOOL_GGRO, gro) && gro != 0) {
+        std::uint32_t off = 0;
+        groWasOn_ = EthtoolValue(interfaceName, ETHTOOL_SGRO, off);
+    }
+    return true;
+}
+
+void KernelKeepOff::Undo() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) WriteFile(it->first, it->second);
+    saved_.clear();
+    if (groWasOn_) {
+        std::uint32_t on = 1;
+        EthtoolValue(interface_, ETHTOOL_SGRO, on);
+        groWasOn_ = false;
+    }
+}
+
+bool LinkWatcher::Open(std::string& error) {
+    fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (fd_ < 0) {
+        error = ErrnoText("netlink socket");
+        return false;
+    }
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = RTMGRP_LINK;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        error = ErrnoText("bind netlink socket");
+        close(std::exchange(fd_, -1));
+        return false;
+    }
+    return true;
+}
+
+LinkWatcher::~LinkWatcher() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool LinkWatcher::Drain(int index) {
+    bool concerned = false;
+    alignas(nlmsghdr) char buffer[8192];
+    for (;;) {
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        int left = int(n);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type != RTM_NEWLINK && h->nlmsg_type != RTM_DELLINK) continue;
+            if (h->nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) continue;
+            const auto* link = static_cast<const ifinfomsg*>(NLMSG_DATA(h));
+            if (link->ifi_index == index) concerned = true;
+        }
+    }
+    return concerned;
+}
+
+}  // namespace ndis_linux

@@ -1,0 +1,101 @@
+// The operating-system side of the linux media: a real interface read and written through a
+// packet socket below the driver, a TAP device above it that the host's IP stack uses, and the
+// settings that keep the kernel's own stack off the real interface.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ndis_linux {
+
+using MacAddress = std::array<std::uint8_t, 6>;
+
+struct InterfaceInfo {
+    std::string name;
+    int index = 0;
+    MacAddress mac{};
+    int mtu = 0;
+    bool running = false;  // carrier up
+    std::string driver;    // from the driver's own report, may be empty
+    std::string busInfo;   // e.g. a PCI address, may be empty
+};
+
+// Reads what the kernel knows of `name`. False with `error` set when there is no such interface.
+bool QueryInterface(const std::string& name, InterfaceInfo& info, std::string& error);
+
+// "driver (bus)" or "driver", or the interface name when the driver does not say.
+std::string VendorDescription(const InterfaceInfo& info);
+
+// A frame descriptor that is read and written one frame at a time.
+class FramePort {
+public:
+    FramePort() = default;
+    FramePort(FramePort&& other) noexcept;
+    FramePort& operator=(FramePort&& other) noexcept;
+    FramePort(const FramePort&) = delete;
+    FramePort& operator=(const FramePort&) = delete;
+    ~FramePort();
+
+    int Fd() const { return fd_; }
+    bool Open() const { return fd_ >= 0; }
+    // The next frame, or -1 when none is waiting (the descriptor is non-blocking) or on error.
+    long Receive(std::uint8_t* buffer, std::size_t capacity);
+    bool Send(const std::uint8_t* frame, std::size_t length);
+    void Close();
+
+protected:
+    explicit FramePort(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
+
+// A packet socket bound to one interface. Frames this socket sends are not read back.
+class PacketPort : public FramePort {
+public:
+    static bool Create(int interfaceIndex, PacketPort& port, std::string& error);
+};
+
+// A TAP device (created here, gone when closed) with a given name, hardware address and MTU,
+// brought up.
+class TapPort : public FramePort {
+public:
+    static bool Create(const std::string& name, const MacAddress& mac, int mtu, TapPort& port,
+                       std::string& error);
+    const std::string& Name() const { return name_; }
+
+private:
+    std::string name_;
+};
+
+// Keeps the kernel's IP stack off an interface whose traffic the driver carries: no IPv6,
+// no ARP answers, IPv4 arriving there dropped by the reverse-path check, no receive
+// coalescing (frames must stay within the MTU to pass through the TAP). Restores the old
+// values when undone.
+class KernelKeepOff {
+public:
+    bool Apply(const std::string& interfaceName, std::string& error);
+    void Undo();
+    ~KernelKeepOff() { Undo(); }
+
+private:
+    std::vector<std::pair<std::string, std::string>> saved_;  // sysctl path, old value
+    std::string interface_;
+    bool groWasOn_ = false;
+};
+
+// Link (carrier) changes, from a routing netlink socket.
+class LinkWatcher {
+public:
+    bool Open(std::string& error);
+    ~LinkWatcher();
+    int Fd() const { return fd_; }
+    // Drains the socket; true if a message concerned interface `index`.
+    bool Drain(int index);
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace ndis_linux

@@ -1,0 +1,134 @@
+#include <poll.h>
+
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "NetnsFixture.h"
+#include "fv_drv/ndis/linux/LinuxLink.h"
+
+namespace {
+
+using namespace ndis_linux;
+
+std::string Sysctl(const std::string& path) {
+    std::ifstream in(path);
+    std::string v;
+    std::getline(in, v);
+    return v;
+}
+
+bool WaitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
+std::vector<std::uint8_t> Frame(const MacAddress& to, const MacAddress& from, std::uint8_t tag) {
+    std::vector<std::uint8_t> f(60, tag);
+    std::memcpy(f.data(), to.data(), 6);
+    std::memcpy(f.data() + 6, from.data(), 6);
+    f[12] = 0x88;  // a local experimental ethertype, of no interest to the kernel
+    f[13] = 0xB5;
+    return f;
+}
+
+class LinuxLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FV_REQUIRE_PRIVATE_NETWORK();
+        fvsys::Run("ip link del fvl0 2>/dev/null");
+        ASSERT_TRUE(fvsys::Run("ip link add fvl0 type veth peer name fvl1"));
+        ASSERT_TRUE(fvsys::Run("ip link set fvl0 up && ip link set fvl1 up"));
+        std::string error;
+        ASSERT_TRUE(QueryInterface("fvl0", lower, error)) << error;
+        ASSERT_TRUE(QueryInterface("fvl1", peer, error)) << error;
+    }
+    void TearDown() override { fvsys::Run("ip link del fvl0 2>/dev/null"); }
+    InterfaceInfo lower;
+    InterfaceInfo peer;
+};
+
+TEST_F(LinuxLinkTest, QueriesTheKernelsViewOfAnInterface) {
+    EXPECT_GT(lower.index, 0);
+    EXPECT_EQ(lower.mtu, 1500);
+    EXPECT_EQ(lower.driver, "veth");
+    EXPECT_EQ(VendorDescription(lower), "veth");
+    EXPECT_NE(lower.mac, MacAddress{});
+    InterfaceInfo none;
+    std::string error;
+    EXPECT_FALSE(QueryInterface("fvnothere", none, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(QueryInterface("a-name-far-too-long-for-linux", none, error));
+}
+
+TEST_F(LinuxLinkTest, TapCarriesTheLowerAddressAndVanishesWhenClosed) {
+    TapPort tap;
+    std::string error;
+    ASSERT_TRUE(TapPort::Create("fv-fvl0", lower.mac, lower.mtu, tap, error)) << error;
+    InterfaceInfo info;
+    ASSERT_TRUE(QueryInterface("fv-fvl0", info, error)) << error;
+    EXPECT_EQ(info.mac, lower.mac);
+    EXPECT_EQ(info.mtu, 1500);
+    tap.Close();
+    EXPECT_FALSE(QueryInterface("fv-fvl0", info, error));
+}
+
+TEST_F(LinuxLinkTest, PacketPortSendsAndReceivesButNotItsOwnFrames) {
+    PacketPort mine;
+    PacketPort theirs;
+    std::string error;
+    ASSERT_TRUE(PacketPort::Create(lower.index, mine, error)) << error;
+    ASSERT_TRUE(PacketPort::Create(peer.index, theirs, error)) << error;
+    std::uint8_t buffer[2048];
+    while (mine.Receive(buffer, sizeof buffer) > 0) {
+    }
+    while (theirs.Receive(buffer, sizeof buffer) > 0) {
+    }
+
+    const auto out = Frame(peer.mac, lower.mac, 0x11);
+    ASSERT_TRUE(mine.Send(out.data(), out.size()));
+    ASSERT_TRUE(WaitReadable(theirs.Fd(), 2000));
+    long n = theirs.Receive(buffer, sizeof buffer);
+    ASSERT_EQ(n, long(out.size()));
+    EXPECT_EQ(std::memcmp(buffer, out.data(), out.size()), 0);
+    // Our own transmission is not read back.
+    EXPECT_FALSE(WaitReadable(mine.Fd(), 100) && mine.Receive(buffer, sizeof buffer) > 0 &&
+                 buffer[14] == 0x11);
+
+    const auto in = Frame(lower.mac, peer.mac, 0x22);
+    ASSERT_TRUE(theirs.Send(in.data(), in.size()));
+    ASSERT_TRUE(WaitReadable(mine.Fd(), 2000));
+    n = mine.Receive(buffer, sizeof buffer);
+    ASSERT_EQ(n, long(in.size()));
+    EXPECT_EQ(buffer[14], 0x22);
+}
+
+TEST_F(LinuxLinkTest, KernelIsKeptOffTheLowerAndLetBackOnAfterwards) {
+    const std::string arp = "/proc/sys/net/ipv4/conf/fvl0/arp_ignore";
+    const std::string rp = "/proc/sys/net/ipv4/conf/fvl0/rp_filter";
+    const std::string before = Sysctl(rp);
+    {
+        KernelKeepOff keepOff;
+        std::string error;
+        ASSERT_TRUE(keepOff.Apply("fvl0", error)) << error;
+        EXPECT_EQ(Sysctl(arp), "8");
+        EXPECT_EQ(Sysctl(rp), "1");
+        EXPECT_EQ(Sysctl("/proc/sys/net/ipv6/conf/fvl0/disable_ipv6"), "1");
+    }
+    EXPECT_EQ(Sysctl(arp), "0");
+    EXPECT_EQ(Sysctl(rp), before);
+}
+
+TEST_F(LinuxLinkTest, LinkChangesAreSeen) {
+    LinkWatcher watcher;
+    std::string error;
+    ASSERT_TRUE(watcher.Open(error)) << error;
+    ASSERT_TRUE(fvsys::Run("ip link set fvl1 down"));
+    ASSERT_TRUE(WaitReadable(watcher.Fd(), 2000));
+    EXPECT_TRUE(watcher.Drain(lower.index));
+    InterfaceInfo info;
+    ASSERT_TRUE(QueryInterface("fvl0", info, error));
+    EXPECT_FALSE(info.running);
+}
+
+}  // namespace
