@@ -1,0 +1,80 @@
+#include "HostOptions.h"
+
+#include <net/if.h>
+
+namespace fvhost {
+
+const char* const kHostUsage =
+    "usage: ferrovane-sys [--device-dir DIR] [--device-group NAME] [--bind LOWER[=UPPER]]... "
+    "[--sim]\n";
+
+namespace {
+
+bool ValidInterfaceName(const std::string& name) {
+    if (name.empty() || name.size() >= IFNAMSIZ) return false;
+    for (char c : name) {
+        if (c == '/' || c == ':' || c == ' ' || c == '=' || c == '\0') return false;
+    }
+    return name != "." && name != "..";
+}
+
+}  // namespace
+
+bool ParseHostOptions(const std::vector<std::string>& args, const char* environmentDeviceDir,
+                      HostOptions& options, std::string& error) {
+    options = {};
+    options.deviceDir = environmentDeviceDir != nullptr && *environmentDeviceDir != '\0'
+                            ? environmentDeviceDir
+                            : kDefaultDeviceDir;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == "--device-dir") {
+            if (!value(options.deviceDir)) return false;
+        } else if (a == "--device-group") {
+            if (!value(options.deviceGroup)) return false;
+        } else if (a == "--bind") {
+            std::string spec;
+            if (!value(spec)) return false;
+            Binding b;
+            const auto eq = spec.find('=');
+            b.lower = spec.substr(0, eq);
+            b.upper = eq == std::string::npos ? kUpperPrefix + b.lower : spec.substr(eq + 1);
+            if (!ValidInterfaceName(b.lower) || !ValidInterfaceName(b.upper)) {
+                error = "bad interface name in --bind " + spec;
+                return false;
+            }
+            for (const Binding& other : options.bindings) {
+                if (other.lower == b.lower || other.upper == b.upper || other.upper == b.lower ||
+                    other.lower == b.upper) {
+                    error = "interface named twice in --bind " + spec;
+                    return false;
+                }
+            }
+            if (b.lower == b.upper) {
+                error = "--bind " + spec + " names one interface twice";
+                return false;
+            }
+            options.bindings.push_back(b);
+        } else if (a == "--sim") {
+            options.sim = true;
+        } else {
+            error = "unknown argument " + a;
+            return false;
+        }
+    }
+    if (options.bindings.empty() && !options.sim) {
+        error = "nothing to bind: give --bind LOWER or --sim";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace fvhost

@@ -1,0 +1,32 @@
+// Command line of ferrovane-sys.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace fvhost {
+
+inline constexpr const char* kDefaultDeviceDir = "/run/ferrovane";
+inline constexpr const char* kDeviceDirVariable = "FERROVANE_DEVICE_DIR";
+inline constexpr const char* kUpperPrefix = "fv-";
+
+struct Binding {
+    std::string lower;  // the real interface
+    std::string upper;  // the TAP device the IP stack uses
+};
+
+struct HostOptions {
+    std::string deviceDir;
+    std::string deviceGroup;  // empty: no group may open the device
+    std::vector<Binding> bindings;
+    bool sim = false;
+};
+
+// Parses the arguments after the program name. `environmentDeviceDir` is the value of
+// FERROVANE_DEVICE_DIR or null. False with `error` set on a bad command line.
+bool ParseHostOptions(const std::vector<std::string>& args, const char* environmentDeviceDir,
+                      HostOptions& options, std::string& error);
+
+extern const char* const kHostUsage;
+
+}  // namespace fvhost

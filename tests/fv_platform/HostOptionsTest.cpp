@@ -1,0 +1,49 @@
+#include "fv_drv/host/HostOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using fvhost::HostOptions;
+using fvhost::ParseHostOptions;
+
+TEST(HostOptions, BindingsDefaultsAndEnvironment) {
+    HostOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseHostOptions({"--bind", "eth0", "--bind", "wlan0=fvw"}, nullptr, o, error));
+    EXPECT_EQ(o.deviceDir, "/run/ferrovane");
+    ASSERT_EQ(o.bindings.size(), 2u);
+    EXPECT_EQ(o.bindings[0].upper, "fv-eth0");
+    EXPECT_EQ(o.bindings[1].lower, "wlan0");
+    EXPECT_EQ(o.bindings[1].upper, "fvw");
+    ASSERT_TRUE(ParseHostOptions({"--sim"}, "/tmp/dev", o, error));
+    EXPECT_EQ(o.deviceDir, "/tmp/dev");
+    ASSERT_TRUE(ParseHostOptions({"--sim", "--device-dir", "/x", "--device-group", "fv"},
+                                 "/tmp/dev", o, error));
+    EXPECT_EQ(o.deviceDir, "/x");
+    EXPECT_EQ(o.deviceGroup, "fv");
+}
+
+TEST(HostOptions, BadCommandLinesAreRefusedWithAReason) {
+    HostOptions o;
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                      // nothing to bind
+        {"--bind"},                              // missing value
+        {"--bind", ""},                          // empty value
+        {"--bind", "=up"},                       // no lower
+        {"--bind", "eth0="},                     // empty upper
+        {"--bind", "a-name-far-too-long-0"},     // longer than the kernel allows
+        {"--bind", "eth0", "--bind", "eth0=x"},  // lower twice
+        {"--bind", "eth0=eth1", "--bind", "eth1"},
+        {"--bind", "eth0=eth0"},
+        {"--bind", "../x"},
+        {"--sim", "--frobnicate"},
+    };
+    for (const auto& args : bad) {
+        std::string error;
+        EXPECT_FALSE(ParseHostOptions(args, nullptr, o, error)) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
