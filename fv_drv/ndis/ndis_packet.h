@@ -115,8 +115,8 @@ inline void NdisDprFreePacket(PNDIS_PACKET packet) { NdisFreePacket(packet); }
 UINT NdisPacketPoolUsage(NDIS_HANDLE poolHandle);
 
 namespace ndis_test {
-// The next `count` packet allocations from any pool fail.
-void FailPacketAllocations(int count);
+// The next `count` allocations from the pool fail with NDIS_STATUS_RESOURCES.
+void FailPacketAllocations(NDIS_HANDLE poolHandle, int count);
 }  // namespace ndis_test
 
 void NdisChainBufferAtBack(PNDIS_PACKET packet, PNDIS_BUFFER buffer);

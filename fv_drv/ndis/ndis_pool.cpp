@@ -13,16 +13,15 @@ struct NDIS_PACKET_POOL {
     UINT InUse = 0;
     std::vector<std::unique_ptr<NDIS_PACKET>> All;
     std::vector<PNDIS_PACKET> Free;
+    std::atomic<int> FailuresToInject{0};
 };
 
 namespace {
 
-std::atomic<int> g_failPacketAllocations{0};
-
-bool ConsumeInjectedFailure() {
-    int left = g_failPacketAllocations.load();
+bool ConsumeInjectedFailure(NDIS_PACKET_POOL& pool) {
+    int left = pool.FailuresToInject.load();
     while (left > 0) {
-        if (g_failPacketAllocations.compare_exchange_weak(left, left - 1)) return true;
+        if (pool.FailuresToInject.compare_exchange_weak(left, left - 1)) return true;
     }
     return false;
 }
@@ -58,7 +57,7 @@ void NdisFreePacketPool(NDIS_HANDLE poolHandle) { delete static_cast<PNDIS_PACKE
 void NdisAllocatePacket(PNDIS_STATUS status, PNDIS_PACKET* packet, NDIS_HANDLE poolHandle) {
     *packet = nullptr;
     auto* pool = static_cast<PNDIS_PACKET_POOL>(poolHandle);
-    if (pool == nullptr || ConsumeInjectedFailure()) {
+    if (pool == nullptr || ConsumeInjectedFailure(*pool)) {
         *status = NDIS_STATUS_RESOURCES;
         return;
     }
@@ -106,6 +105,8 @@ void NdisIMCopySendCompletePerPacketInfo(PNDIS_PACKET destination, PNDIS_PACKET 
 
 namespace ndis_test {
 
-void FailPacketAllocations(int count) { g_failPacketAllocations.store(count); }
+void FailPacketAllocations(NDIS_HANDLE poolHandle, int count) {
+    static_cast<PNDIS_PACKET_POOL>(poolHandle)->FailuresToInject.store(count);
+}
 
 }  // namespace ndis_test
