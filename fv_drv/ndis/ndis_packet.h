@@ -59,14 +59,15 @@ inline constexpr UINT kNdisMaxProtocolReserved = 4 * sizeof(PVOID);
 
 struct NDIS_PACKET {
     NDIS_PACKET_PRIVATE Private;
-    UCHAR MiniportReserved[2 * sizeof(PVOID)] = {};
-    UCHAR WrapperReserved[2 * sizeof(PVOID)] = {};
+    // The reserved areas hold pointers, so they are pointer-aligned.
+    alignas(PVOID) UCHAR MiniportReserved[2 * sizeof(PVOID)] = {};
+    alignas(PVOID) UCHAR WrapperReserved[2 * sizeof(PVOID)] = {};
     NDIS_PACKET_OOB_DATA OobData;
     NDIS_PACKET_EXTENSION Extension;
     // Who gets the packet back from NdisReturnPackets, and how many holders still have it.
     PVOID ReturnTo = nullptr;
     LONG Holders = 0;
-    UCHAR ProtocolReserved[kNdisMaxProtocolReserved] = {};
+    alignas(PVOID) UCHAR ProtocolReserved[kNdisMaxProtocolReserved] = {};
 };
 using PNDIS_PACKET = NDIS_PACKET*;
 
