@@ -10,10 +10,9 @@ void NdisInitializeEvent(PNDIS_EVENT event) {
 }
 
 void NdisSetEvent(PNDIS_EVENT event) {
-    {
-        std::lock_guard guard(event->Lock);
-        event->Signalled = true;
-    }
+    // Notify under the lock: a waiter that wakes may free the event as soon as it returns.
+    std::lock_guard guard(event->Lock);
+    event->Signalled = true;
     event->Changed.notify_all();
 }
 
