@@ -95,6 +95,9 @@ Wrapper& TheWrapper();
 void BindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter);
 // Calls the protocol's unbind handler for every open binding on `adapter` (any adapter: none).
 void UnbindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter);
+// Takes the open out of the bookkeeping (before its protocol learns it is gone, so that no one
+// finds it afterwards); ForgetOpen also frees it.
+void DetachOpen(OpenBlock* open);
 void ForgetOpen(OpenBlock* open);
 
 // Hold counting of indicated packets. A holder may give a packet back before the indication

@@ -108,13 +108,16 @@ PNDIS_PACKET NdisGetReceivedPacket(NDIS_HANDLE ndisBindingHandle, NDIS_HANDLE ma
 namespace ndis_detail {
 
 void OpenBlock::OpenComplete(NDIS_STATUS status) {
+    const bool failed = status != NDIS_STATUS_SUCCESS;
+    if (failed) DetachOpen(this);
     Protocol->Chars.OpenAdapterCompleteHandler(Context, status, NDIS_STATUS_SUCCESS);
-    if (status != NDIS_STATUS_SUCCESS) ForgetOpen(this);
+    if (failed) delete this;
 }
 
 void OpenBlock::CloseComplete(NDIS_STATUS status) {
+    DetachOpen(this);
     Protocol->Chars.CloseAdapterCompleteHandler(Context, status);
-    ForgetOpen(this);
+    delete this;
 }
 
 void OpenBlock::SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) {

@@ -72,12 +72,14 @@ void UnbindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter) 
     }
 }
 
-void ForgetOpen(OpenBlock* open) {
+void DetachOpen(OpenBlock* open) {
     Wrapper& w = TheWrapper();
-    {
-        std::lock_guard guard(w.Lock);
-        std::erase_if(w.Bindings, [open](const BindingRecord& r) { return r.Open == open; });
-    }
+    std::lock_guard guard(w.Lock);
+    std::erase_if(w.Bindings, [open](const BindingRecord& r) { return r.Open == open; });
+}
+
+void ForgetOpen(OpenBlock* open) {
+    DetachOpen(open);
     delete open;
 }
 
