@@ -17,6 +17,11 @@ using PUINT = UINT*;
 using PULONG = ULONG*;
 using WCHAR = char16_t;
 using KPRIORITY = LONG;
+using INT = int;
+using ULONG_PTR = std::uintptr_t;
+using PWSTR = WCHAR*;
+using NDIS_HANDLE = void*;
+using PNDIS_HANDLE = NDIS_HANDLE*;
 
 inline constexpr BOOLEAN TRUE = 1;
 inline constexpr BOOLEAN FALSE = 0;
@@ -28,12 +33,14 @@ using NTSTATUS = std::uint32_t;
 inline constexpr NDIS_STATUS NDIS_STATUS_SUCCESS = 0x00000000;
 inline constexpr NDIS_STATUS NDIS_STATUS_PENDING = 0x00000103;
 inline constexpr NDIS_STATUS NDIS_STATUS_NOT_RECOGNIZED = 0x00010001;
+inline constexpr NDIS_STATUS NDIS_STATUS_NOT_ACCEPTED = 0x00010003;
 inline constexpr NDIS_STATUS NDIS_STATUS_MEDIA_CONNECT = 0x4001000B;
 inline constexpr NDIS_STATUS NDIS_STATUS_MEDIA_DISCONNECT = 0x4001000C;
 inline constexpr NDIS_STATUS NDIS_STATUS_BUFFER_OVERFLOW = 0x80000005;
 inline constexpr NDIS_STATUS NDIS_STATUS_FAILURE = 0xC0000001;
 inline constexpr NDIS_STATUS NDIS_STATUS_RESOURCES = 0xC000009A;
 inline constexpr NDIS_STATUS NDIS_STATUS_NOT_SUPPORTED = 0xC00000BB;
+inline constexpr NDIS_STATUS NDIS_STATUS_CLOSING = 0xC0010002;
 inline constexpr NDIS_STATUS NDIS_STATUS_ADAPTER_NOT_FOUND = 0xC0010006;
 inline constexpr NDIS_STATUS NDIS_STATUS_ADAPTER_NOT_READY = 0xC0010011;
 inline constexpr NDIS_STATUS NDIS_STATUS_INVALID_LENGTH = 0xC0010014;
@@ -58,3 +65,20 @@ inline constexpr NTSTATUS STATUS_INVALID_DEVICE_STATE = 0xC0000184;
 inline constexpr NTSTATUS STATUS_INVALID_BUFFER_SIZE = 0xC0000206;
 
 inline constexpr ULONG IO_NO_INCREMENT = 0;
+
+// Counted UTF-16 strings; Length and MaximumLength are in bytes.
+struct UNICODE_STRING {
+    USHORT Length = 0;
+    USHORT MaximumLength = 0;
+    PWSTR Buffer = nullptr;
+};
+using PUNICODE_STRING = UNICODE_STRING*;
+using NDIS_STRING = UNICODE_STRING;
+using PNDIS_STRING = NDIS_STRING*;
+
+// Points `string` at a NUL-terminated literal; the literal must outlive the string.
+void NdisInitUnicodeString(PNDIS_STRING string, const WCHAR* source);
+
+// The record of type `Type` whose member `Field` lies at `address`.
+#define CONTAINING_RECORD(address, Type, Field) \
+    (reinterpret_cast<Type*>(reinterpret_cast<char*>(address) - offsetof(Type, Field)))

@@ -1,0 +1,92 @@
+// Driver objects, the control device and the I/O requests that reach it.
+//
+// NdisMRegisterDevice hands the device to the host (ferrovane-sys), which serves it on the
+// control socket and calls the registered dispatch routines with one IRP per request. The
+// host learns about the device through a DeviceHost it installs before loading the driver.
+#pragma once
+
+#include <string>
+
+#include "ndis_types.h"
+
+struct DRIVER_OBJECT;
+using PDRIVER_OBJECT = DRIVER_OBJECT*;
+using PDRIVER_UNLOAD = void (*)(PDRIVER_OBJECT driverObject);
+
+struct DRIVER_OBJECT {
+    PDRIVER_UNLOAD DriverUnload = nullptr;
+};
+
+inline constexpr UCHAR IRP_MJ_CREATE = 0x00;
+inline constexpr UCHAR IRP_MJ_CLOSE = 0x02;
+inline constexpr UCHAR IRP_MJ_DEVICE_CONTROL = 0x0e;
+inline constexpr UCHAR IRP_MJ_CLEANUP = 0x12;
+inline constexpr UCHAR IRP_MJ_MAXIMUM_FUNCTION = 0x1b;
+
+// One open handle of the device; the driver keeps its per-handle state in the contexts.
+struct FILE_OBJECT {
+    PVOID FsContext = nullptr;
+    PVOID FsContext2 = nullptr;
+};
+using PFILE_OBJECT = FILE_OBJECT*;
+
+struct IO_STATUS_BLOCK {
+    NTSTATUS Status = 0;
+    ULONG_PTR Information = 0;
+};
+
+struct IO_STACK_LOCATION {
+    UCHAR MajorFunction = 0;
+    PFILE_OBJECT FileObject = nullptr;
+    struct {
+        ULONG OutputBufferLength = 0;
+        ULONG InputBufferLength = 0;
+        ULONG IoControlCode = 0;
+    } DeviceIoControl;
+};
+using PIO_STACK_LOCATION = IO_STACK_LOCATION*;
+
+// Buffered I/O: input and output share SystemBuffer, which holds max(input, output) bytes.
+struct IRP {
+    IO_STATUS_BLOCK IoStatus;
+    PVOID SystemBuffer = nullptr;
+    IO_STACK_LOCATION Stack;
+};
+using PIRP = IRP*;
+
+inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP irp) { return &irp->Stack; }
+// Requests complete synchronously here; the host reads IoStatus after the dispatch returns.
+inline void IoCompleteRequest(PIRP, KPRIORITY) {}
+
+struct DEVICE_OBJECT;
+using PDEVICE_OBJECT = DEVICE_OBJECT*;
+using PDRIVER_DISPATCH = NTSTATUS (*)(PDEVICE_OBJECT deviceObject, PIRP irp);
+
+struct DEVICE_OBJECT {
+    std::u16string Name;          // e.g. u"\\Device\\Ferrovane"
+    std::u16string SymbolicName;  // e.g. u"\\DosDevices\\Ferrovane"
+    PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1] = {};
+};
+
+NDIS_STATUS NdisMRegisterDevice(NDIS_HANDLE ndisWrapperHandle, PNDIS_STRING deviceName,
+                                PNDIS_STRING symbolicName, PDRIVER_DISPATCH majorFunctions[],
+                                PDEVICE_OBJECT* deviceObject, NDIS_HANDLE* ndisDeviceHandle);
+NDIS_STATUS NdisMDeregisterDevice(NDIS_HANDLE ndisDeviceHandle);
+
+namespace ndis_host {
+
+// What the host does when the driver registers or removes its control device. Both calls come
+// from driver threads, never with a driver lock held.
+class DeviceHost {
+public:
+    virtual ~DeviceHost() = default;
+    // The device exists from here until DeviceRemoved; a failure fails the registration.
+    virtual NDIS_STATUS DeviceAdded(PDEVICE_OBJECT device) = 0;
+    // After this returns the host must no longer call the device's dispatch routines.
+    virtual void DeviceRemoved(PDEVICE_OBJECT device) = 0;
+};
+
+// Installs the host (none: devices are registered without being served).
+void SetDeviceHost(DeviceHost* host);
+
+}  // namespace ndis_host
