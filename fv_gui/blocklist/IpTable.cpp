@@ -1,6 +1,7 @@
 #include "fv_gui/blocklist/IpTable.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@ constexpr std::size_t kParsedLength = 16;
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 constexpr std::size_t kKeptWhole = 50;
 constexpr std::size_t kCutLength = 48;
+constexpr std::size_t kBucketThreshold = 4096;
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
@@ -199,7 +201,15 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
     // Read line by line: LF ends a line, a CR just before it belongs to the line end.
     bool readFailed = false;
     {
-        std::vector<char> chunk(kReadChunk);
+        // A small file needs no full-size chunk (its size is only a hint: reading goes on to
+        // the end whatever it says).
+        std::size_t chunkSize = kReadChunk;
+        struct stat status {};
+        if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+            static_cast<std::uint64_t>(status.st_size) < kReadChunk) {
+            chunkSize = std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 4096);
+        }
+        std::vector<char> chunk(chunkSize);
         std::string carry;  // the start of a line that continues in the next chunk
         bool full = !fits();
         auto deliver = [&](const char* line, std::size_t length) {
@@ -294,13 +304,12 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         arena_.insert(arena_.end(), begin, begin + (text & 63u));
     });
     records_.push_back(Record{0, static_cast<std::uint32_t>(arena_.size())});
-    bucket_.assign(65537, 0);
-    {
-        std::size_t k = 0;
-        for (std::uint32_t h = 0; h <= 65536; ++h) {
-            while (k < keys_.size() && (keys_[k] >> 16) < h) ++k;
-            bucket_[h] = static_cast<std::uint32_t>(k);
-        }
+    // Small stores are searched whole; large ones start from the bucket of the high 16 bits.
+    bucket_.clear();
+    if (keys_.size() >= kBucketThreshold) {
+        bucket_.assign(65537, 0);
+        for (std::uint32_t key : keys_) ++bucket_[(key >> 16) + 1];
+        for (std::uint32_t h = 0; h < 65536; ++h) bucket_[h + 1] += bucket_[h];
     }
     texts = {};
     descriptions = {};
@@ -321,10 +330,14 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
 
 std::int64_t IpTable::Find(std::uint32_t address) const {
     if (address == 0 || keys_.empty()) return -1;
-    const std::uint32_t high = address >> 16;
     const std::uint32_t* const base = keys_.data();
-    const std::uint32_t* const bound =
-        std::upper_bound(base + bucket_[high], base + bucket_[high + 1], address);
+    const std::uint32_t* bound;
+    if (bucket_.empty()) {
+        bound = std::upper_bound(base, base + keys_.size(), address);
+    } else {
+        const std::uint32_t high = address >> 16;
+        bound = std::upper_bound(base + bucket_[high], base + bucket_[high + 1], address);
+    }
     if (bound == base) return -1;
     const std::size_t index = static_cast<std::size_t>(bound - base) - 1;
     if (keys_[index] + records_[index].span < address) return -1;

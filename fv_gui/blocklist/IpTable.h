@@ -77,7 +77,8 @@ private:
     std::vector<std::uint32_t> keys_;
     std::vector<Record> records_;
     std::vector<char> arena_;
-    // bucket_[h] = index of the first key whose high 16 bits are >= h (65,537 entries).
+    // bucket_[h] = index of the first key whose high 16 bits are >= h (65,537 entries); empty
+    // for small stores.
     std::vector<std::uint32_t> bucket_;
 };
 
