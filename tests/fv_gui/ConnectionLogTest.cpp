@@ -184,7 +184,6 @@ TEST_F(ConnectionLogTest, FileHeldByAnotherWriterDisablesLogging) {
         log.LogRecord(Record(Ip(10, 0, 0, 5), 80, 1234, 0, 6), true);
         log.WriteLine("nothing");
         // A failed switch with no file before: logging stays off, a message is asked for.
-        fvtest::TempDir readOnly;
         EXPECT_FALSE(log.ChangeFolder(dir.Path() + "/missing/"));
         EXPECT_FALSE(log.Enabled());
         EXPECT_EQ(sink.messages.size(), 1u);
