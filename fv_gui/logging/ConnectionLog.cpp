@@ -1,0 +1,220 @@
+#include "fv_gui/logging/ConnectionLog.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+
+#include "fv_gui/blocklist/IpTable.h"
+#include "fv_gui/logging/ProtocolName.h"
+#include "fv_gui/settings/Version.h"
+
+namespace fv {
+
+namespace {
+
+const std::string kRule(80, '-');
+
+constexpr const char* kDays[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                  "Thursday", "Friday", "Saturday"};
+constexpr const char* kMonths[12] = {"January", "February", "March",     "April",
+                                     "May",     "June",     "July",      "August",
+                                     "September", "October", "November", "December"};
+
+std::tm LocalTime(std::time_t when) {
+    std::tm parts{};
+    ::localtime_r(&when, &parts);
+    return parts;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string PortText(std::uint16_t networkOrder) {
+    if (networkOrder == 0) return "--";
+    return std::to_string(ntohs(networkOrder));
+}
+
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+std::string FormatLongDate(std::time_t when) {
+    const std::tm t = LocalTime(when);
+    return Format("%s, %s %02d, %d at %02d:%02d:%02d", kDays[t.tm_wday % 7], kMonths[t.tm_mon % 12],
+                  t.tm_mday, t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+std::string FormatStampDate(std::time_t when) {
+    const std::tm t = LocalTime(when);
+    return Format("%04d/%02d/%02d  %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                  t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+std::string FormatRecordText(const PacketEventRecord& record, bool blocked, const IpTable& table) {
+    const std::string protocol = ProtocolName(record.protocol);
+    const std::string first = PortText(record.firstPort);
+    const std::string second = PortText(record.secondPort);
+    const std::string address = FormatDottedAddress(record.remoteAddress);
+    const char* direction = "";
+    if (blocked) {
+        if (record.direction == 0) direction = "[->] REJECTED - Source is";
+        if (record.direction == 1) direction = "[<-] BLOCKED [!] - Destination is";
+        std::string description;
+        if (!table.LookupName(record.remoteAddress, description)) description = kDescriptionLookupFailed;
+        return Format("%s %s (%s) [Protocol: %s - src: %s / dst: %s]", direction, description.c_str(),
+                      address.c_str(), protocol.c_str(), first.c_str(), second.c_str());
+    }
+    if (record.direction == 0) direction = "[->] non-hostile source";
+    if (record.direction == 1) direction = "[<-] non-hostile destination";
+    return Format("%s (%s), access granted [Protocol: %s - src: %s / dst: %s]", direction,
+                  address.c_str(), protocol.c_str(), first.c_str(), second.c_str());
+}
+
+ConnectionLog::ConnectionLog(const IpTable& table, std::string folder, std::string baseName,
+                             MessageSink* sink, Clock clock)
+    : table_(table), baseName_(std::move(baseName)), sink_(sink), clock_(std::move(clock)) {
+    const std::string path = folder + baseName_;
+    if (!Open(path)) return;
+    enabled_ = true;
+    SeekEnd();
+    Write(BannerStart());
+    Write(kRule + "\r\n\r\n" + CountsLine());
+    SeekEnd();
+    currentPath_ = path;
+}
+
+ConnectionLog::~ConnectionLog() { Stop(); }
+
+std::string ConnectionLog::CurrentPath() {
+    std::lock_guard lock(writeLock_);
+    return currentPath_;
+}
+
+bool ConnectionLog::Open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // Others may read the file but not write it: one writer holds the lock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void ConnectionLog::CloseFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void ConnectionLog::SeekEnd() {
+    if (fd_ >= 0) ::lseek(fd_, 0, SEEK_END);
+}
+
+void ConnectionLog::Write(const std::string& text) {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (fd_ >= 0 && left > 0) {
+        const ssize_t written = ::write(fd_, p, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;  // single write failures are not reported
+        }
+        p += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+std::string ConnectionLog::BannerStart() {
+    return Format("\r\n\r\nFerrovane v%d.%02d(build %d) [%s]\r\nLOGGING STARTED on %s\r\n",
+                  kProgramVersionMajor, kProgramVersionMinor, kProgramBuild, kProgramReleaseTag,
+                  FormatLongDate(Now()).c_str());
+}
+
+std::string ConnectionLog::CountsLine() {
+    return Format("There are %" PRIu64 " known IP addresses in %d ranges.\r\n\r\n",
+                  table_.AddressCount(), table_.RangeCount());
+}
+
+void ConnectionLog::LogRecord(const PacketEventRecord& record, bool blocked) {
+    std::lock_guard lock(recordLock_);
+    if (!enabled_) return;
+    WriteLine(FormatRecordText(record, blocked, table_));
+}
+
+void ConnectionLog::WriteLine(const std::string& text) {
+    std::lock_guard lock(writeLock_);
+    if (!enabled_) return;
+    Write(FormatStampDate(Now()) + "  " + text + "\r\n");
+}
+
+bool ConnectionLog::ChangeFolder(const std::string& folder) {
+    std::lock_guard record(recordLock_);
+    std::lock_guard write(writeLock_);
+    const std::string path = folder + baseName_;
+    if (EqualNoCase(path, currentPath_)) return false;
+
+    const bool wasOpen = fd_ >= 0;
+    const std::string oldPath = currentPath_;
+    CloseFile();  // no footer in the old file
+    if (Open(path)) {
+        enabled_ = true;
+        SeekEnd();
+        Write(BannerStart());
+        Write(kRule + "\r\n\r\n" + Format("[!] Logfile changed, old is \"%s\"", oldPath.c_str()) +
+              "\r\n" + CountsLine());
+        SeekEnd();
+        currentPath_ = path;
+        return true;
+    }
+    if (sink_ != nullptr) sink_->ShowMessage(kLogSwitchFailedMessage, kMessageCaption, MessageKind::Plain);
+    if (wasOpen && Open(oldPath)) {
+        SeekEnd();
+    } else {
+        enabled_ = false;
+    }
+    return false;
+}
+
+void ConnectionLog::Stop() {
+    std::lock_guard record(recordLock_);
+    std::lock_guard write(writeLock_);
+    if (!enabled_) return;
+    Write("\r\n\r\n" + kRule);
+    Write("\r\nLOGGING STOPPED on " + FormatLongDate(Now()) + "\r\n\r\n");
+    SeekEnd();
+    if (fd_ >= 0) ::fsync(fd_);
+    CloseFile();
+    enabled_ = false;
+}
+
+bool GrantedAddressCache::Admit(std::uint32_t address) {
+    if (addresses_.size() > Limit()) addresses_.clear();
+    return addresses_.insert(address).second;
+}
+
+}  // namespace fv

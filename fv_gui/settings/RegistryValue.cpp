@@ -1,0 +1,72 @@
+#include "fv_gui/settings/RegistryValue.h"
+
+#include <optional>
+
+namespace fv {
+
+namespace {
+
+std::string_view TrimBackslashes(std::string_view text) {
+    while (!text.empty() && text.front() == '\\') text.remove_prefix(1);
+    while (!text.empty() && text.back() == '\\') text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+void SplitRegistryPath(std::string_view fullPath, std::string& key, std::string& name) {
+    const std::size_t split = fullPath.rfind('\\');
+    if (split == std::string_view::npos) {
+        key.clear();
+        name = std::string(TrimBackslashes(fullPath));
+        return;
+    }
+    key = std::string(TrimBackslashes(fullPath.substr(0, split)));
+    name = std::string(TrimBackslashes(fullPath.substr(split + 1)));
+}
+
+RegistryDword::RegistryDword(std::string_view fullPath, std::uint32_t defaultValue, Hive root)
+    : root_(root), default_(defaultValue) {
+    SplitRegistryPath(fullPath, key_, name_);
+    Read();
+}
+
+std::uint32_t RegistryDword::Read() {
+    const std::optional<std::uint32_t> value = registry::QueryDword(root_, key_, name_);
+    if (!value) return default_;
+    last_ = *value;
+    found_ = true;
+    return last_;
+}
+
+std::uint32_t RegistryDword::Get() { return found_ ? last_ : Read(); }
+
+void RegistryDword::Set(std::uint32_t value) {
+    if (value == last_) return;
+    last_ = value;
+    if (registry::SetDword(root_, key_, name_, value)) found_ = true;
+}
+
+RegistryString::RegistryString(std::string_view fullPath, std::string defaultValue, Hive root)
+    : root_(root), default_(std::move(defaultValue)) {
+    SplitRegistryPath(fullPath, key_, name_);
+    Read();
+}
+
+std::string RegistryString::Read() {
+    std::optional<std::string> value = registry::QueryString(root_, key_, name_);
+    if (!value) return default_;
+    last_ = std::move(*value);
+    found_ = true;
+    return last_;
+}
+
+std::string RegistryString::Get() { return found_ ? last_ : Read(); }
+
+void RegistryString::Set(std::string_view value) {
+    if (value == last_) return;
+    last_ = std::string(value);
+    if (registry::SetString(root_, key_, name_, value)) found_ = true;
+}
+
+}  // namespace fv

@@ -1,0 +1,109 @@
+#include "fv_gui/settings/Settings.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace fv {
+
+namespace {
+
+std::string SettingPath(std::string_view name) { return std::string(kSettingsKey) + std::string(name); }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ProgramPath() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return {};
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
+DwordSetting::DwordSetting(std::string_view name, std::uint32_t defaultValue)
+    : reg(SettingPath(name), defaultValue), value(0) {
+    value = reg.Found() ? reg.LastValue() : reg.Default();
+}
+
+StringSetting::StringSetting(std::string_view name, std::string defaultValue)
+    : reg(SettingPath(name), std::move(defaultValue)) {
+    value = reg.Found() ? reg.LastValue() : reg.Default();
+}
+
+std::string Settings::StartupDirectory() {
+    char buffer[1024];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return {};
+    std::string directory(buffer);
+    if (directory.empty() || directory.back() != '/') directory += '/';
+    return directory;
+}
+
+Settings::Settings(std::string programPath)
+    : IPDB("IPDB", StartupDirectory() + kDefaultBlocklistName),
+      LogPath("LogPath", StartupDirectory()),
+      BaseLogFilename("BaseLogFilename", kDefaultLogFilename),
+      Popup("Popup", 1),
+      PopupTimeout("PopupTimeout", 120000),
+      LogBlockedToVideo("LogBlockedToVideo", 1),
+      LogGrantedToVideo("LogGrantedToVideo", 1),
+      LogBlockedToFile("LogBlockedToFile", 1),
+      LogGrantedToFile("LogGrantedToFile", 1),
+      LogCollectorLimit("LogCollectorLimit", 500),
+      AutoStart("AutoStart", 0),
+      LoadMinimized("LoadMinimized", 0),
+      TrayAlwaysVisible("TrayAlwaysVisible", 1),
+      TrayBlinkingEnbaled("TrayBlinkingEnbaled", 1),
+      AlwaysOnTop("AlwaysOnTop", 0),
+      AutoUpdateEnabled("AutoUpdateEnabled", 0),
+      SelectedAdapter("SelectedAdapter", ""),
+      AutostartEntry(std::string(registry::kRunKey) + "\\" + registry::kRunValueName, "",
+                     Hive::CurrentUser),
+      programPath_(programPath.empty() ? ProgramPath() : std::move(programPath)) {}
+
+Settings::~Settings() {
+    for (DwordSetting* setting :
+         {&Popup, &PopupTimeout, &LogBlockedToVideo, &LogGrantedToVideo, &LogBlockedToFile,
+          &LogGrantedToFile, &LogCollectorLimit, &AutoStart, &LoadMinimized, &TrayAlwaysVisible,
+          &TrayBlinkingEnbaled, &AlwaysOnTop, &AutoUpdateEnabled}) {
+        setting->reg.Set(setting->value);
+    }
+}
+
+bool Settings::CheckBlocklistFile() const {
+    const int fd = ::open(IPDB.value.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool alone = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return alone;
+}
+
+bool Settings::CheckLogFile() const {
+    const int fd = ::open((LogPath.value + BaseLogFilename.value).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+std::pair<bool, std::string> Settings::CheckAutostartEntry() {
+    const std::string entry = AutostartEntry.Read();
+    if (entry.empty()) return {false, {}};
+    if (EqualNoCase(entry, programPath_)) return {true, {}};
+    return {false, kAutostartInvalidMessage};
+}
+
+void Settings::SetAutostartEntry(bool on) { AutostartEntry.Set(on ? programPath_ : std::string()); }
+
+}  // namespace fv

@@ -1,0 +1,293 @@
+#include "fv_platform/registry/Registry.h"
+
+#include <pwd.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fv::registry {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string HomeDirectory() {
+    std::string home = Env("HOME");
+    if (!home.empty()) return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        return entry->pw_dir;
+    }
+    return "/";
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Backslashes at both ends are not part of a key path.
+std::string_view TrimKey(std::string_view key) {
+    while (!key.empty() && key.front() == '\\') key.remove_prefix(1);
+    while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
+    return key;
+}
+
+class Database {
+public:
+    Database(const std::string& file, bool write) {
+        const int flags = write ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+        if (sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+            return;
+        }
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    }
+    ~Database() {
+        if (db_ != nullptr) sqlite3_close(db_);
+    }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    bool Ok() const { return db_ != nullptr; }
+    sqlite3* get() const { return db_; }
+    bool Exec(const char* sql) {
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool Ok() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+    void Text(int index, std::string_view text) {
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+constexpr const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS reg_key (path TEXT PRIMARY KEY COLLATE NOCASE);"
+    "CREATE TABLE IF NOT EXISTS reg_value (key TEXT NOT NULL COLLATE NOCASE,"
+    "  name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL,"
+    "  PRIMARY KEY (key, name));";
+
+// Quotes an Exec= argument as the desktop entry specification asks when it needs quoting.
+std::string QuoteExec(std::string_view path) {
+    bool plain = !path.empty();
+    for (char c : path) {
+        if (std::strchr(" \t\n\"'\\><~|&;$*?#()`=%", c) != nullptr) plain = false;
+    }
+    if (plain) return std::string(path);
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
+        quoted += c;
+    }
+    quoted += '"';
+    // In a desktop file's string values a backslash itself is escaped once more.
+    std::string escaped;
+    for (char c : quoted) {
+        if (c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+void MirrorAutostart(std::string_view program) {
+    const std::string file = AutostartDesktopFile();
+    std::error_code error;
+    if (program.empty()) {
+        std::filesystem::remove(file, error);
+        return;
+    }
+    const std::filesystem::path path(file);
+    std::filesystem::create_directories(path.parent_path(), error);
+    const std::string temporary = file + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return;
+        out << "[Desktop Entry]\n"
+               "Type=Application\n"
+               "Name=Ferrovane\n"
+               "Comment=Personal IP-blocking firewall\n"
+               "Exec="
+            << QuoteExec(program)
+            << "\n"
+               "Terminal=false\n"
+               "X-GNOME-Autostart-enabled=true\n";
+        if (!out.flush()) {
+            std::filesystem::remove(temporary, error);
+            return;
+        }
+    }
+    std::filesystem::rename(temporary, file, error);
+    if (error) std::filesystem::remove(temporary, error);
+}
+
+}  // namespace
+
+std::string ConfigHome() {
+    std::string home = Env("XDG_CONFIG_HOME");
+    if (!home.empty()) return home;
+    return HomeDirectory() + "/.config";
+}
+
+std::string AutostartDesktopFile() { return ConfigHome() + "/autostart/ferrovane.desktop"; }
+
+std::string HiveFile(Hive hive) {
+    const std::string dir = Env("FERROVANE_REGISTRY_DIR");
+    const char* name = hive == Hive::CurrentUser ? "HKCU.sqlite" : "HKLM.sqlite";
+    if (!dir.empty()) return dir + "/" + name;
+    if (hive == Hive::CurrentUser) return ConfigHome() + "/ferrovane/" + name;
+    return std::string("/var/lib/ferrovane/") + name;
+}
+
+bool KeyExists(Hive hive, std::string_view key) {
+    Database db(HiveFile(hive), false);
+    if (!db.Ok()) return false;
+    Statement query(db.get(), "SELECT 1 FROM reg_key WHERE path = ?1");
+    if (!query.Ok()) return false;
+    query.Text(1, TrimKey(key));
+    return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+std::optional<Value> QueryValue(Hive hive, std::string_view key, std::string_view name) {
+    Database db(HiveFile(hive), false);
+    if (!db.Ok()) return std::nullopt;
+    Statement query(db.get(), "SELECT type, data FROM reg_value WHERE key = ?1 AND name = ?2");
+    if (!query.Ok()) return std::nullopt;
+    query.Text(1, TrimKey(key));
+    query.Text(2, name);
+    if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+    Value value;
+    value.type = static_cast<std::uint32_t>(sqlite3_column_int64(query.get(), 0));
+    const void* bytes = sqlite3_column_blob(query.get(), 1);
+    const int size = sqlite3_column_bytes(query.get(), 1);
+    if (bytes != nullptr && size > 0) {
+        const auto* begin = static_cast<const unsigned char*>(bytes);
+        value.data.assign(begin, begin + size);
+    }
+    return value;
+}
+
+bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint32_t type,
+              const void* data, std::size_t size) {
+    key = TrimKey(key);
+    const std::string file = HiveFile(hive);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+    bool written = false;
+    {
+        Database db(file, true);
+        if (!db.Ok()) return false;
+        if (!db.Exec("BEGIN IMMEDIATE")) return false;
+        bool ok = db.Exec(kSchema);
+        if (ok) {
+            // The key and every key above it.
+            Statement insertKey(db.get(), "INSERT OR IGNORE INTO reg_key (path) VALUES (?1)");
+            ok = insertKey.Ok();
+            for (std::size_t end = key.find('\\'); ok; end = key.find('\\', end + 1)) {
+                const std::string_view prefix = end == std::string_view::npos ? key : key.substr(0, end);
+                if (!TrimKey(prefix).empty()) {
+                    sqlite3_reset(insertKey.get());
+                    insertKey.Text(1, prefix);
+                    ok = sqlite3_step(insertKey.get()) == SQLITE_DONE;
+                }
+                if (end == std::string_view::npos) break;
+            }
+        }
+        if (ok) {
+            Statement insertValue(db.get(),
+                                  "INSERT OR REPLACE INTO reg_value (key, name, type, data) "
+                                  "VALUES (?1, ?2, ?3, ?4)");
+            ok = insertValue.Ok();
+            if (ok) {
+                insertValue.Text(1, key);
+                insertValue.Text(2, name);
+                sqlite3_bind_int64(insertValue.get(), 3, type);
+                sqlite3_bind_blob(insertValue.get(), 4, size > 0 ? data : "", static_cast<int>(size),
+                                  SQLITE_TRANSIENT);
+                ok = sqlite3_step(insertValue.get()) == SQLITE_DONE;
+            }
+        }
+        if (ok) ok = db.Exec("COMMIT");
+        if (!ok) db.Exec("ROLLBACK");
+        written = ok;
+    }
+    if (written && hive == Hive::CurrentUser && EqualNoCase(key, kRunKey) &&
+        EqualNoCase(name, kRunValueName)) {
+        std::string_view program;
+        if (type == kTypeString) {
+            const char* text = static_cast<const char*>(data);
+            if (text != nullptr && size > 0) program = std::string_view(text, ::strnlen(text, size));
+        }
+        MirrorAutostart(program);
+    }
+    return written;
+}
+
+std::optional<std::uint32_t> QueryDword(Hive hive, std::string_view key, std::string_view name) {
+    std::optional<Value> value = QueryValue(hive, key, name);
+    if (!value || value->data.size() > 4) return std::nullopt;
+    std::uint32_t result = 0;
+    for (std::size_t i = 0; i < value->data.size(); ++i) {
+        result |= static_cast<std::uint32_t>(value->data[i]) << (8 * i);
+    }
+    return result;
+}
+
+std::optional<std::string> QueryString(Hive hive, std::string_view key, std::string_view name) {
+    std::optional<Value> value = QueryValue(hive, key, name);
+    if (!value) return std::nullopt;
+    if (value->data.empty()) return std::string();
+    const char* text = reinterpret_cast<const char*>(value->data.data());
+    return std::string(text, ::strnlen(text, value->data.size()));
+}
+
+bool SetDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t value) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 24)};
+    return SetValue(hive, key, name, kTypeDword, bytes, sizeof bytes);
+}
+
+bool SetString(Hive hive, std::string_view key, std::string_view name, std::string_view value) {
+    std::string data(value);
+    return SetValue(hive, key, name, kTypeString, data.c_str(), data.size() + 1);
+}
+
+}  // namespace fv::registry
