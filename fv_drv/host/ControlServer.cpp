@@ -30,6 +30,8 @@ struct ControlServer::Connection {
 
 namespace {
 
+constexpr std::uint32_t kStatusUnsuccessful = 0xC0000001;
+
 // Supplementary groups of a process, from /proc.
 bool ProcessInGroup(pid_t pid, gid_t gid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -222,7 +224,13 @@ void ControlServer::Serve(Connection& connection) {
         wire::SendAll(fd, &denied, sizeof denied);
         return;
     }
-    std::unique_ptr<ControlHandle> handle = device_.Create(std::move(events));
+    std::unique_ptr<ControlHandle> handle;
+    const std::uint32_t created = device_.Create(std::move(events), handle);
+    if (created != wire::kStatusSuccess || handle == nullptr) {
+        const std::uint32_t status = created != wire::kStatusSuccess ? created : kStatusUnsuccessful;
+        wire::SendAll(fd, &status, sizeof status);
+        return;
+    }
     const std::uint32_t ok = wire::kStatusSuccess;
     if (!wire::SendAll(fd, &ok, sizeof ok)) return;
 

@@ -35,8 +35,10 @@ public:
 class ControlDevice {
 public:
     virtual ~ControlDevice() = default;
-    // Create: a new handle that owns the opener's events.
-    virtual std::unique_ptr<ControlHandle> Create(std::vector<NamedEventFd> events) = 0;
+    // Create: a new handle that owns the opener's events. Returns the status; on success
+    // `handle` is set.
+    virtual std::uint32_t Create(std::vector<NamedEventFd> events,
+                                 std::unique_ptr<ControlHandle>& handle) = 0;
 };
 
 // Who may open the device: root, the daemon's own user and members of the device group.

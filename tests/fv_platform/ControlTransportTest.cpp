@@ -78,10 +78,17 @@ private:
 
 class ScriptedDevice : public fvhost::ControlDevice {
 public:
-    std::unique_ptr<fvhost::ControlHandle> Create(std::vector<fvhost::NamedEventFd> e) override {
-        return std::make_unique<ScriptedHandle>(std::move(e), open);
+    std::uint32_t Create(std::vector<fvhost::NamedEventFd> e,
+                         std::unique_ptr<fvhost::ControlHandle>& handle) override {
+        if (refuse) {
+            for (auto& event : e) close(event.fd);
+            return 0xC000009A;
+        }
+        handle = std::make_unique<ScriptedHandle>(std::move(e), open);
+        return 0;
     }
     std::atomic<int> open{0};
+    std::atomic<bool> refuse{false};
 };
 
 class ControlTransportTest : public ::testing::Test {
@@ -162,6 +169,14 @@ TEST_F(ControlTransportTest, NamedEventsTravelWithTheHandle) {
                                     0, nullptr));
     EXPECT_EQ(fv::WaitForObject(*event, 2000), fv::kWaitObject0);
     fv::ReleaseNamedEvent("FvTestEvent");
+}
+
+TEST_F(ControlTransportTest, ARefusedCreateFailsTheOpenWithItsStatus) {
+    device.refuse = true;
+    fv::DeviceHandle h = fv::OpenDevice(path);
+    EXPECT_FALSE(h.Valid());
+    EXPECT_EQ(fv::GetLastError(), fv::kErrorNoSystemResources);
+    EXPECT_EQ(device.open.load(), 0);
 }
 
 TEST_F(ControlTransportTest, ClosingTheConnectionClosesTheHandle) {

@@ -1,0 +1,122 @@
+#include "DeviceBridge.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace fvhost {
+namespace {
+
+class BridgeHandle final : public ControlHandle {
+public:
+    BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events)
+        : device_(device), events_(std::move(events)) {}
+
+    NTSTATUS Open() { return Call(IRP_MJ_CREATE, nullptr, 0, 0, nullptr); }
+
+    ~BridgeHandle() override {
+        if (opened_) {
+            Call(IRP_MJ_CLEANUP, nullptr, 0, 0, nullptr);
+            Call(IRP_MJ_CLOSE, nullptr, 0, 0, nullptr);
+        }
+        for (auto& e : events_) close(e.fd);
+    }
+
+    std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* systemBuffer,
+                                std::uint32_t inputLength, std::uint32_t outputLength,
+                                std::uint32_t* information) override {
+        IRP irp;
+        irp.Stack.DeviceIoControl.IoControlCode = code;
+        irp.Stack.DeviceIoControl.InputBufferLength = inputLength;
+        irp.Stack.DeviceIoControl.OutputBufferLength = outputLength;
+        const NTSTATUS status = Dispatch(IRP_MJ_DEVICE_CONTROL, irp, systemBuffer);
+        *information = std::uint32_t(irp.IoStatus.Information);
+        return status;
+    }
+
+private:
+    NTSTATUS Call(UCHAR major, std::uint8_t* buffer, ULONG in, ULONG out, ULONG_PTR* information) {
+        IRP irp;
+        irp.Stack.DeviceIoControl.InputBufferLength = in;
+        irp.Stack.DeviceIoControl.OutputBufferLength = out;
+        const NTSTATUS status = Dispatch(major, irp, buffer);
+        if (information != nullptr) *information = irp.IoStatus.Information;
+        if (major == IRP_MJ_CREATE) opened_ = status == STATUS_SUCCESS;
+        return status;
+    }
+
+    NTSTATUS Dispatch(UCHAR major, IRP& irp, std::uint8_t* buffer) {
+        irp.Stack.MajorFunction = major;
+        irp.Stack.FileObject = &fileObject_;
+        irp.SystemBuffer = buffer;
+        PDRIVER_DISPATCH routine = device_->MajorFunction[major];
+        if (routine == nullptr) {
+            irp.IoStatus.Status = major == IRP_MJ_DEVICE_CONTROL ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
+            return irp.IoStatus.Status;
+        }
+        routine(device_, &irp);
+        return irp.IoStatus.Status;
+    }
+
+    PDEVICE_OBJECT device_;
+    std::vector<NamedEventFd> events_;
+    FILE_OBJECT fileObject_;
+    bool opened_ = false;
+};
+
+}  // namespace
+
+DeviceBridge::DeviceBridge(std::string socketPath, PeerPolicy policy)
+    : socketPath_(std::move(socketPath)), server_(*this, policy) {}
+
+DeviceBridge::~DeviceBridge() { server_.Stop(); }
+
+NDIS_STATUS DeviceBridge::DeviceAdded(PDEVICE_OBJECT device) {
+    {
+        std::lock_guard guard(lock_);
+        device_ = device;
+    }
+    if (!server_.Start(socketPath_)) {
+        std::fprintf(stderr, "ferrovane-sys: cannot create %s: %s\n", socketPath_.c_str(),
+                     std::strerror(errno));
+        std::lock_guard guard(lock_);
+        device_ = nullptr;
+        return NDIS_STATUS_FAILURE;
+    }
+    return NDIS_STATUS_SUCCESS;
+}
+
+void DeviceBridge::DeviceRemoved(PDEVICE_OBJECT) {
+    // Every connection's handle is closed before this returns; no dispatch comes after it.
+    server_.Stop();
+    std::lock_guard guard(lock_);
+    device_ = nullptr;
+}
+
+std::uint32_t DeviceBridge::Create(std::vector<NamedEventFd> events,
+                                   std::unique_ptr<ControlHandle>& handle) {
+    PDEVICE_OBJECT device;
+    {
+        std::lock_guard guard(lock_);
+        device = device_;
+    }
+    if (device == nullptr) {
+        for (auto& e : events) close(e.fd);
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    auto bridged = std::make_unique<BridgeHandle>(device, std::move(events));
+    const NTSTATUS status = bridged->Open();
+    if (status != STATUS_SUCCESS) return status;
+    handle = std::move(bridged);
+    return STATUS_SUCCESS;
+}
+
+bool DeviceBridge::Serving() {
+    std::lock_guard guard(lock_);
+    return device_ != nullptr;
+}
+
+}  // namespace fvhost

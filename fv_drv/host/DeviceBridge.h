@@ -1,0 +1,37 @@
+// Serves the driver's control device on the control socket: each connection becomes a file
+// object, and its hello, requests and end become create, device-control, cleanup and close
+// requests to the driver's dispatch routines.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "ControlServer.h"
+#include "fv_drv/ndis/ndis_device.h"
+
+namespace fvhost {
+
+class DeviceBridge final : public ndis_host::DeviceHost, public ControlDevice {
+public:
+    // The device appears as `socketPath` while the driver has it registered.
+    DeviceBridge(std::string socketPath, PeerPolicy policy);
+    ~DeviceBridge() override;
+
+    // ndis_host::DeviceHost
+    NDIS_STATUS DeviceAdded(PDEVICE_OBJECT device) override;
+    void DeviceRemoved(PDEVICE_OBJECT device) override;
+
+    // ControlDevice
+    std::uint32_t Create(std::vector<NamedEventFd> events,
+                         std::unique_ptr<ControlHandle>& handle) override;
+
+    bool Serving();
+
+private:
+    std::string socketPath_;
+    ControlServer server_;
+    std::mutex lock_;
+    PDEVICE_OBJECT device_ = nullptr;
+};
+
+}  // namespace fvhost
