@@ -17,7 +17,8 @@ inline constexpr NDIS_OID OID_GEN_VENDOR_DESCRIPTION = 0x0001010D;
 inline constexpr NDIS_OID OID_GEN_MAC_OPTIONS = 0x00010113;
 inline constexpr NDIS_OID OID_GEN_SUPPORTED_GUIDS = 0x00010117;
 inline constexpr NDIS_OID OID_802_3_CURRENT_ADDRESS = 0x01010102;
-inline constexpr NDIS_OID OID_FDDI_LONG_CURRENT_ADDR = 0x03010102;
+// The number the program asks an FDDI adapter for its address with.
+inline constexpr NDIS_OID OID_FDDI_LONG_CURRENT_ADDR = 0x04010102;
 inline constexpr NDIS_OID OID_PNP_CAPABILITIES = 0xFD010100;
 inline constexpr NDIS_OID OID_PNP_SET_POWER = 0xFD010101;
 inline constexpr NDIS_OID OID_PNP_QUERY_POWER = 0xFD010102;

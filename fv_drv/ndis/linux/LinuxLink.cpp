@@ -118,12 +118,14 @@ std::string VendorDescription(const InterfaceInfo& info) {
     return info.driver + " (" + info.busInfo + ")";
 }
 
-FramePort::FramePort(FramePort&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+FramePort::FramePort(FramePort&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), socket_(other.socket_) {}
 
 FramePort& FramePort::operator=(FramePort&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
+        socket_ = other.socket_;
     }
     return *this;
 }
@@ -139,7 +141,7 @@ void FramePort::Close() {
 long FramePort::Receive(std::uint8_t* buffer, std::size_t capacity) {
     ssize_t n;
     do {
-        n = read(fd_, buffer, capacity);
+        n = socket_ ? recv(fd_, buffer, capacity, MSG_DONTWAIT) : read(fd_, buffer, capacity);
     } while (n < 0 && errno == EINTR);
     return n;
 }
@@ -153,13 +155,14 @@ bool FramePort::Send(const std::uint8_t* frame, std::size_t length) {
 }
 
 bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error) {
-    const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ALL));
+    const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
     if (fd < 0) {
         error = ErrnoText("packet socket");
         return false;
     }
     port = PacketPort();
     port.fd_ = fd;
+    port.socket_ = true;
     const int one = 1;
     if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0) {
         error = ErrnoText("PACKET_IGNORE_OUTGOING");

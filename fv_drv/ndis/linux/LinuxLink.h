@@ -41,17 +41,18 @@ public:
 
     int Fd() const { return fd_; }
     bool Open() const { return fd_ >= 0; }
-    // The next frame, or -1 when none is waiting (the descriptor is non-blocking) or on error.
+    // The next frame, or -1 when none is waiting or on error. Never blocks; sends may.
     long Receive(std::uint8_t* buffer, std::size_t capacity);
     bool Send(const std::uint8_t* frame, std::size_t length);
     void Close();
 
 protected:
-    explicit FramePort(int fd) : fd_(fd) {}
     int fd_ = -1;
+    bool socket_ = false;
 };
 
-// A packet socket bound to one interface. Frames this socket sends are not read back.
+// A packet socket bound to one interface. Frames this socket sends are not read back. Sends
+// wait for room in the interface's queue rather than drop.
 class PacketPort : public FramePort {
 public:
     static bool Create(int interfaceIndex, PacketPort& port, std::string& error);

@@ -108,7 +108,7 @@ NDIS_STATUS Adapter::Close() {
 
 NDIS_STATUS Adapter::Send(PNDIS_PACKET packet) {
     std::lock_guard guard(lock_);
-    sent_.push_back(FrameOf(packet));
+    if (KeepHistory.load()) sent_.push_back(FrameOf(packet));
     if (Sends.load() == Completion::Deferred) {
         pendingSends_.push_back(packet);
         return NDIS_STATUS_PENDING;
@@ -161,7 +161,7 @@ NDIS_STATUS Adapter::Answer(PNDIS_REQUEST r) const {
 
 NDIS_STATUS Adapter::Request(PNDIS_REQUEST request) {
     std::lock_guard guard(lock_);
-    oids_.push_back(request->DATA.QUERY_INFORMATION.Oid);
+    if (KeepHistory.load()) oids_.push_back(request->DATA.QUERY_INFORMATION.Oid);
     if (Requests.load() == Completion::Deferred) {
         pendingRequests_.push_back(request);
         return NDIS_STATUS_PENDING;

@@ -62,6 +62,8 @@ public:
     std::atomic<Completion> Closes{Completion::Immediate};
     std::atomic<NDIS_STATUS> SendStatus{NDIS_STATUS_SUCCESS};
     std::atomic<NDIS_STATUS> OpenStatus{NDIS_STATUS_SUCCESS};
+    // Off for a long-running source: sends and queries are then not recorded.
+    std::atomic<bool> KeepHistory{true};
 
     // Completes what pends; returns how many.
     std::size_t CompletePendingSends();

@@ -84,7 +84,7 @@ void Stack::SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) {
         completions_[~std::uint64_t(0)].push_back(status);  // a packet that was not ours
         return;
     }
-    completions_[it->second->Id].push_back(status);
+    if (KeepHistory.load()) completions_[it->second->Id].push_back(status);
     NdisFreePacket(packet);
     sending_.erase(it);
 }
@@ -133,7 +133,9 @@ void Stack::RequestComplete(PNDIS_REQUEST request, NDIS_STATUS status) {
 INT Stack::ReceivePacket(PNDIS_PACKET packet) {
     const NDIS_STATUS status = NDIS_GET_PACKET_STATUS(packet);
     std::lock_guard guard(lock_);
-    received_.push_back({FrameOf(packet), status, NDIS_GET_PACKET_HEADER_SIZE(packet)});
+    if (KeepHistory.load()) {
+        received_.push_back({FrameOf(packet), status, NDIS_GET_PACKET_HEADER_SIZE(packet)});
+    }
     if (status != NDIS_STATUS_RESOURCES && HoldPackets.load()) {
         held_.push_back(packet);
         return 1;

@@ -60,6 +60,8 @@ public:
     // rest of look-ahead frames with TransferData.
     std::atomic<bool> HoldPackets{false};
     std::atomic<bool> TransferRest{false};
+    // Off for a long-running source: sends and receives are then not recorded.
+    std::atomic<bool> KeepHistory{true};
     std::size_t ReturnHeld();
 
     // What happened.

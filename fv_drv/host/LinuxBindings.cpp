@@ -1,0 +1,42 @@
+#include "LinuxBindings.h"
+
+namespace fvhost {
+
+LinuxBindings::~LinuxBindings() { Stop(); }
+
+bool LinuxBindings::Start(const std::vector<Binding>& bindings, std::string& error) {
+    for (const Binding& b : bindings) {
+        ndis_linux::InterfaceInfo info;
+        if (!ndis_linux::QueryInterface(b.lower, info, error)) {
+            Stop();
+            return false;
+        }
+        Port& port = ports_.emplace_back();
+        port.adapter = std::make_unique<ndis_linux::LinuxAdapter>(info, b.upper);
+        if (!port.adapter->Prepare(error)) {
+            error = b.lower + ": " + error;
+            Stop();
+            return false;
+        }
+        ndis_host::AddLowerAdapter(port.adapter.get());
+        port.added = true;
+        port.tap = std::make_unique<ndis_linux::TapStack>();
+        if (!port.tap->Start(b.upper, info.mac, info.mtu, info.running, error)) {
+            error = b.upper + ": " + error;
+            Stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+void LinuxBindings::Stop() {
+    // The stack goes first, so that nothing is sent into an adapter that is unbinding.
+    for (auto it = ports_.rbegin(); it != ports_.rend(); ++it) {
+        if (it->tap) it->tap->Stop();
+        if (it->added) ndis_host::RemoveLowerAdapter(it->adapter.get());
+    }
+    ports_.clear();
+}
+
+}  // namespace fvhost

@@ -1,0 +1,30 @@
+// ferrovane-sys --bind: real interfaces below the driver, TAP devices above it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "HostOptions.h"
+#include "fv_drv/ndis/linux/LinuxAdapter.h"
+#include "fv_drv/ndis/linux/TapStack.h"
+
+namespace fvhost {
+
+class LinuxBindings {
+public:
+    ~LinuxBindings();
+    // Binds each interface and creates its TAP. On failure nothing stays bound.
+    bool Start(const std::vector<Binding>& bindings, std::string& error);
+    void Stop();
+
+private:
+    struct Port {
+        std::unique_ptr<ndis_linux::LinuxAdapter> adapter;
+        std::unique_ptr<ndis_linux::TapStack> tap;
+        bool added = false;
+    };
+    std::vector<Port> ports_;
+};
+
+}  // namespace fvhost

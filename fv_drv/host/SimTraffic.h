@@ -1,0 +1,35 @@
+// ferrovane-sys --sim: simulated adapters with a built-in traffic source, so that the whole
+// system runs without root and without a network. A steady mix of TCP, UDP and ICMP frames goes
+// to and comes from random remote addresses; a working set of recent addresses recurs, as a
+// workstation's traffic does.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "fv_drv/ndis/sim/SimAdapter.h"
+#include "fv_drv/ndis/sim/SimStack.h"
+
+namespace fvhost {
+
+class SimTraffic {
+public:
+    SimTraffic();
+    ~SimTraffic();
+    // Adds the adapters (the driver binds to them), attaches a stack above each and starts the
+    // source. False if a virtual adapter did not appear.
+    bool Start();
+    void Stop();
+
+private:
+    void Run();
+
+    std::vector<std::unique_ptr<sim::Adapter>> adapters_;
+    std::vector<std::unique_ptr<sim::Stack>> stacks_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace fvhost

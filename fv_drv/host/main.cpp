@@ -1,0 +1,92 @@
+// ferrovane-sys: hosts the packet filter driver. Binds the named interfaces (or simulated
+// adapters), serves the control device while an adapter is bound, and on SIGTERM or SIGINT
+// unbinds everything, removes the device and exits 0.
+#include <grp.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "DeviceBridge.h"
+#include "HostOptions.h"
+#include "LinuxBindings.h"
+#include "SimTraffic.h"
+#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_drv/Driver/DriverEntry.h"
+#include "fv_drv/ndis/ndis_media.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "ferrovane-sys: %s\n", message.c_str());
+    return 1;
+}
+
+// Blocks the stop signals in every thread and returns a descriptor that reads them.
+int StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fvhost::HostOptions options;
+    std::string error;
+    if (!fvhost::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
+                                  std::getenv(fvhost::kDeviceDirVariable), options, error)) {
+        std::fprintf(stderr, "ferrovane-sys: %s\n%s", error.c_str(), fvhost::kHostUsage);
+        return 2;
+    }
+
+    fvhost::PeerPolicy policy{geteuid(), gid_t(-1)};
+    if (!options.deviceGroup.empty()) {
+        const group* g = getgrnam(options.deviceGroup.c_str());
+        if (g == nullptr) return Fail("no group " + options.deviceGroup);
+        policy.deviceGid = g->gr_gid;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(options.deviceDir, ec);
+    if (ec) return Fail("cannot create " + options.deviceDir + ": " + ec.message());
+    chmod(options.deviceDir.c_str(), 0755);
+
+    const int signals = StopSignals();
+    if (signals < 0) return Fail(std::string("signalfd: ") + std::strerror(errno));
+
+    fvhost::DeviceBridge bridge(options.deviceDir + "/" + kControlDeviceName, policy);
+    ndis_host::SetDeviceHost(&bridge);
+    if (ndis_host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
+
+    fvhost::LinuxBindings interfaces;
+    fvhost::SimTraffic sim;
+    bool started = interfaces.Start(options.bindings, error);
+    if (started && options.sim) {
+        started = sim.Start();
+        if (!started) error = "simulated adapters did not come up";
+    }
+    if (started) {
+        std::fprintf(stderr, "ferrovane-sys: serving %s/%s\n", options.deviceDir.c_str(),
+                     kControlDeviceName);
+        signalfd_siginfo info;
+        while (read(signals, &info, sizeof info) < 0 && errno == EINTR) {
+        }
+    }
+    sim.Stop();
+    interfaces.Stop();
+    ndis_host::UnloadDriver();
+    ndis_host::SetDeviceHost(nullptr);
+    close(signals);
+    return started ? 0 : Fail(error);
+}

@@ -1,0 +1,211 @@
+#include "LinuxAdapter.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace ndis_linux {
+namespace {
+
+// Room for a frame of any MTU the kernel allows on a packet socket.
+constexpr std::size_t kFrameCapacity = 65536;
+constexpr UINT kEthernetHeaderSize = 14;
+constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
+                              NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
+
+NDIS_STATUS Fill(PNDIS_REQUEST r, const void* value, UINT size) {
+    auto& q = r->DATA.QUERY_INFORMATION;
+    if (q.InformationBufferLength < size) {
+        q.BytesWritten = 0;
+        q.BytesNeeded = size;
+        return NDIS_STATUS_BUFFER_TOO_SHORT;
+    }
+    std::memcpy(q.InformationBuffer, value, size);
+    q.BytesWritten = size;
+    q.BytesNeeded = 0;
+    return NDIS_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out) {
+    PNDIS_BUFFER buffer = nullptr;
+    UINT total = 0;
+    NdisQueryPacket(packet, nullptr, nullptr, &buffer, &total);
+    out.resize(total);
+    std::size_t at = 0;
+    for (; buffer != nullptr && at < total; NdisGetNextBuffer(buffer, &buffer)) {
+        PVOID address = nullptr;
+        UINT length = 0;
+        NdisQueryBuffer(buffer, &address, &length);
+        const std::size_t chunk = std::min<std::size_t>(length, total - at);
+        std::memcpy(out.data() + at, address, chunk);
+        at += chunk;
+    }
+    return at;
+}
+
+LinuxAdapter::LinuxAdapter(InterfaceInfo info, std::string upperName)
+    : info_(std::move(info)), upperName_(std::move(upperName)) {
+    running_ = info_.running;
+}
+
+LinuxAdapter::~LinuxAdapter() {
+    StopReader();
+    if (stopFd_ >= 0) close(stopFd_);
+}
+
+bool LinuxAdapter::Prepare(std::string& error) {
+    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0) {
+        error = "eventfd failed";
+        return false;
+    }
+    return PacketPort::Create(info_.index, port_, error) && links_.Open(error) &&
+           keepOff_.Apply(info_.name, error);
+}
+
+std::u16string LinuxAdapter::Name() const { return Widen(info_.name); }
+
+std::u16string LinuxAdapter::UpperBindings() const { return Widen(upperName_); }
+
+NDIS_STATUS LinuxAdapter::Open(ndis_media::LowerEdge* edge) {
+    if (!port_.Open()) return NDIS_STATUS_FAILURE;
+    edge_ = edge;
+    std::uint64_t drained;
+    while (read(stopFd_, &drained, sizeof drained) > 0) {
+    }
+    reader_ = std::thread([this] { ReadLoop(); });
+    return NDIS_STATUS_SUCCESS;
+}
+
+NDIS_STATUS LinuxAdapter::Close() {
+    // Nothing is indicated once the reader has stopped; sends complete synchronously.
+    StopReader();
+    edge_ = nullptr;
+    return NDIS_STATUS_SUCCESS;
+}
+
+void LinuxAdapter::StopReader() {
+    if (!reader_.joinable()) return;
+    const std::uint64_t one = 1;
+    if (write(stopFd_, &one, sizeof one) != sizeof one) {
+        // An eventfd write fails only when the counter is full, which already wakes the reader.
+    }
+    if (reader_.get_id() == std::this_thread::get_id()) {
+        reader_.detach();
+    } else {
+        reader_.join();
+    }
+}
+
+NDIS_STATUS LinuxAdapter::Send(PNDIS_PACKET packet) {
+    std::lock_guard guard(sendLock_);
+    const std::size_t length = GatherFrame(packet, sendBuffer_);
+    if (port_.Send(sendBuffer_.data(), length)) return NDIS_STATUS_SUCCESS;
+    ++sendFailures_;
+    return NDIS_STATUS_FAILURE;
+}
+
+NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {
+    if (r->RequestType == NdisRequestSetInformation) {
+        // Packet filters, multicast lists and the like: the kernel keeps the real interface's.
+        r->DATA.SET_INFORMATION.BytesRead = r->DATA.SET_INFORMATION.InformationBufferLength;
+        r->DATA.SET_INFORMATION.BytesNeeded = 0;
+        return NDIS_STATUS_SUCCESS;
+    }
+    switch (r->DATA.QUERY_INFORMATION.Oid) {
+        case OID_GEN_VENDOR_DESCRIPTION: {
+            // Asked again each time: the driver behind an interface can change (a module reload).
+            InterfaceInfo fresh;
+            std::string error;
+            const std::string text =
+                VendorDescription(QueryInterface(info_.name, fresh, error) ? fresh : info_);
+            return Fill(r, text.c_str(), UINT(text.size() + 1));
+        }
+        case OID_GEN_MEDIA_IN_USE: {
+            const ULONG medium = NdisMedium802_3;
+            return Fill(r, &medium, sizeof medium);
+        }
+        case OID_GEN_MAC_OPTIONS:
+            return Fill(r, &kMacOptions, sizeof kMacOptions);
+        case OID_802_3_CURRENT_ADDRESS: {
+            InterfaceInfo fresh;
+            std::string error;
+            const MacAddress mac = QueryInterface(info_.name, fresh, error) ? fresh.mac : info_.mac;
+            return Fill(r, mac.data(), UINT(mac.size()));
+        }
+        default:
+            break;
+    }
+    r->DATA.QUERY_INFORMATION.BytesWritten = 0;
+    return NDIS_STATUS_NOT_SUPPORTED;
+}
+
+NDIS_STATUS LinuxAdapter::Request(PNDIS_REQUEST request) { return Answer(request); }
+
+NDIS_STATUS LinuxAdapter::TransferData(NDIS_HANDLE, UINT, UINT, PNDIS_PACKET,
+                                       PUINT bytesTransferred) {
+    // Every frame is indicated whole, so there is never anything left to transfer.
+    *bytesTransferred = 0;
+    return NDIS_STATUS_FAILURE;
+}
+
+void LinuxAdapter::ReturnPacket(PNDIS_PACKET) {
+    // Packets are indicated with NDIS_STATUS_RESOURCES and never held above.
+}
+
+void LinuxAdapter::ReadLoop() {
+    NDIS_HANDLE pool = nullptr;
+    NDIS_STATUS status;
+    NdisAllocatePacketPoolEx(&status, &pool, 1, 0, 0);
+    PNDIS_PACKET packet = nullptr;
+    if (status == NDIS_STATUS_SUCCESS) NdisAllocatePacket(&status, &packet, pool);
+    if (status != NDIS_STATUS_SUCCESS) {
+        if (pool != nullptr) NdisFreePacketPool(pool);
+        return;
+    }
+    std::vector<std::uint8_t> frame(kFrameCapacity);
+    NDIS_BUFFER buffer;
+    buffer.VirtualAddress = frame.data();
+
+    pollfd fds[3] = {{port_.Fd(), POLLIN, 0}, {links_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    for (;;) {
+        if (poll(fds, 3, -1) < 0) continue;
+        if ((fds[2].revents & POLLIN) != 0) break;
+        ndis_media::LowerEdge* edge = edge_.load();
+        if ((fds[1].revents & POLLIN) != 0 && links_.Drain(info_.index)) {
+            InterfaceInfo fresh;
+            std::string error;
+            if (QueryInterface(info_.name, fresh, error) && fresh.running != running_.load()) {
+                running_ = fresh.running;
+                edge->IndicateStatus(
+                    fresh.running ? NDIS_STATUS_MEDIA_CONNECT : NDIS_STATUS_MEDIA_DISCONNECT,
+                    nullptr, 0);
+                edge->IndicateStatusComplete();
+            }
+        }
+        if ((fds[0].revents & POLLIN) == 0) continue;
+        // Drain what is waiting, one full-packet indication per frame. The driver copies what
+        // it passes up, so the one descriptor and buffer serve every frame.
+        for (;;) {
+            const long n = port_.Receive(frame.data(), frame.size());
+            if (n <= 0) break;
+            buffer.Length = UINT(n);
+            buffer.Next = nullptr;
+            packet->Private.Head = packet->Private.Tail = nullptr;
+            NdisChainBufferAtBack(packet, &buffer);
+            NDIS_SET_PACKET_HEADER_SIZE(packet, kEthernetHeaderSize);
+            NDIS_SET_PACKET_STATUS(packet, NDIS_STATUS_RESOURCES);
+            edge->IndicateReceivePacket(&packet, 1);
+        }
+    }
+    NdisFreePacket(packet);
+    NdisFreePacketPool(pool);
+}
+
+}  // namespace ndis_linux

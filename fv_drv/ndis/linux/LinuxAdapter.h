@@ -1,0 +1,65 @@
+// A real interface as a lower adapter: frames arrive through a packet socket and are indicated
+// as full packets; sends are written to the same socket; queries are answered from the kernel;
+// carrier changes become media connect and disconnect indications. One thread reads.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LinuxLink.h"
+#include "fv_drv/ndis/ndis_media.h"
+
+namespace ndis_linux {
+
+class LinuxAdapter final : public ndis_media::LowerAdapter {
+public:
+    // `upperName` becomes the UpperBindings value: the TAP device the stack above uses.
+    LinuxAdapter(InterfaceInfo info, std::string upperName);
+    ~LinuxAdapter() override;
+    LinuxAdapter(const LinuxAdapter&) = delete;
+    LinuxAdapter& operator=(const LinuxAdapter&) = delete;
+
+    // Opens the packet socket and keeps the kernel off the interface.
+    bool Prepare(std::string& error);
+    const InterfaceInfo& Info() const { return info_; }
+
+    // ndis_media::LowerAdapter
+    std::u16string Name() const override;
+    NDIS_MEDIUM Medium() const override { return NdisMedium802_3; }
+    std::u16string UpperBindings() const override;
+    NDIS_STATUS Open(ndis_media::LowerEdge* edge) override;
+    NDIS_STATUS Close() override;
+    NDIS_STATUS Send(PNDIS_PACKET packet) override;
+    NDIS_STATUS Request(PNDIS_REQUEST request) override;
+    NDIS_STATUS TransferData(NDIS_HANDLE macReceiveContext, UINT byteOffset, UINT bytesToTransfer,
+                             PNDIS_PACKET packet, PUINT bytesTransferred) override;
+    void ReturnPacket(PNDIS_PACKET packet) override;
+
+private:
+    void ReadLoop();
+    void StopReader();
+    NDIS_STATUS Answer(PNDIS_REQUEST request);
+
+    InterfaceInfo info_;
+    std::string upperName_;
+    PacketPort port_;
+    KernelKeepOff keepOff_;
+    LinkWatcher links_;
+    int stopFd_ = -1;
+    std::thread reader_;
+    std::atomic<ndis_media::LowerEdge*> edge_{nullptr};
+    std::mutex sendLock_;                 // sends from several threads share one buffer
+    std::vector<std::uint8_t> sendBuffer_;
+    std::atomic<bool> running_{false};    // carrier, as last indicated
+    std::atomic<std::uint64_t> sendFailures_{0};
+};
+
+// The bytes of a packet's buffer chain, copied into `out`; returns the frame length.
+std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out);
+
+std::u16string Widen(const std::string& ascii);
+
+}  // namespace ndis_linux

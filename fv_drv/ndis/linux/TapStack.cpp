@@ -1,0 +1,166 @@
+#include "TapStack.h"
+
+#include <linux/if_tun.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "LinuxAdapter.h"
+
+namespace ndis_linux {
+namespace {
+
+constexpr std::size_t kFrameCapacity = 65536;
+constexpr UINT kPoolDescriptors = 64;
+constexpr UINT kPoolLimit = 65535;
+
+}  // namespace
+
+struct TapStack::Slot {
+    std::vector<std::uint8_t> frame = std::vector<std::uint8_t>(kFrameCapacity);
+    NDIS_BUFFER buffer;
+    PNDIS_PACKET packet = nullptr;
+};
+
+TapStack::TapStack() {
+    NDIS_STATUS status;
+    NdisAllocatePacketPoolEx(&status, &pool_, kPoolDescriptors, kPoolLimit - kPoolDescriptors, 0);
+    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+TapStack::~TapStack() {
+    Stop();
+    for (auto& s : slots_) {
+        if (s->packet != nullptr) NdisFreePacket(s->packet);
+    }
+    if (pool_ != nullptr) NdisFreePacketPool(pool_);
+    if (stopFd_ >= 0) close(stopFd_);
+}
+
+bool TapStack::Start(const std::string& name, const MacAddress& mac, int mtu, bool carrier,
+                     std::string& error) {
+    if (pool_ == nullptr || stopFd_ < 0) {
+        error = "out of resources";
+        return false;
+    }
+    if (!TapPort::Create(name, mac, mtu, tap_, error)) return false;
+    SetCarrier(carrier);
+    NDIS_HANDLE adapter = ndis_media::BindUpper(Widen(name), this);
+    if (adapter == nullptr) {
+        error = "no virtual adapter " + name;
+        tap_.Close();
+        return false;
+    }
+    adapter_ = adapter;
+    reader_ = std::thread([this] { ReadLoop(); });
+    return true;
+}
+
+void TapStack::Stop() {
+    if (reader_.joinable()) {
+        const std::uint64_t one = 1;
+        if (write(stopFd_, &one, sizeof one) != sizeof one) {
+            // A full counter already wakes the reader.
+        }
+        reader_.join();
+    }
+    NDIS_HANDLE adapter = adapter_.exchange(nullptr);
+    if (adapter != nullptr) ndis_media::UnbindUpper(adapter);
+    tap_.Close();
+}
+
+TapStack::Slot* TapStack::TakeSlot() {
+    std::lock_guard guard(slotLock_);
+    if (!free_.empty()) {
+        Slot* s = free_.back();
+        free_.pop_back();
+        return s;
+    }
+    auto slot = std::make_unique<Slot>();
+    NDIS_STATUS status;
+    NdisAllocatePacket(&status, &slot->packet, pool_);
+    if (status != NDIS_STATUS_SUCCESS) return nullptr;
+    Slot* raw = slot.get();
+    slots_.push_back(std::move(slot));
+    return raw;
+}
+
+void TapStack::ReadLoop() {
+    pollfd fds[2] = {{tap_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    for (;;) {
+        if (poll(fds, 2, -1) < 0) continue;
+        if ((fds[1].revents & POLLIN) != 0) return;
+        if ((fds[0].revents & POLLIN) == 0) continue;
+        for (;;) {
+            Slot* slot = TakeSlot();
+            if (slot == nullptr) break;
+            const long n = tap_.Receive(slot->frame.data(), slot->frame.size());
+            NDIS_HANDLE adapter = adapter_.load();
+            if (n <= 0 || adapter == nullptr) {
+                std::lock_guard guard(slotLock_);
+                free_.push_back(slot);
+                break;
+            }
+            slot->buffer.VirtualAddress = slot->frame.data();
+            slot->buffer.Length = UINT(n);
+            slot->buffer.Next = nullptr;
+            slot->packet->Private.Head = slot->packet->Private.Tail = nullptr;
+            NdisChainBufferAtBack(slot->packet, &slot->buffer);
+            // The slot travels in the packet's reserved area to find its way back.
+            std::memcpy(slot->packet->ProtocolReserved, &slot, sizeof slot);
+            ++sent_;
+            ndis_media::UpperSendPackets(adapter, &slot->packet, 1);
+        }
+    }
+}
+
+void TapStack::SendComplete(PNDIS_PACKET packet, NDIS_STATUS) {
+    Slot* slot;
+    std::memcpy(&slot, packet->ProtocolReserved, sizeof slot);
+    std::lock_guard guard(slotLock_);
+    free_.push_back(slot);
+}
+
+INT TapStack::ReceivePacket(PNDIS_PACKET packet) {
+    std::lock_guard guard(writeLock_);
+    const std::size_t length = GatherFrame(packet, writeBuffer_);
+    if (tap_.Send(writeBuffer_.data(), length)) ++received_;
+    return 0;  // copied: never held
+}
+
+NDIS_STATUS TapStack::Receive(const ndis_media::LookaheadIndication& indication) {
+    // Only whole frames can be handed to the kernel; a partial look-ahead is dropped.
+    if (indication.HeaderSize + indication.LookaheadSize <
+        indication.HeaderSize + indication.PacketSize) {
+        return NDIS_STATUS_NOT_ACCEPTED;
+    }
+    std::lock_guard guard(writeLock_);
+    writeBuffer_.assign(indication.Header, indication.Header + indication.HeaderSize);
+    writeBuffer_.insert(writeBuffer_.end(), indication.Lookahead,
+                        indication.Lookahead + indication.PacketSize);
+    if (tap_.Send(writeBuffer_.data(), writeBuffer_.size())) ++received_;
+    return NDIS_STATUS_SUCCESS;
+}
+
+void TapStack::ReceiveComplete(NDIS_MEDIUM) {}
+void TapStack::TransferDataComplete(PNDIS_PACKET, NDIS_STATUS, UINT) {}
+void TapStack::RequestComplete(PNDIS_REQUEST, NDIS_STATUS) {}
+
+void TapStack::Status(NDIS_STATUS status, PVOID, UINT) {
+    if (status == NDIS_STATUS_MEDIA_CONNECT) SetCarrier(true);
+    if (status == NDIS_STATUS_MEDIA_DISCONNECT) SetCarrier(false);
+}
+
+void TapStack::StatusComplete() {}
+
+void TapStack::Unbind() { adapter_ = nullptr; }
+
+void TapStack::SetCarrier(bool on) {
+    int value = on ? 1 : 0;
+    if (tap_.Open()) ioctl(tap_.Fd(), TUNSETCARRIER, &value);
+}
+
+}  // namespace ndis_linux

@@ -1,0 +1,69 @@
+// The host's IP stack as the protocol above a virtual adapter: frames the stack writes into the
+// TAP device are sent through the virtual adapter, and what the adapter indicates up is written
+// into the TAP for the stack to receive. The virtual adapter's media state becomes the TAP's
+// carrier. One thread reads the TAP.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LinuxLink.h"
+#include "fv_drv/ndis/ndis_media.h"
+
+namespace ndis_linux {
+
+class TapStack final : public ndis_media::UpperProtocol {
+public:
+    TapStack();
+    ~TapStack();
+    TapStack(const TapStack&) = delete;
+    TapStack& operator=(const TapStack&) = delete;
+
+    // Creates the TAP named as the virtual adapter and attaches to the adapter.
+    bool Start(const std::string& name, const MacAddress& mac, int mtu, bool carrier,
+               std::string& error);
+    // Detaches and removes the TAP.
+    void Stop();
+
+    std::uint64_t FramesSent() const { return sent_.load(); }
+    std::uint64_t FramesReceived() const { return received_.load(); }
+
+    // ndis_media::UpperProtocol
+    void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;
+    INT ReceivePacket(PNDIS_PACKET packet) override;
+    NDIS_STATUS Receive(const ndis_media::LookaheadIndication& indication) override;
+    void ReceiveComplete(NDIS_MEDIUM medium) override;
+    void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status,
+                              UINT bytesTransferred) override;
+    void RequestComplete(PNDIS_REQUEST request, NDIS_STATUS status) override;
+    void Status(NDIS_STATUS status, PVOID buffer, UINT size) override;
+    void StatusComplete() override;
+    void Unbind() override;
+
+private:
+    struct Slot;  // a descriptor with the frame storage it describes
+    Slot* TakeSlot();
+    void ReadLoop();
+    void SetCarrier(bool on);
+
+    TapPort tap_;
+    int stopFd_ = -1;
+    std::thread reader_;
+    std::atomic<NDIS_HANDLE> adapter_{nullptr};
+    NDIS_HANDLE pool_ = nullptr;
+
+    std::mutex slotLock_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::vector<Slot*> free_;
+
+    std::mutex writeLock_;  // receive paths from several threads share one buffer
+    std::vector<std::uint8_t> writeBuffer_;
+    std::atomic<std::uint64_t> sent_{0};
+    std::atomic<std::uint64_t> received_{0};
+};
+
+}  // namespace ndis_linux
