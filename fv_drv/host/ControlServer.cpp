@@ -227,7 +227,8 @@ void ControlServer::Serve(Connection& connection) {
     std::unique_ptr<ControlHandle> handle;
     const std::uint32_t created = device_.Create(std::move(events), handle);
     if (created != wire::kStatusSuccess || handle == nullptr) {
-        const std::uint32_t status = created != wire::kStatusSuccess ? created : kStatusUnsuccessful;
+        const std::uint32_t status =
+            created != wire::kStatusSuccess ? created : kStatusUnsuccessful;
         wire::SendAll(fd, &status, sizeof status);
         return;
     }

@@ -54,7 +54,8 @@ private:
         irp.SystemBuffer = buffer;
         PDRIVER_DISPATCH routine = device_->MajorFunction[major];
         if (routine == nullptr) {
-            irp.IoStatus.Status = major == IRP_MJ_DEVICE_CONTROL ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
+            irp.IoStatus.Status =
+                major == IRP_MJ_DEVICE_CONTROL ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
             return irp.IoStatus.Status;
         }
         routine(device_, &irp);
@@ -72,7 +73,9 @@ private:
 DeviceBridge::DeviceBridge(std::string socketPath, PeerPolicy policy)
     : socketPath_(std::move(socketPath)), server_(*this, policy) {}
 
-DeviceBridge::~DeviceBridge() { server_.Stop(); }
+DeviceBridge::~DeviceBridge() {
+    server_.Stop();
+}
 
 NDIS_STATUS DeviceBridge::DeviceAdded(PDEVICE_OBJECT device) {
     {

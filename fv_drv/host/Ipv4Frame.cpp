@@ -22,7 +22,8 @@ void PutBe32(std::uint8_t* at, std::uint32_t v) {
 
 std::uint16_t HeaderChecksum(const std::uint8_t* header) {
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < kIpHeader; i += 2) sum += std::uint32_t(header[i] << 8 | header[i + 1]);
+    for (std::size_t i = 0; i < kIpHeader; i += 2)
+        sum += std::uint32_t(header[i] << 8 | header[i + 1]);
     while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
     return std::uint16_t(~sum);
 }

@@ -2,7 +2,9 @@
 
 namespace fvhost {
 
-LinuxBindings::~LinuxBindings() { Stop(); }
+LinuxBindings::~LinuxBindings() {
+    Stop();
+}
 
 bool LinuxBindings::Start(const std::vector<Binding>& bindings, std::string& error) {
     for (const Binding& b : bindings) {

@@ -20,8 +20,8 @@ struct Service {
     std::uint8_t protocol;
     std::uint16_t port;
 };
-constexpr Service kServices[] = {{6, 443}, {6, 80}, {17, 53}, {6, 6881}, {17, 6881},
-                                 {1, 0},   {6, 25}, {17, 123}};
+constexpr Service kServices[] = {{6, 443},   {6, 80}, {17, 53}, {6, 6881},
+                                 {17, 6881}, {1, 0},  {6, 25},  {17, 123}};
 
 std::vector<sim::AdapterConfig> Configs() {
     sim::AdapterConfig ethernet;
@@ -42,7 +42,9 @@ std::vector<sim::AdapterConfig> Configs() {
 
 SimTraffic::SimTraffic() = default;
 
-SimTraffic::~SimTraffic() { Stop(); }
+SimTraffic::~SimTraffic() {
+    Stop();
+}
 
 bool SimTraffic::Start() {
     for (const sim::AdapterConfig& config : Configs()) {

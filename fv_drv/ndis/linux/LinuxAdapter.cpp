@@ -9,8 +9,6 @@
 namespace ndis_linux {
 namespace {
 
-// Room for a frame of any MTU the kernel allows on a packet socket.
-constexpr std::size_t kFrameCapacity = 65536;
 constexpr UINT kEthernetHeaderSize = 14;
 constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
                               NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
@@ -30,7 +28,9 @@ NDIS_STATUS Fill(PNDIS_REQUEST r, const void* value, UINT size) {
 
 }  // namespace
 
-std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Widen(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
 std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out) {
     PNDIS_BUFFER buffer = nullptr;
@@ -47,6 +47,19 @@ std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out) {
         at += chunk;
     }
     return at;
+}
+
+OffloadHeader OffloadOf(PNDIS_PACKET packet) {
+    PVOID info = nullptr;
+    UINT size = 0;
+    NDIS_GET_PACKET_MEDIA_SPECIFIC_INFO(packet, &info, &size);
+    OffloadHeader header;
+    if (info != nullptr && size == sizeof header) std::memcpy(&header, info, sizeof header);
+    return header;
+}
+
+void AttachOffload(PNDIS_PACKET packet, OffloadHeader* header) {
+    NDIS_SET_PACKET_MEDIA_SPECIFIC_INFO(packet, header, sizeof *header);
 }
 
 LinuxAdapter::LinuxAdapter(InterfaceInfo info, std::string upperName)
@@ -69,9 +82,13 @@ bool LinuxAdapter::Prepare(std::string& error) {
            keepOff_.Apply(info_.name, error);
 }
 
-std::u16string LinuxAdapter::Name() const { return Widen(info_.name); }
+std::u16string LinuxAdapter::Name() const {
+    return Widen(info_.name);
+}
 
-std::u16string LinuxAdapter::UpperBindings() const { return Widen(upperName_); }
+std::u16string LinuxAdapter::UpperBindings() const {
+    return Widen(upperName_);
+}
 
 NDIS_STATUS LinuxAdapter::Open(ndis_media::LowerEdge* edge) {
     if (!port_.Open()) return NDIS_STATUS_FAILURE;
@@ -106,7 +123,7 @@ void LinuxAdapter::StopReader() {
 NDIS_STATUS LinuxAdapter::Send(PNDIS_PACKET packet) {
     std::lock_guard guard(sendLock_);
     const std::size_t length = GatherFrame(packet, sendBuffer_);
-    if (port_.Send(sendBuffer_.data(), length)) return NDIS_STATUS_SUCCESS;
+    if (port_.Send(OffloadOf(packet), sendBuffer_.data(), length)) return NDIS_STATUS_SUCCESS;
     ++sendFailures_;
     return NDIS_STATUS_FAILURE;
 }
@@ -146,7 +163,9 @@ NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {
     return NDIS_STATUS_NOT_SUPPORTED;
 }
 
-NDIS_STATUS LinuxAdapter::Request(PNDIS_REQUEST request) { return Answer(request); }
+NDIS_STATUS LinuxAdapter::Request(PNDIS_REQUEST request) {
+    return Answer(request);
+}
 
 NDIS_STATUS LinuxAdapter::TransferData(NDIS_HANDLE, UINT, UINT, PNDIS_PACKET,
                                        PUINT bytesTransferred) {
@@ -169,7 +188,8 @@ void LinuxAdapter::ReadLoop() {
         if (pool != nullptr) NdisFreePacketPool(pool);
         return;
     }
-    std::vector<std::uint8_t> frame(kFrameCapacity);
+    std::vector<std::uint8_t> frame(kMaxFrameLength);
+    OffloadHeader offload;
     NDIS_BUFFER buffer;
     buffer.VirtualAddress = frame.data();
 
@@ -193,13 +213,14 @@ void LinuxAdapter::ReadLoop() {
         // Drain what is waiting, one full-packet indication per frame. The driver copies what
         // it passes up, so the one descriptor and buffer serve every frame.
         for (;;) {
-            const long n = port_.Receive(frame.data(), frame.size());
+            const long n = port_.Receive(offload, frame.data(), frame.size());
             if (n <= 0) break;
             buffer.Length = UINT(n);
             buffer.Next = nullptr;
             packet->Private.Head = packet->Private.Tail = nullptr;
             NdisChainBufferAtBack(packet, &buffer);
             NDIS_SET_PACKET_HEADER_SIZE(packet, kEthernetHeaderSize);
+            AttachOffload(packet, &offload);
             NDIS_SET_PACKET_STATUS(packet, NDIS_STATUS_RESOURCES);
             edge->IndicateReceivePacket(&packet, 1);
         }

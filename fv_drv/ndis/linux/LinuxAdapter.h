@@ -51,14 +51,18 @@ private:
     int stopFd_ = -1;
     std::thread reader_;
     std::atomic<ndis_media::LowerEdge*> edge_{nullptr};
-    std::mutex sendLock_;                 // sends from several threads share one buffer
+    std::mutex sendLock_;  // sends from several threads share one buffer
     std::vector<std::uint8_t> sendBuffer_;
-    std::atomic<bool> running_{false};    // carrier, as last indicated
+    std::atomic<bool> running_{false};  // carrier, as last indicated
     std::atomic<std::uint64_t> sendFailures_{0};
 };
 
 // The bytes of a packet's buffer chain, copied into `out`; returns the frame length.
 std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out);
+
+// The offload header a packet carries as its media-specific information, or none.
+OffloadHeader OffloadOf(PNDIS_PACKET packet);
+void AttachOffload(PNDIS_PACKET packet, OffloadHeader* header);
 
 std::u16string Widen(const std::string& ascii);
 

@@ -14,6 +14,7 @@
 #include <net/if_arp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,18 +63,6 @@ bool WriteFile(const std::string& path, const std::string& value) {
     out << value << '\n';
     out.close();
     return bool(out);
-}
-
-bool EthtoolValue(const std::string& name, std::uint32_t cmd, std::uint32_t& value) {
-    ifreq ifr;
-    if (!SetName(ifr, name)) return false;
-    ethtool_value v{};
-    v.cmd = cmd;
-    v.data = value;
-    ifr.ifr_data = reinterpret_cast<char*>(&v);
-    if (!IoctlSocket().Call(SIOCETHTOOL, ifr)) return false;
-    value = v.data;
-    return true;
 }
 
 }  // namespace
@@ -138,20 +127,40 @@ void FramePort::Close() {
     if (fd_ >= 0) close(std::exchange(fd_, -1));
 }
 
-long FramePort::Receive(std::uint8_t* buffer, std::size_t capacity) {
+long FramePort::Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity) {
+    iovec parts[2] = {{&header, sizeof header}, {buffer, capacity}};
     ssize_t n;
     do {
-        n = socket_ ? recv(fd_, buffer, capacity, MSG_DONTWAIT) : read(fd_, buffer, capacity);
+        if (socket_) {
+            msghdr msg{};
+            msg.msg_iov = parts;
+            msg.msg_iovlen = 2;
+            n = recvmsg(fd_, &msg, MSG_DONTWAIT);
+        } else {
+            n = readv(fd_, parts, 2);
+        }
     } while (n < 0 && errno == EINTR);
-    return n;
+    if (n < ssize_t(sizeof header)) return -1;
+    return long(n - ssize_t(sizeof header));
+}
+
+bool FramePort::Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length) {
+    iovec parts[2] = {{const_cast<OffloadHeader*>(&header), sizeof header},
+                      {const_cast<std::uint8_t*>(frame), length}};
+    ssize_t n;
+    do {
+        n = writev(fd_, parts, 2);
+    } while (n < 0 && errno == EINTR);
+    return n == ssize_t(sizeof header + length);
+}
+
+long FramePort::Receive(std::uint8_t* buffer, std::size_t capacity) {
+    OffloadHeader ignored;
+    return Receive(ignored, buffer, capacity);
 }
 
 bool FramePort::Send(const std::uint8_t* frame, std::size_t length) {
-    ssize_t n;
-    do {
-        n = write(fd_, frame, length);
-    } while (n < 0 && errno == EINTR);
-    return n == ssize_t(length);
+    return Send(OffloadHeader{}, frame, length);
 }
 
 bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error) {
@@ -164,8 +173,9 @@ bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error
     port.fd_ = fd;
     port.socket_ = true;
     const int one = 1;
-    if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0) {
-        error = ErrnoText("PACKET_IGNORE_OUTGOING");
+    if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0 ||
+        setsockopt(fd, SOL_PACKET, PACKET_VNET_HDR, &one, sizeof one) != 0) {
+        error = ErrnoText("packet socket options");
         port.Close();
         return false;
     }
@@ -195,8 +205,9 @@ bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, Ta
     }
     port = TapPort();
     port.fd_ = fd;
-    ifr.ifr_flags = IFF_TAP | IFF_NO_PI;
-    if (ioctl(fd, TUNSETIFF, &ifr) != 0) {
+    ifr.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
+    const unsigned offloads = TUN_F_CSUM | TUN_F_TSO4 | TUN_F_TSO6 | TUN_F_TSO_ECN;
+    if (ioctl(fd, TUNSETIFF, &ifr) != 0 || ioctl(fd, TUNSETOFFLOAD, offloads) != 0) {
         error = ErrnoText("create TAP " + name);
         port.Close();
         return false;
@@ -228,7 +239,6 @@ bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, Ta
 
 bool KernelKeepOff::Apply(const std::string& interfaceName, std::string& error) {
     Undo();
-    interface_ = interfaceName;
     const std::pair<std::string, std::string> settings[] = {
         {"/proc/sys/net/ipv6/conf/" + interfaceName + "/disable_ipv6", "1"},
         {"/proc/sys/net/ipv4/conf/" + interfaceName + "/arp_ignore", "8"},
@@ -245,22 +255,12 @@ bool KernelKeepOff::Apply(const std::string& interfaceName, std::string& error) 
         }
         saved_.emplace_back(path, old);
     }
-    std::uint32_t gro = 0;
-    if (EthtoolValue(interfaceName, ETHTOOL_GGRO, gro) && gro != 0) {
-        std::uint32_t off = 0;
-        groWasOn_ = EthtoolValue(interfaceName, ETHTOOL_SGRO, off);
-    }
     return true;
 }
 
 void KernelKeepOff::Undo() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) WriteFile(it->first, it->second);
     saved_.clear();
-    if (groWasOn_) {
-        std::uint32_t on = 1;
-        EthtoolValue(interface_, ETHTOOL_SGRO, on);
-        groWasOn_ = false;
-    }
 }
 
 bool LinkWatcher::Open(std::string& error) {

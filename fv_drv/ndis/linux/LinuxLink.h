@@ -29,6 +29,22 @@ bool QueryInterface(const std::string& name, InterfaceInfo& info, std::string& e
 // "driver (bus)" or "driver", or the interface name when the driver does not say.
 std::string VendorDescription(const InterfaceInfo& info);
 
+// Every frame on a port travels with this header (the kernel's virtio-net header): it carries
+// checksum and segmentation offloads, so that one read or write can move a 64 KB TCP segment
+// and a partial checksum from a local peer is completed where it belongs.
+struct OffloadHeader {
+    std::uint8_t flags = 0;
+    std::uint8_t gsoType = 0;
+    std::uint16_t headerLength = 0;
+    std::uint16_t gsoSize = 0;
+    std::uint16_t checksumStart = 0;
+    std::uint16_t checksumOffset = 0;
+};
+static_assert(sizeof(OffloadHeader) == 10);
+
+// Room for the largest frame a port can carry (a coalesced or segmentation-offloaded one).
+inline constexpr std::size_t kMaxFrameLength = 128 * 1024;
+
 // A frame descriptor that is read and written one frame at a time.
 class FramePort {
 public:
@@ -41,7 +57,10 @@ public:
 
     int Fd() const { return fd_; }
     bool Open() const { return fd_ >= 0; }
-    // The next frame, or -1 when none is waiting or on error. Never blocks; sends may.
+    // The next frame's length, or -1 when none is waiting or on error. Never blocks; sends may.
+    long Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity);
+    bool Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length);
+    // A plain frame: no offloads.
     long Receive(std::uint8_t* buffer, std::size_t capacity);
     bool Send(const std::uint8_t* frame, std::size_t length);
     void Close();
@@ -59,7 +78,7 @@ public:
 };
 
 // A TAP device (created here, gone when closed) with a given name, hardware address and MTU,
-// brought up.
+// brought up, offering the stack checksum and TCP segmentation offload.
 class TapPort : public FramePort {
 public:
     static bool Create(const std::string& name, const MacAddress& mac, int mtu, TapPort& port,
@@ -71,8 +90,7 @@ private:
 };
 
 // Keeps the kernel's IP stack off an interface whose traffic the driver carries: no IPv6,
-// no ARP answers, IPv4 arriving there dropped by the reverse-path check, no receive
-// coalescing (frames must stay within the MTU to pass through the TAP). Restores the old
+// no ARP answers, IPv4 arriving there dropped by the reverse-path check. Restores the old
 // values when undone.
 class KernelKeepOff {
 public:
@@ -82,8 +100,6 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::string>> saved_;  // sysctl path, old value
-    std::string interface_;
-    bool groWasOn_ = false;
 };
 
 // Link (carrier) changes, from a routing netlink socket.

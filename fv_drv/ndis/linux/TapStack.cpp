@@ -13,14 +13,14 @@
 namespace ndis_linux {
 namespace {
 
-constexpr std::size_t kFrameCapacity = 65536;
 constexpr UINT kPoolDescriptors = 64;
 constexpr UINT kPoolLimit = 65535;
 
 }  // namespace
 
 struct TapStack::Slot {
-    std::vector<std::uint8_t> frame = std::vector<std::uint8_t>(kFrameCapacity);
+    std::vector<std::uint8_t> frame = std::vector<std::uint8_t>(kMaxFrameLength);
+    OffloadHeader offload;
     NDIS_BUFFER buffer;
     PNDIS_PACKET packet = nullptr;
 };
@@ -97,7 +97,7 @@ void TapStack::ReadLoop() {
         for (;;) {
             Slot* slot = TakeSlot();
             if (slot == nullptr) break;
-            const long n = tap_.Receive(slot->frame.data(), slot->frame.size());
+            const long n = tap_.Receive(slot->offload, slot->frame.data(), slot->frame.size());
             NDIS_HANDLE adapter = adapter_.load();
             if (n <= 0 || adapter == nullptr) {
                 std::lock_guard guard(slotLock_);
@@ -109,6 +109,7 @@ void TapStack::ReadLoop() {
             slot->buffer.Next = nullptr;
             slot->packet->Private.Head = slot->packet->Private.Tail = nullptr;
             NdisChainBufferAtBack(slot->packet, &slot->buffer);
+            AttachOffload(slot->packet, &slot->offload);
             // The slot travels in the packet's reserved area to find its way back.
             std::memcpy(slot->packet->ProtocolReserved, &slot, sizeof slot);
             ++sent_;
@@ -127,7 +128,7 @@ void TapStack::SendComplete(PNDIS_PACKET packet, NDIS_STATUS) {
 INT TapStack::ReceivePacket(PNDIS_PACKET packet) {
     std::lock_guard guard(writeLock_);
     const std::size_t length = GatherFrame(packet, writeBuffer_);
-    if (tap_.Send(writeBuffer_.data(), length)) ++received_;
+    if (tap_.Send(OffloadOf(packet), writeBuffer_.data(), length)) ++received_;
     return 0;  // copied: never held
 }
 
@@ -156,7 +157,9 @@ void TapStack::Status(NDIS_STATUS status, PVOID, UINT) {
 
 void TapStack::StatusComplete() {}
 
-void TapStack::Unbind() { adapter_ = nullptr; }
+void TapStack::Unbind() {
+    adapter_ = nullptr;
+}
 
 void TapStack::SetCarrier(bool on) {
     int value = on ? 1 : 0;
