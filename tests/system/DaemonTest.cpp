@@ -1,0 +1,172 @@
+// ferrovane-sys on a real (namespaced) network: a range table uploaded through the control
+// socket drops ICMP, UDP and TCP to and from a listed address in both directions and lets
+// everything else pass; the records read back describe the dropped packets.
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <vector>
+
+#include "TestNetwork.h"
+#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_drv/Driver/PacketEventRecord.h"
+#include "fv_drv/Driver/RangeTable.h"
+#include "fv_platform/DeviceClient.h"
+#include "fv_platform/NamedEvents.h"
+#include "fv_platform/Wait.h"
+
+namespace {
+
+using namespace fvsys;
+
+class DaemonTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FV_REQUIRE_PRIVATE_NETWORK();
+        network = std::make_unique<TestNetwork>(FV_FERROVANE_SYS);
+        ASSERT_TRUE(network->Ready()) << "the test network did not come up";
+        blocked = fv::CreateNamedEvent(kBlockedEventName, fv::Event::Mode::AutoReset);
+        granted = fv::CreateNamedEvent(kGrantedEventName, fv::Event::Mode::AutoReset);
+        exitEvent = fv::CreateNamedEvent(kExitEventName, fv::Event::Mode::AutoReset);
+        handle = fv::OpenDevice(network->DeviceSocket());
+        ASSERT_TRUE(handle.Valid());
+        for (std::uint32_t code : {IOCTL_CREATE_BLOCKED_EVENT, IOCTL_CREATE_GRANTED_EVENT,
+                                   IOCTL_CREATE_EXIT_EVENT}) {
+            ASSERT_TRUE(Call(code));
+        }
+        const std::u16string lower(kLower, kLower + std::strlen(kLower));
+        std::uint32_t word = 0;
+        ASSERT_TRUE(fv::DeviceIoControl(handle, IOCTL_OPEN_ADAPTER, lower.data(),
+                                        std::uint32_t(lower.size() * 2), &word, 4, nullptr));
+    }
+    void TearDown() override {
+        if (handle.Valid()) {
+            Call(IOCTL_STOP_FILTER);
+            Call(IOCTL_CLOSE_EVENTS);
+        }
+        handle.Close();
+        for (const char* name : {kBlockedEventName, kGrantedEventName, kExitEventName}) {
+            fv::ReleaseNamedEvent(name);
+        }
+        network.reset();
+    }
+
+    bool Call(std::uint32_t code, const void* in = nullptr, std::uint32_t inLength = 0,
+              void* out = nullptr, std::uint32_t outLength = 0) {
+        return fv::DeviceIoControl(handle, code, in, inLength, out, outLength, nullptr);
+    }
+
+    // Uploads one single-address range for the listed remote, starts, reports both kinds.
+    void StartFiltering() {
+        const std::uint32_t count = 1;
+        std::vector<std::uint8_t> upload(RangeTableImageSize(count), 0);
+        const RangeEntry entry{HostOrder(kListedRemote), 0};
+        std::memcpy(upload.data(), &count, 4);
+        std::memcpy(upload.data() + 4, &entry, sizeof entry);
+        ASSERT_TRUE(Call(IOCTL_SET_RANGES, upload.data(), std::uint32_t(upload.size())));
+        ASSERT_TRUE(Call(IOCTL_START_FILTER));
+        const std::uint8_t on = 1;
+        ASSERT_TRUE(Call(IOCTL_SET_REPORT_GRANTED, &on, 1));
+        ASSERT_TRUE(Call(IOCTL_SET_REPORT_BLOCKED, &on, 1));
+    }
+
+    std::vector<PacketEventRecord> TakeBlocked() {
+        std::vector<PacketEventRecord> records;
+        std::uint32_t pending = 0;
+        if (!Call(IOCTL_GET_BLOCKED_COUNT, nullptr, 0, &pending, 4)) return records;
+        for (std::uint32_t i = 0; i < pending; ++i) {
+            PacketEventRecord r{};
+            if (Call(IOCTL_GET_BLOCKED_RECORD, nullptr, 0, &r, sizeof r)) records.push_back(r);
+        }
+        return records;
+    }
+
+    std::array<std::uint32_t, 6> Stats() {
+        std::array<std::uint32_t, 6> s{};
+        Call(IOCTL_GET_STATS, nullptr, 0, s.data(), kStatsSize);
+        return s;
+    }
+
+    std::unique_ptr<TestNetwork> network;
+    std::shared_ptr<fv::Event> blocked, granted, exitEvent;
+    fv::DeviceHandle handle;
+};
+
+bool Has(const std::vector<PacketEventRecord>& records, std::uint8_t protocol,
+         std::uint8_t direction, std::uint16_t port = 0) {
+    for (const auto& r : records) {
+        if (ntohl(r.remoteAddress) == HostOrder(kListedRemote) && r.protocol == protocol &&
+            r.direction == direction &&
+            (port == 0 || ntohs(r.firstPort) == port || ntohs(r.secondPort) == port)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(DaemonTest, EverythingPassesUntilATableIsInForce) {
+    EXPECT_TRUE(Ping(kListedRemote));
+    EXPECT_TRUE(UdpEcho(nullptr, kListedRemote));
+    EXPECT_TRUE(TcpEcho(kListedRemote));
+}
+
+TEST_F(DaemonTest, ListedAddressIsDroppedBothWaysAndOthersPass) {
+    StartFiltering();
+    EXPECT_FALSE(Ping(kListedRemote));
+    EXPECT_FALSE(UdpEcho(nullptr, kListedRemote));
+    EXPECT_FALSE(TcpEcho(kListedRemote));
+    EXPECT_TRUE(Ping(kUnlistedRemote));
+    EXPECT_TRUE(UdpEcho(nullptr, kUnlistedRemote));
+    EXPECT_TRUE(TcpEcho(kUnlistedRemote));
+
+    // Incoming: the remote sends from the listed address, then from the unlisted one.
+    const int listener = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = Address(kWorkstationAddress, kEchoPort + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    SetTimeout(listener, 700);
+    for (const char* from : {kListedRemote, kUnlistedRemote}) {
+        const pid_t sender = SpawnIn(network->RemoteNamespace(), [from] {
+            const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in source = Address(from, kEchoPort + 2);
+            sockaddr_in to = Address(kWorkstationAddress, kEchoPort + 1);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) return 1;
+            return sendto(fd, "in", 2, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 2 ? 0 : 1;
+        });
+        EXPECT_EQ(WaitExit(sender), 0);
+        char buffer[8];
+        const bool arrived = recv(listener, buffer, sizeof buffer, 0) == 2;
+        EXPECT_EQ(arrived, std::strcmp(from, kUnlistedRemote) == 0) << from;
+    }
+    close(listener);
+
+    EXPECT_EQ(fv::WaitForObject(*blocked, 0), fv::kWaitObject0);
+    const auto records = TakeBlocked();
+    EXPECT_TRUE(Has(records, 1, 1));              // ICMP out
+    EXPECT_TRUE(Has(records, 17, 1, kEchoPort));  // UDP out
+    EXPECT_TRUE(Has(records, 6, 1, kEchoPort));   // TCP out (the SYN and its retries)
+    EXPECT_TRUE(Has(records, 17, 0, kEchoPort + 2));  // UDP in
+    const auto s = Stats();
+    EXPECT_GE(s[1], 3u);  // sent and blocked
+    EXPECT_GE(s[5], 1u);  // received and blocked
+    EXPECT_GT(s[0], s[1]);
+    EXPECT_GT(s[4], s[5]);
+    EXPECT_EQ(s[2] + s[3], 0u);
+}
+
+TEST_F(DaemonTest, StopLetsTrafficPassAgainAndSignalsTheExitEvent) {
+    StartFiltering();
+    EXPECT_FALSE(UdpEcho(nullptr, kListedRemote));
+    ASSERT_TRUE(Call(IOCTL_STOP_FILTER));
+    EXPECT_EQ(fv::WaitForObject(*exitEvent, 1000), fv::kWaitObject0);
+    EXPECT_TRUE(UdpEcho(nullptr, kListedRemote));
+}
+
+TEST_F(DaemonTest, TerminationRemovesTheTapAndTheSocket) {
+    handle.Close();
+    EXPECT_EQ(network->StopDaemon(), 0);
+    EXPECT_FALSE(std::filesystem::exists(network->DeviceSocket()));
+    EXPECT_FALSE(fvsys::Run(std::string("ip link show ") + kUpper + " >/dev/null 2>&1"));
+    // The lower interface is the kernel's again.
+    EXPECT_TRUE(fvsys::Run(std::string("ip link show ") + kLower + " >/dev/null 2>&1"));
+}
+
+}  // namespace
