@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Throughput of the TAP intermediate against the bare veth pair, in the same run (root).
+#   bench/fv_drv/tap_bench.sh [SECONDS]
+# Prints TCP Gbit/s both ways and 64-byte UDP packets per second, bare and through
+# ferrovane-sys with a one-entry table in force and filtering on.
+set -euo pipefail
+seconds=${1:-5}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+daemon=$root/build/fv_drv/host/ferrovane-sys
+client=$root/build/bench/fv_drv/fv_filter_on
+[ "$(id -u)" -eq 0 ] || { echo "needs root" >&2; exit 1; }
+command -v iperf3 >/dev/null || { apt-get update -qq && apt-get install -y -qq iperf3 >/dev/null; }
+[ -x "$daemon" ] && [ -x "$client" ] || { echo "build first: scripts/test" >&2; exit 1; }
+
+ws=fvbench-ws-$$ rm=fvbench-rm-$$ dev=$(mktemp -d)
+cleanup() {
+    ip netns pids "$ws" 2>/dev/null | xargs -r kill 2>/dev/null || true
+    ip netns pids "$rm" 2>/dev/null | xargs -r kill 2>/dev/null || true
+    sleep 0.3
+    ip netns del "$ws" 2>/dev/null || true
+    ip netns del "$rm" 2>/dev/null || true
+    rm -rf "$dev"
+}
+trap cleanup EXIT
+ip netns add "$ws"
+ip netns add "$rm"
+ip link add fvb0 netns "$ws" type veth peer name fvr0 netns "$rm"
+ip -n "$ws" link set lo up
+ip -n "$rm" link set lo up
+ip -n "$ws" link set fvb0 up
+ip -n "$rm" link set fvr0 up
+ip -n "$rm" addr add 10.202.0.1/24 dev fvr0
+ip netns exec "$rm" iperf3 -s -D >/dev/null
+
+tcp() { ip netns exec "$ws" iperf3 -c 10.202.0.1 -t "$seconds" -J "$@" |
+        python3 -c 'import json,sys; d=json.load(sys.stdin); print("%.2f" % (d["end"]["sum_received"]["bits_per_second"]/1e9))'; }
+udp() { ip netns exec "$ws" iperf3 -c 10.202.0.1 -u -l 64 -b 0 -t "$seconds" -J |
+        python3 -c 'import json,sys; d=json.load(sys.stdin); s=d["end"]["sum"]; print("%d" % ((s["packets"]-s["lost_packets"])/s["seconds"]))'; }
+measure() {
+    printf '%-10s TCP out %6s Gbit/s   TCP in %6s Gbit/s   UDP-64 %8s packets/s\n' \
+        "$1" "$(tcp)" "$(tcp -R)" "$(udp)"
+}
+
+ip -n "$ws" addr add 10.202.0.2/24 dev fvb0
+sleep 0.5
+measure bare
+ip -n "$ws" addr del 10.202.0.2/24 dev fvb0
+
+ip netns exec "$ws" "$daemon" --bind fvb0 --device-dir "$dev" 2>/dev/null &
+for _ in $(seq 50); do [ -S "$dev/Ferrovane" ] && break; sleep 0.1; done
+ip -n "$ws" addr add 10.202.0.2/24 dev fv-fvb0
+ip netns exec "$ws" "$client" "$dev/Ferrovane" fvb0 &
+sleep 1
+measure ferrovane
