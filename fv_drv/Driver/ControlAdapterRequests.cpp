@@ -160,7 +160,7 @@ bool IsAdapterRequest(ULONG code) {
 NTSTATUS AdapterRequest(AdapterBinding* b, ULONG code, ControlIo& io) {
     NdisAcquireSpinLock(&b->Lock);
     NTSTATUS status = STATUS_INVALID_DEVICE_STATE;
-    if (b->Unbinding == 0 && b->StandingBy == 0) status = UnderLock(b->Filter, code, io);
+    if (!UnbindingOrStandingBy(*b)) status = UnderLock(b->Filter, code, io);
     NdisReleaseSpinLock(&b->Lock);
     return status;
 }

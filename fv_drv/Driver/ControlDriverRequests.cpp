@@ -57,7 +57,8 @@ NTSTATUS OpenAdapter(PFILE_OBJECT file, ControlIo& io) {
     if (b == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
 
     NdisAcquireSpinLock(&b->Lock);
-    const bool unbinding = b->Unbinding != 0;
+    const bool unbinding =
+        std::atomic_ref<BOOLEAN>(b->Unbinding).load(std::memory_order_relaxed) != 0;
     NdisReleaseSpinLock(&b->Lock);
     if (unbinding) {
         DereferenceBinding(b);

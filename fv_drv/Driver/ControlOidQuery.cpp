@@ -42,8 +42,8 @@ NTSTATUS MapQueryStatus(NDIS_STATUS status) {
 // the adapter neither sleeps nor closes its lower binding until the answer is in.
 bool StartQuery(AdapterBinding* b) {
     NdisAcquireSpinLock(&b->Lock);
-    const bool ready = b->Unbinding == 0 && b->StandingBy == 0 &&
-                       b->MiniportPowerState.load() == NdisDeviceStateD0;
+    const bool ready =
+        !UnbindingOrStandingBy(*b) && b->MiniportPowerState.load() == NdisDeviceStateD0;
     if (ready) NdisInterlockedIncrement(&b->OutstandingControlQueries);
     NdisReleaseSpinLock(&b->Lock);
     return ready;

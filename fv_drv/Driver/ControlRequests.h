@@ -1,6 +1,8 @@
 // The control device's requests, one routine each, as the dispatcher calls them.
 #pragma once
 
+#include <atomic>
+
 #include "../ndis/ndis.h"
 #include "DriverGlobals.h"
 #include "OpenContext.h"
@@ -26,6 +28,13 @@ void CloseControlHandle(PFILE_OBJECT file);
 
 // The OID query through the handle's lower binding; waits for the answer.
 NTSTATUS QueryOid(OpenContext* context, ControlIo& io);
+
+// Under the adapter lock: the adapter is unbinding or standing by. Each flag is loaded on its
+// own; a load merged with its neighbours would also read the lock word others spin on.
+inline bool UnbindingOrStandingBy(AdapterBinding& b) {
+    return std::atomic_ref<BOOLEAN>(b.Unbinding).load(std::memory_order_relaxed) != 0 ||
+           std::atomic_ref<BOOLEAN>(b.StandingBy).load(std::memory_order_relaxed) != 0;
+}
 
 // Whether `code` is one of the requests that act on the handle's adapter under its lock.
 bool IsAdapterRequest(ULONG code);

@@ -2,6 +2,8 @@
 // records and their events, end to end through the simulated stack.
 #include <arpa/inet.h>
 
+#include <thread>
+
 #include "ControlHarness.h"
 
 namespace fvtest {
@@ -235,6 +237,43 @@ TEST_F(ControlFilterTest, ReleasingEventsUnderARunningFilterDetachesThem) {
     EXPECT_EQ(Count(IOCTL_GET_BLOCKED_COUNT), 0u);
     ASSERT_EQ(Call(h, IOCTL_STOP_FILTER).status, STATUS_SUCCESS);
     EXPECT_EQ(exit.Signals(), 0u);
+}
+
+// Two programs' handles on two adapters, traffic on both, and the events created, attached and
+// released under them all at once.
+TEST_F(ControlFilterTest, RequestsEventsAndTrafficRunConcurrently) {
+    FILE_OBJECT* h2 = OpenAdapter(1, {&blocked, &granted, &exit});
+    sim::Stack& s0 = StackOver(*sims[0]);
+    sim::Stack& s1 = StackOver(*sims[1]);
+    for (FILE_OBJECT* handle : {h, h2}) {
+        ASSERT_EQ(Call(handle, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
+    }
+    std::atomic<bool> done{false};
+    std::thread traffic([&] {
+        while (!done) {
+            s0.Send(Outgoing(kListedAddress));
+            sims[1]->IndicatePacket(Incoming(kListedAddress));
+            s1.Send(Outgoing(Ip(8, 8, 8, 8)));
+        }
+    });
+    auto program = [&](FILE_OBJECT* handle) {
+        for (int i = 0; i < 200; ++i) {
+            Call(handle, IOCTL_CREATE_BLOCKED_EVENT);
+            Call(handle, IOCTL_START_FILTER);
+            Call(handle, IOCTL_SET_REPORT_BLOCKED, {1});
+            Call(handle, IOCTL_GET_BLOCKED_RECORD, {}, 12);
+            if (i % 3 == 0) Call(handle, IOCTL_CLOSE_EVENTS);
+            Call(handle, IOCTL_STOP_FILTER);
+        }
+    };
+    std::thread first(program, h);
+    std::thread second(program, h2);
+    first.join();
+    second.join();
+    done = true;
+    traffic.join();
+    EXPECT_EQ(Call(h, IOCTL_CLOSE_EVENTS).status, STATUS_SUCCESS);
+    EXPECT_EQ(bindings[0]->Filter.BlockedEvent, nullptr);
 }
 
 }  // namespace
