@@ -70,6 +70,8 @@ void TapStack::Stop() {
     }
     NDIS_HANDLE adapter = adapter_.exchange(nullptr);
     if (adapter != nullptr) ndis_media::UnbindUpper(adapter);
+    // An indication that began before the unbind may still be writing.
+    std::lock_guard guard(writeLock_);
     tap_.Close();
 }
 
@@ -177,6 +179,7 @@ void TapStack::Unbind() {
 
 void TapStack::SetCarrier(bool on) {
     int value = on ? 1 : 0;
+    std::lock_guard guard(writeLock_);
     if (tap_.Open()) ioctl(tap_.Fd(), TUNSETCARRIER, &value);
 }
 

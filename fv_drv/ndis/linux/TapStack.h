@@ -63,7 +63,7 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
     std::vector<Slot*> free_;
 
-    std::mutex writeLock_;  // receive paths from several threads share one buffer
+    std::mutex writeLock_;  // receive paths share one buffer; guards the TAP against its close
     std::vector<std::uint8_t> writeBuffer_;
     std::function<void()> batchSent_;
     std::atomic<std::uint64_t> sent_{0};
