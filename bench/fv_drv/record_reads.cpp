@@ -45,12 +45,12 @@ struct HostedDriver {
         std::filesystem::remove_all(dir);
     }
     void SendListed(int count) {
-        fvhost::Ipv4FrameSpec spec;
-        spec.source = 0x0A000002;
-        spec.destination = kListed;
-        spec.sourcePort = 40000;
-        spec.destinationPort = 80;
-        const auto frame = fvhost::BuildIpv4Frame(spec);
+        fvhost::Ipv4FrameSpec shape;
+        shape.source = 0x0A000002;
+        shape.destination = kListed;
+        shape.sourcePort = 40000;
+        shape.destinationPort = 80;
+        const auto frame = fvhost::BuildIpv4Frame(shape);
         for (int i = 0; i < count; ++i) stack.Send(frame);
     }
     std::filesystem::path dir;

@@ -41,25 +41,25 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
         } else if (a == "--device-group") {
             if (!value(options.deviceGroup)) return false;
         } else if (a == "--bind") {
-            std::string spec;
-            if (!value(spec)) return false;
+            std::string argument;
+            if (!value(argument)) return false;
             Binding b;
-            const auto eq = spec.find('=');
-            b.lower = spec.substr(0, eq);
-            b.upper = eq == std::string::npos ? kUpperPrefix + b.lower : spec.substr(eq + 1);
+            const auto eq = argument.find('=');
+            b.lower = argument.substr(0, eq);
+            b.upper = eq == std::string::npos ? kUpperPrefix + b.lower : argument.substr(eq + 1);
             if (!ValidInterfaceName(b.lower) || !ValidInterfaceName(b.upper)) {
-                error = "bad interface name in --bind " + spec;
+                error = "bad interface name in --bind " + argument;
                 return false;
             }
             for (const Binding& other : options.bindings) {
                 if (other.lower == b.lower || other.upper == b.upper || other.upper == b.lower ||
                     other.lower == b.upper) {
-                    error = "interface named twice in --bind " + spec;
+                    error = "interface named twice in --bind " + argument;
                     return false;
                 }
             }
             if (b.lower == b.upper) {
-                error = "--bind " + spec + " names one interface twice";
+                error = "--bind " + argument + " names one interface twice";
                 return false;
             }
             options.bindings.push_back(b);

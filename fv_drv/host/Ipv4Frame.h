@@ -18,6 +18,6 @@ struct Ipv4FrameSpec {
     std::size_t payload = 0;
 };
 
-std::vector<std::uint8_t> BuildIpv4Frame(const Ipv4FrameSpec& spec);
+std::vector<std::uint8_t> BuildIpv4Frame(const Ipv4FrameSpec& shape);
 
 }  // namespace fvhost

@@ -83,25 +83,25 @@ void SimTraffic::Run() {
                 const Service& service = kServices[rng() % std::size(kServices)];
                 const bool outgoing = rng() % 2 == 0;
                 const std::uint16_t ephemeral = std::uint16_t(kEphemeralBase + rng() % 16000);
-                Ipv4FrameSpec spec;
-                spec.protocol = service.protocol;
-                spec.payload = rng() % 64;
+                Ipv4FrameSpec shape;
+                shape.protocol = service.protocol;
+                shape.payload = rng() % 64;
                 if (outgoing) {
-                    spec.sourceMac = {0x02, 0x46, 0x56, 0x00, 0x00, std::uint8_t(i + 1)};
-                    spec.destinationMac = gateway;
-                    spec.source = kLocalAddress;
-                    spec.destination = slot;
-                    spec.sourcePort = ephemeral;
-                    spec.destinationPort = service.port;
-                    stacks_[i]->Send(BuildIpv4Frame(spec));
+                    shape.sourceMac = {0x02, 0x46, 0x56, 0x00, 0x00, std::uint8_t(i + 1)};
+                    shape.destinationMac = gateway;
+                    shape.source = kLocalAddress;
+                    shape.destination = slot;
+                    shape.sourcePort = ephemeral;
+                    shape.destinationPort = service.port;
+                    stacks_[i]->Send(BuildIpv4Frame(shape));
                 } else {
-                    spec.sourceMac = gateway;
-                    spec.destinationMac = {0x02, 0x46, 0x56, 0x00, 0x00, std::uint8_t(i + 1)};
-                    spec.source = slot;
-                    spec.destination = kLocalAddress;
-                    spec.sourcePort = service.port;
-                    spec.destinationPort = ephemeral;
-                    adapters_[i]->IndicatePacket(BuildIpv4Frame(spec));
+                    shape.sourceMac = gateway;
+                    shape.destinationMac = {0x02, 0x46, 0x56, 0x00, 0x00, std::uint8_t(i + 1)};
+                    shape.source = slot;
+                    shape.destination = kLocalAddress;
+                    shape.sourcePort = service.port;
+                    shape.destinationPort = ephemeral;
+                    adapters_[i]->IndicatePacket(BuildIpv4Frame(shape));
                 }
             }
         }

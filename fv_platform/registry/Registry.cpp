@@ -104,7 +104,7 @@ constexpr const char kSchema[] =
     "  name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL,"
     "  PRIMARY KEY (key, name));";
 
-// Quotes an Exec= argument as the desktop entry specification asks when it needs quoting.
+// Quotes an Exec= argument the way desktop entries require, when it needs quoting.
 std::string QuoteExec(std::string_view path) {
     bool plain = !path.empty();
     for (char c : path) {
