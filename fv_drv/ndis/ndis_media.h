@@ -42,6 +42,9 @@
 
 namespace ndis_media {
 
+// Answers a query with `size` bytes of `value`, or says how much room it needs. For media.
+NDIS_STATUS AnswerQuery(PNDIS_REQUEST request, const void* value, UINT size);
+
 // Calls a lower adapter makes into the stand-in, between Open and the completion of Close.
 class LowerEdge {
 public:

@@ -1,5 +1,6 @@
 // Virtual adapter instances: the driver's miniport edge and the upper protocol above it.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "ndis_internal.h"
@@ -223,6 +224,19 @@ void NdisMTransferDataComplete(NDIS_HANDLE h, PNDIS_PACKET packet, NDIS_STATUS s
 }
 
 namespace ndis_media {
+
+NDIS_STATUS AnswerQuery(PNDIS_REQUEST request, const void* value, UINT size) {
+    auto& q = request->DATA.QUERY_INFORMATION;
+    if (q.InformationBufferLength < size) {
+        q.BytesWritten = 0;
+        q.BytesNeeded = size;
+        return NDIS_STATUS_BUFFER_TOO_SHORT;
+    }
+    std::memcpy(q.InformationBuffer, value, size);
+    q.BytesWritten = size;
+    q.BytesNeeded = 0;
+    return NDIS_STATUS_SUCCESS;
+}
 
 NDIS_HANDLE BindUpper(const std::u16string& virtualAdapterName, UpperProtocol* protocol) {
     Wrapper& w = TheWrapper();

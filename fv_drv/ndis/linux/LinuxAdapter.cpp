@@ -14,18 +14,6 @@ constexpr std::size_t kSendBatch = 64;
 constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
                               NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
-NDIS_STATUS Fill(PNDIS_REQUEST r, const void* value, UINT size) {
-    auto& q = r->DATA.QUERY_INFORMATION;
-    if (q.InformationBufferLength < size) {
-        q.BytesWritten = 0;
-        q.BytesNeeded = size;
-        return NDIS_STATUS_BUFFER_TOO_SHORT;
-    }
-    std::memcpy(q.InformationBuffer, value, size);
-    q.BytesWritten = size;
-    q.BytesNeeded = 0;
-    return NDIS_STATUS_SUCCESS;
-}
 
 }  // namespace
 
@@ -158,19 +146,19 @@ NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {
             std::string error;
             const std::string text =
                 VendorDescription(QueryInterface(info_.name, fresh, error) ? fresh : info_);
-            return Fill(r, text.c_str(), UINT(text.size() + 1));
+            return ndis_media::AnswerQuery(r, text.c_str(), UINT(text.size() + 1));
         }
         case OID_GEN_MEDIA_IN_USE: {
             const ULONG medium = NdisMedium802_3;
-            return Fill(r, &medium, sizeof medium);
+            return ndis_media::AnswerQuery(r, &medium, sizeof medium);
         }
         case OID_GEN_MAC_OPTIONS:
-            return Fill(r, &kMacOptions, sizeof kMacOptions);
+            return ndis_media::AnswerQuery(r, &kMacOptions, sizeof kMacOptions);
         case OID_802_3_CURRENT_ADDRESS: {
             InterfaceInfo fresh;
             std::string error;
             const MacAddress mac = QueryInterface(info_.name, fresh, error) ? fresh.mac : info_.mac;
-            return Fill(r, mac.data(), UINT(mac.size()));
+            return ndis_media::AnswerQuery(r, mac.data(), UINT(mac.size()));
         }
         default:
             break;

@@ -12,19 +12,6 @@ constexpr UINT kPoolLimit = 65535;
 constexpr UINT kEthernetHeaderSize = 14;
 constexpr UINT kFddiHeaderSize = 13;
 
-// Writes `size` bytes of `value` into the request's buffer, or says how much room it needs.
-NDIS_STATUS Fill(PNDIS_REQUEST r, const void* value, UINT size) {
-    auto& q = r->DATA.QUERY_INFORMATION;
-    if (q.InformationBufferLength < size) {
-        q.BytesWritten = 0;
-        q.BytesNeeded = size;
-        return NDIS_STATUS_BUFFER_TOO_SHORT;
-    }
-    std::memcpy(q.InformationBuffer, value, size);
-    q.BytesWritten = size;
-    q.BytesNeeded = 0;
-    return NDIS_STATUS_SUCCESS;
-}
 
 }  // namespace
 
@@ -134,23 +121,23 @@ NDIS_STATUS Adapter::Answer(PNDIS_REQUEST r) const {
     }
     switch (r->DATA.QUERY_INFORMATION.Oid) {
         case OID_GEN_VENDOR_DESCRIPTION:
-            return Fill(r, config_.VendorDescription.c_str(),
+            return ndis_media::AnswerQuery(r, config_.VendorDescription.c_str(),
                         UINT(config_.VendorDescription.size() + 1));
         case OID_GEN_MEDIA_IN_USE: {
             const ULONG medium = config_.Medium;
-            return Fill(r, &medium, sizeof medium);
+            return ndis_media::AnswerQuery(r, &medium, sizeof medium);
         }
         case OID_GEN_MAC_OPTIONS:
-            return Fill(r, &config_.MacOptions, sizeof config_.MacOptions);
+            return ndis_media::AnswerQuery(r, &config_.MacOptions, sizeof config_.MacOptions);
         case OID_802_3_CURRENT_ADDRESS:
             if (config_.Medium != NdisMedium802_3 && config_.Medium != NdisMediumWan) break;
-            return Fill(r, config_.Address.data(), UINT(config_.Address.size()));
+            return ndis_media::AnswerQuery(r, config_.Address.data(), UINT(config_.Address.size()));
         case OID_FDDI_LONG_CURRENT_ADDR:
             if (config_.Medium != NdisMediumFddi) break;
-            return Fill(r, config_.Address.data(), UINT(config_.Address.size()));
+            return ndis_media::AnswerQuery(r, config_.Address.data(), UINT(config_.Address.size()));
         case OID_PNP_CAPABILITIES: {
             NDIS_PNP_CAPABILITIES caps{0, {config_.MinWakeUp, config_.MinWakeUp, config_.MinWakeUp}};
-            return Fill(r, &caps, sizeof caps);
+            return ndis_media::AnswerQuery(r, &caps, sizeof caps);
         }
         default:
             break;
