@@ -10,11 +10,12 @@ namespace fv {
 bool DriverSession::StartReaders() {
     // Watchers wait on the events; without them there is nothing to start.
     if (!blockedEvent_ || !grantedEvent_ || !exitEvent_) return false;
+    // Watchers still running from before keep the exit event they wait on.
+    if (!blockedWatcher_ && !grantedWatcher_) chainExitEvent_ = exitEvent_;
     if (!blockedWatcher_) {
-        chainExitEvent_ = exitEvent_;
         blockedAbandoned_ = false;
         blockedWatcher_ = std::make_unique<Thread>(
-            [state = state_, packet = blockedEvent_, exit = exitEvent_] {
+            [state = state_, packet = blockedEvent_, exit = chainExitEvent_] {
                 RunWatcher(state, RecordKind::Blocked, packet, exit);
             });
     }
