@@ -50,6 +50,11 @@ void DereferenceBinding(AdapterBinding* binding) {
     }
     EventRingRelease(f.BlockedRing);
     EventRingRelease(f.GrantedRing);
+    // A filter left running when the adapter went away still holds its events.
+    for (PKEVENT* e : {&f.BlockedEvent, &f.GrantedEvent, &f.ExitEvent}) {
+        if (*e != nullptr) ObDereferenceObject(*e);
+        *e = nullptr;
+    }
     NdisFreeSpinLock(&binding->Lock);
     const UINT size = AllocationSize(binding->VirtualName, binding->LowerName);
     binding->~AdapterBinding();

@@ -68,6 +68,8 @@ struct AdapterBinding {
     NDIS_STATUS LatestUnindicatedStatus = NDIS_STATUS_SUCCESS; // (lock)
 
     std::atomic<LONG> OutstandingSends{0};
+    // Control-device queries sent down the lower binding and not yet completed (lock to start).
+    std::atomic<LONG> OutstandingControlQueries{0};
 
     FilterState Filter;  // (lock)
 };
@@ -82,7 +84,8 @@ inline bool IsLowPower(NDIS_DEVICE_POWER_STATE s) { return s > NdisDeviceStateD0
 // A new binding with one reference, both names copied; none when memory runs out.
 AdapterBinding* AllocateBinding(const NDIS_STRING& virtualName, const NDIS_STRING& lowerName);
 void ReferenceBinding(AdapterBinding* binding);
-// The last reference frees the packet pools, the range table, both ring storages and the record.
+// The last reference frees the packet pools, the range table, both ring storages, the filter's
+// event references and the record.
 void DereferenceBinding(AdapterBinding* binding);
 
 // The driver-wide list, most recently initialized first.

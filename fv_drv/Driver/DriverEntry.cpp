@@ -1,5 +1,6 @@
 #include "DriverEntry.h"
 
+#include "ControlRequests.h"
 #include "DriverGlobals.h"
 #include "Handlers.h"
 
@@ -81,6 +82,8 @@ void ProtocolUnload() {
 
 void DriverUnload(PDRIVER_OBJECT) {
     ProtocolUnload();
+    // Events a program left with the driver go with it.
+    CloseNamedEvents();
     if (g_driver.DriverHandle != nullptr) {
         NdisIMDeregisterLayeredMiniport(g_driver.DriverHandle);
         g_driver.DriverHandle = nullptr;

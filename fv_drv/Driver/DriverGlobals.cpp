@@ -12,6 +12,7 @@ void InitializeEventTable() {
     NdisInitUnicodeString(&g_driver.Events[kBlockedEventSlot].Name, kBlockedEventName);
     NdisInitUnicodeString(&g_driver.Events[kGrantedEventSlot].Name, kGrantedEventName);
     NdisInitUnicodeString(&g_driver.Events[kExitEventSlot].Name, kExitEventName);
+    NdisAllocateSpinLock(&g_driver.EventLock);
     for (NamedEventEntry& e : g_driver.Events) e.MayCreate = TRUE;
 }
 

@@ -34,6 +34,9 @@ struct DriverGlobals {
     PDEVICE_OBJECT ControlDeviceObject = nullptr;
     NDIS_HANDLE ControlDeviceHandle = nullptr;
 
+    // Guards Events: handles of several processes may create or release them at once. Taken
+    // inside an adapter lock (start), never around one.
+    NDIS_SPIN_LOCK EventLock;
     NamedEventEntry Events[kEventSlots];
 };
 
@@ -41,5 +44,5 @@ extern DriverGlobals g_driver;
 
 // Back to the state before the driver's entry ran.
 void ResetDriverGlobals();
-// Sets up the event names and lets each event be created once.
+// Sets up the event names and their lock and lets each event be created once.
 void InitializeEventTable();

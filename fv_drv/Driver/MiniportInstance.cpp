@@ -53,7 +53,8 @@ NDIS_STATUS MiniportInitialize(PNDIS_STATUS, PUINT selectedMediumIndex, PNDIS_ME
 void WaitForOutstandingWork(AdapterBinding* b) {
     for (;;) {
         NdisAcquireSpinLock(&b->Lock);
-        const bool idle = b->OutstandingSends.load() == 0 && b->RequestOutstanding == 0;
+        const bool idle = b->OutstandingSends.load() == 0 && b->RequestOutstanding == 0 &&
+                          b->OutstandingControlQueries.load() == 0;
         NdisReleaseSpinLock(&b->Lock);
         if (idle) return;
         NdisMSleep(kOutstandingPollMicroseconds);

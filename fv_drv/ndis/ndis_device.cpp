@@ -50,3 +50,66 @@ void SetDeviceHost(DeviceHost* host) {
 }
 
 }  // namespace ndis_host
+
+namespace {
+
+// The file object of the request this thread is dispatching: the process context in which names
+// are opened.
+thread_local PFILE_OBJECT t_currentFileObject = nullptr;
+
+// "\BaseNamedObjects\X" as the plain name "X"; false for other directories and non-ASCII names.
+bool PlainEventName(const std::u16string& kernelName, std::string* plain) {
+    const std::u16string_view directory(kNamedObjectDirectory);
+    if (kernelName.size() <= directory.size() || !kernelName.starts_with(directory)) return false;
+    plain->clear();
+    for (char16_t c : std::u16string_view(kernelName).substr(directory.size())) {
+        if (c == 0 || c >= 0x80) return false;
+        plain->push_back(char(c));
+    }
+    return true;
+}
+
+}  // namespace
+
+PKEVENT IoCreateNotificationEvent(PUNICODE_STRING eventName, PHANDLE eventHandle) {
+    *eventHandle = nullptr;
+    PFILE_OBJECT file = t_currentFileObject;
+    std::string plain;
+    if (file == nullptr || eventName == nullptr || !PlainEventName(FromNdisString(eventName), &plain)) {
+        return nullptr;
+    }
+    for (const FILE_OBJECT_EVENT& e : file->Events) {
+        if (e.Name != plain) continue;
+        PKEVENT event = ndis_host::CreateEventObject(e.Fd);
+        *eventHandle = event;  // the handle is the reference the event starts with
+        return event;
+    }
+    return nullptr;
+}
+
+NTSTATUS ZwClose(HANDLE handle) {
+    if (handle == nullptr) return STATUS_INVALID_HANDLE;
+    ObDereferenceObject(static_cast<PKEVENT>(handle));
+    return STATUS_SUCCESS;
+}
+
+namespace ndis_host {
+
+NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp) {
+    const UCHAR major = irp->Stack.MajorFunction;
+    PDRIVER_DISPATCH routine = major <= IRP_MJ_MAXIMUM_FUNCTION ? device->MajorFunction[major]
+                                                                 : nullptr;
+    if (routine == nullptr) {
+        irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+        irp->IoStatus.Information = 0;
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    // Requests may nest only through other devices; restore what was current.
+    PFILE_OBJECT previous = t_currentFileObject;
+    t_currentFileObject = irp->Stack.FileObject;
+    const NTSTATUS status = routine(device, irp);
+    t_currentFileObject = previous;
+    return status;
+}
+
+}  // namespace ndis_host

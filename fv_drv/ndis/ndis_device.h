@@ -6,7 +6,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "ke_event.h"
 #include "ndis_types.h"
 
 struct DRIVER_OBJECT;
@@ -23,10 +25,20 @@ inline constexpr UCHAR IRP_MJ_DEVICE_CONTROL = 0x0e;
 inline constexpr UCHAR IRP_MJ_CLEANUP = 0x12;
 inline constexpr UCHAR IRP_MJ_MAXIMUM_FUNCTION = 0x1b;
 
+// A named event of the process that opened a handle, under its plain name ("FerrovaneExitEvent").
+// The descriptor belongs to the host and stays open for the handle's life.
+struct FILE_OBJECT_EVENT {
+    std::string Name;
+    int Fd = -1;
+};
+
 // One open handle of the device; the driver keeps its per-handle state in the contexts.
 struct FILE_OBJECT {
     PVOID FsContext = nullptr;
     PVOID FsContext2 = nullptr;
+    // The opener's named events: what IoCreateNotificationEvent finds while a request of this
+    // handle is dispatched. Filled by the host before the create request.
+    std::vector<FILE_OBJECT_EVENT> Events;
 };
 using PFILE_OBJECT = FILE_OBJECT*;
 
@@ -73,6 +85,16 @@ NDIS_STATUS NdisMRegisterDevice(NDIS_HANDLE ndisWrapperHandle, PNDIS_STRING devi
                                 PDEVICE_OBJECT* deviceObject, NDIS_HANDLE* ndisDeviceHandle);
 NDIS_STATUS NdisMDeregisterDevice(NDIS_HANDLE ndisDeviceHandle);
 
+// Named objects live under this directory; the rest of the name is the opener's plain name.
+inline constexpr WCHAR kNamedObjectDirectory[] = u"\\BaseNamedObjects\\";
+
+// Opens the named event of the process whose request is being dispatched (see
+// ndis_host::DispatchIrp). Returns the event with one reference owned by `*eventHandle`, or none
+// (and a null handle) when that process has no event of this name. Passive level only.
+PKEVENT IoCreateNotificationEvent(PUNICODE_STRING eventName, PHANDLE eventHandle);
+// Closes a handle from IoCreateNotificationEvent, dropping its reference on the event.
+NTSTATUS ZwClose(HANDLE handle);
+
 namespace ndis_host {
 
 // What the host does when the driver registers or removes its control device. Both calls come
@@ -88,5 +110,11 @@ public:
 
 // Installs the host (none: devices are registered without being served).
 void SetDeviceHost(DeviceHost* host);
+
+// Calls the device's dispatch routine for the IRP's major function (STATUS_INVALID_DEVICE_REQUEST
+// when it has none). While it runs, the IRP's file object is the calling thread's current file
+// object, whose Events IoCreateNotificationEvent looks names up in. The host sends every request
+// of a handle through here, the same FILE_OBJECT from create to close.
+NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp);
 
 }  // namespace ndis_host

@@ -79,9 +79,10 @@ TEST_F(BindingTest, RefusedDeviceLeavesTheAdaptersWorking) {
     EXPECT_EQ(a.SentCount(), 1u);
 }
 
-TEST_F(BindingTest, ControlDeviceRequestsAreRefusedUntilServed) {
+TEST_F(BindingTest, ControlDeviceCreateClearsTheContextsAndUnboundHandlesAreRefused) {
     AddAdapter(SimConfig(0));
-    FILE_OBJECT file{&file, &file};
+    FILE_OBJECT file;
+    file.FsContext = file.FsContext2 = &file;
     IRP irp;
     irp.Stack.FileObject = &file;
     irp.Stack.MajorFunction = IRP_MJ_CREATE;

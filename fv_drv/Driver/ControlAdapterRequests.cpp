@@ -1,0 +1,166 @@
+// Requests on the adapter a handle is bound to. Each runs whole under the adapter lock, so the
+// packet decisions see the filter state before or after it, never halfway.
+#include <cstring>
+#include <limits>
+
+#include "ControlCodes.h"
+#include "ControlRequests.h"
+
+namespace {
+
+// Shorter uploads carry no table and remove the one in force.
+constexpr ULONG kSmallestTableUpload = 12;
+
+void Write(ControlIo& io, const void* data, ULONG size) {
+    std::memcpy(io.Buffer, data, size);
+    io.Information = size;
+}
+
+NTSTATUS GetStats(const FilterState& f, ControlIo& io) {
+    if (io.OutputLength < kStatsSize) {
+        io.Information = kStatsSize;
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    const std::uint32_t counters[] = {f.SentCount,      f.SentBlockedCount, f.Reserved1Count,
+                                      f.Reserved2Count, f.ReceivedCount,    f.ReceivedBlockedCount};
+    static_assert(sizeof counters == kStatsSize);
+    Write(io, counters, kStatsSize);
+    return STATUS_SUCCESS;
+}
+
+void ResetStats(FilterState& f) {
+    f.SentCount = f.SentBlockedCount = f.Reserved1Count = f.Reserved2Count = 0;
+    f.ReceivedCount = f.ReceivedBlockedCount = 0;
+}
+
+void FreeTable(RangeTable* table) {
+    if (table != nullptr) NdisFreeMemory(table, UINT(RangeTableImageSize(table->count)), 0);
+}
+
+NTSTATUS SetRanges(FilterState& f, ControlIo& io) {
+    RangeTable* table = nullptr;
+    NTSTATUS status = STATUS_NOT_SUPPORTED;  // no table in the upload: the old one goes anyway
+    if (io.InputLength >= kSmallestTableUpload) {
+        std::uint32_t count;
+        std::memcpy(&count, io.Buffer, sizeof count);
+        // 64-bit arithmetic: a count near 2^32 cannot wrap into a small size.
+        const std::uint64_t needed = RangeTableImageSize(count);
+        if (needed > std::numeric_limits<std::uint32_t>::max() || io.InputLength < needed) {
+            return STATUS_INVALID_PARAMETER;
+        }
+        PVOID memory = nullptr;
+        if (NdisAllocateMemoryWithTag(&memory, UINT(needed), kDriverPoolTag) !=
+            NDIS_STATUS_SUCCESS) {
+            status = STATUS_INSUFFICIENT_RESOURCES;
+        } else {
+            // Only the image: bytes past it belong to no table.
+            std::memcpy(memory, io.Buffer, size_t(needed));
+            table = static_cast<RangeTable*>(memory);
+            EventRingRenew(f.BlockedRing);
+            EventRingRenew(f.GrantedRing);
+            status = STATUS_SUCCESS;
+        }
+    }
+    FreeTable(FilterStateSetRanges(f, table));
+    return status;
+}
+
+void StartFilter(FilterState& f) {
+    f.ReportBlocked = 0;
+    f.ReportGranted = 0;
+    EventRingReset(f.BlockedRing);
+    EventRingReset(f.GrantedRing);
+    AttachFilterEvents(f);
+    f.FilteringEnabled = 1;
+}
+
+void StopFilter(FilterState& f) {
+    f.FilteringEnabled = 0;
+    if (f.ExitEvent != nullptr) KeSetEvent(f.ExitEvent, IO_NO_INCREMENT, FALSE);
+    DetachFilterEvents(f);
+}
+
+NTSTATUS TakeRecord(EventRing& ring, ControlIo& io) {
+    if (io.OutputLength < sizeof(PacketEventRecord)) return STATUS_BUFFER_TOO_SMALL;
+    PacketEventRecord record;
+    const NTSTATUS status = EventRingTake(ring, &record);
+    if (status == STATUS_SUCCESS) Write(io, &record, sizeof record);
+    return status;
+}
+
+NTSTATUS PendingCount(EventRing& ring, ControlIo& io) {
+    const std::uint32_t count = EventRingPending(ring);
+    if (io.OutputLength < sizeof count) {
+        io.Information = sizeof count;
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    Write(io, &count, sizeof count);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS SetReport(std::uint8_t* flag, const ControlIo& io) {
+    if (io.InputLength < 1) return STATUS_INVALID_PARAMETER;
+    *flag = io.Buffer[0] != 0 ? 1 : 0;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UnderLock(FilterState& f, ULONG code, ControlIo& io) {
+    switch (code) {
+        case IOCTL_GET_STATS:
+            return GetStats(f, io);
+        case IOCTL_RESET_STATS:
+            ResetStats(f);
+            return STATUS_SUCCESS;
+        case IOCTL_SET_RANGES:
+            return SetRanges(f, io);
+        case IOCTL_START_FILTER:
+            StartFilter(f);
+            return STATUS_SUCCESS;
+        case IOCTL_STOP_FILTER:
+            StopFilter(f);
+            return STATUS_SUCCESS;
+        case IOCTL_GET_BLOCKED_RECORD:
+            return TakeRecord(f.BlockedRing, io);
+        case IOCTL_GET_GRANTED_RECORD:
+            return TakeRecord(f.GrantedRing, io);
+        case IOCTL_GET_BLOCKED_COUNT:
+            return PendingCount(f.BlockedRing, io);
+        case IOCTL_GET_GRANTED_COUNT:
+            return PendingCount(f.GrantedRing, io);
+        case IOCTL_SET_REPORT_BLOCKED:
+            return SetReport(&f.ReportBlocked, io);
+        case IOCTL_SET_REPORT_GRANTED:
+            return SetReport(&f.ReportGranted, io);
+        default:
+            return STATUS_NOT_SUPPORTED;
+    }
+}
+
+}  // namespace
+
+bool IsAdapterRequest(ULONG code) {
+    switch (code) {
+        case IOCTL_GET_STATS:
+        case IOCTL_RESET_STATS:
+        case IOCTL_SET_RANGES:
+        case IOCTL_START_FILTER:
+        case IOCTL_STOP_FILTER:
+        case IOCTL_GET_BLOCKED_RECORD:
+        case IOCTL_GET_GRANTED_RECORD:
+        case IOCTL_GET_BLOCKED_COUNT:
+        case IOCTL_GET_GRANTED_COUNT:
+        case IOCTL_SET_REPORT_BLOCKED:
+        case IOCTL_SET_REPORT_GRANTED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+NTSTATUS AdapterRequest(AdapterBinding* b, ULONG code, ControlIo& io) {
+    NdisAcquireSpinLock(&b->Lock);
+    NTSTATUS status = STATUS_INVALID_DEVICE_STATE;
+    if (!UnbindingOrStandingBy(*b)) status = UnderLock(b->Filter, code, io);
+    NdisReleaseSpinLock(&b->Lock);
+    return status;
+}
