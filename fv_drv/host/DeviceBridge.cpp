@@ -13,7 +13,10 @@ namespace {
 class BridgeHandle final : public ControlHandle {
 public:
     BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events)
-        : device_(device), events_(std::move(events)) {}
+        : device_(device), events_(std::move(events)) {
+        // The driver opens the opener's events by name while this handle's requests run.
+        for (const auto& e : events_) fileObject_.Events.push_back({e.name, e.fd});
+    }
 
     NTSTATUS Open() { return Call(IRP_MJ_CREATE, nullptr, 0, 0, nullptr); }
 
@@ -58,7 +61,7 @@ private:
                 major == IRP_MJ_DEVICE_CONTROL ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
             return irp.IoStatus.Status;
         }
-        routine(device_, &irp);
+        ndis_host::DispatchIrp(device_, &irp);
         return irp.IoStatus.Status;
     }
 

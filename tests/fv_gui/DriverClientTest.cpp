@@ -127,7 +127,8 @@ TEST_F(DriverClientTest, BlockedAndGrantedPacketsReachStatisticsQueuesAndLog) {
         "dst: 53]\r\n";
     const auto first = log.find(grantedLine);
     EXPECT_NE(first, std::string::npos);
-    EXPECT_EQ(log.find("non-hostile destination (192.0.2.44)", first + 1), std::string::npos);
+    EXPECT_EQ(log.find("non-hostile destination (192.0.2.44)", first + grantedLine.size()),
+              std::string::npos);
     EXPECT_NE(log.find("LOGGING STOPPED"), std::string::npos);
 }
 

@@ -92,7 +92,9 @@ TEST(SessionSystemTest, BlockedAndGrantedTrafficReachesTheLog) {
             return sendto(fd, "in", 2, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 2 ? 0 : 1;
         });
         EXPECT_EQ(WaitExit(sender), 0);
-        for (int i = 0; i < 300 && statistics.GetRunningBlocked() < 3; ++i) {
+        for (int i = 0; i < 300 && (statistics.GetRunningBlocked() < 3 ||
+                                    statistics.GetRunningGranted() < 4);
+             ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ASSERT_TRUE(session.SetFiltering(false));
