@@ -12,20 +12,19 @@ namespace {
 
 class BridgeHandle final : public ControlHandle {
 public:
-    BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events)
-        : device_(device), events_(std::move(events)) {
-        // The driver opens the opener's events by name while this handle's requests run.
-        for (const auto& e : events_) fileObject_.Events.push_back({e.name, e.fd});
+    // The file object owns the opener's events for the handle's life.
+    BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events) : device_(device) {
+        for (auto& e : events) fileObject_.Events.push_back({std::move(e.name), e.fd});
     }
 
-    NTSTATUS Open() { return Call(IRP_MJ_CREATE, nullptr, 0, 0, nullptr); }
+    NTSTATUS Open() { return Call(IRP_MJ_CREATE); }
 
     ~BridgeHandle() override {
         if (opened_) {
-            Call(IRP_MJ_CLEANUP, nullptr, 0, 0, nullptr);
-            Call(IRP_MJ_CLOSE, nullptr, 0, 0, nullptr);
+            Call(IRP_MJ_CLEANUP);
+            Call(IRP_MJ_CLOSE);
         }
-        for (auto& e : events_) close(e.fd);
+        for (auto& e : fileObject_.Events) close(e.Fd);
     }
 
     std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* systemBuffer,
@@ -41,12 +40,9 @@ public:
     }
 
 private:
-    NTSTATUS Call(UCHAR major, std::uint8_t* buffer, ULONG in, ULONG out, ULONG_PTR* information) {
+    NTSTATUS Call(UCHAR major) {
         IRP irp;
-        irp.Stack.DeviceIoControl.InputBufferLength = in;
-        irp.Stack.DeviceIoControl.OutputBufferLength = out;
-        const NTSTATUS status = Dispatch(major, irp, buffer);
-        if (information != nullptr) *information = irp.IoStatus.Information;
+        const NTSTATUS status = Dispatch(major, irp, nullptr);
         if (major == IRP_MJ_CREATE) opened_ = status == STATUS_SUCCESS;
         return status;
     }
@@ -55,18 +51,10 @@ private:
         irp.Stack.MajorFunction = major;
         irp.Stack.FileObject = &fileObject_;
         irp.SystemBuffer = buffer;
-        PDRIVER_DISPATCH routine = device_->MajorFunction[major];
-        if (routine == nullptr) {
-            irp.IoStatus.Status =
-                major == IRP_MJ_DEVICE_CONTROL ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
-            return irp.IoStatus.Status;
-        }
-        ndis_host::DispatchIrp(device_, &irp);
-        return irp.IoStatus.Status;
+        return ndis_host::DispatchIrp(device_, &irp);
     }
 
     PDEVICE_OBJECT device_;
-    std::vector<NamedEventFd> events_;
     FILE_OBJECT fileObject_;
     bool opened_ = false;
 };

@@ -290,9 +290,12 @@ bool LinkWatcher::Drain(int index) {
     for (;;) {
         const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
         if (n <= 0) break;
-        int left = int(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
-             h = NLMSG_NEXT(h, left)) {
+        // Walked by hand: the kernel's NLMSG_OK macro mixes signed and unsigned lengths.
+        std::size_t at = 0;
+        while (at + sizeof(nlmsghdr) <= std::size_t(n)) {
+            const auto* h = reinterpret_cast<const nlmsghdr*>(buffer + at);
+            if (h->nlmsg_len < sizeof(nlmsghdr) || at + h->nlmsg_len > std::size_t(n)) break;
+            at += NLMSG_ALIGN(h->nlmsg_len);
             if (h->nlmsg_type != RTM_NEWLINK && h->nlmsg_type != RTM_DELLINK) continue;
             if (h->nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) continue;
             const auto* link = static_cast<const ifinfomsg*>(NLMSG_DATA(h));
