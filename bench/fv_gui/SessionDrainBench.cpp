@@ -47,12 +47,12 @@ void BM_BlockedRecordsIntoQueueAndLog(benchmark::State& state) {
     sim::Stack stack;
     stack.KeepHistory = false;
     stack.Bind(adapter->UpperBindings());
-    fvhost::Ipv4FrameSpec spec;
-    spec.source = 0x0A000002;
-    spec.destination = kListed;
-    spec.sourcePort = 40000;
-    spec.destinationPort = 443;
-    const auto frame = fvhost::BuildIpv4Frame(spec);
+    fvhost::Ipv4FrameSpec layout;
+    layout.source = 0x0A000002;
+    layout.destination = kListed;
+    layout.sourcePort = 40000;
+    layout.destinationPort = 443;
+    const auto frame = fvhost::BuildIpv4Frame(layout);
     {
         fv::Settings settings((dir / "program").string());
         settings.LogGrantedToFile.value = 0;

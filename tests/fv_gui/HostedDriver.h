@@ -54,25 +54,25 @@ public:
     // A frame the workstation sends to `remote`, or receives from it (host-order addresses).
     static std::vector<std::uint8_t> Outgoing(std::uint32_t remote, std::uint8_t protocol,
                                               std::uint16_t localPort, std::uint16_t remotePort) {
-        fvhost::Ipv4FrameSpec spec;
-        spec.source = kLocal;
-        spec.destination = remote;
-        spec.protocol = protocol;
-        spec.sourcePort = localPort;
-        spec.destinationPort = remotePort;
-        spec.payload = 8;
-        return fvhost::BuildIpv4Frame(spec);
+        fvhost::Ipv4FrameSpec layout;
+        layout.source = kLocal;
+        layout.destination = remote;
+        layout.protocol = protocol;
+        layout.sourcePort = localPort;
+        layout.destinationPort = remotePort;
+        layout.payload = 8;
+        return fvhost::BuildIpv4Frame(layout);
     }
     static std::vector<std::uint8_t> Incoming(std::uint32_t remote, std::uint8_t protocol,
                                               std::uint16_t remotePort, std::uint16_t localPort) {
-        fvhost::Ipv4FrameSpec spec;
-        spec.source = remote;
-        spec.destination = kLocal;
-        spec.protocol = protocol;
-        spec.sourcePort = remotePort;
-        spec.destinationPort = localPort;
-        spec.payload = 8;
-        return fvhost::BuildIpv4Frame(spec);
+        fvhost::Ipv4FrameSpec layout;
+        layout.source = remote;
+        layout.destination = kLocal;
+        layout.protocol = protocol;
+        layout.sourcePort = remotePort;
+        layout.destinationPort = localPort;
+        layout.payload = 8;
+        return fvhost::BuildIpv4Frame(layout);
     }
     static constexpr std::uint32_t kLocal = 0xC0A80102;  // 192.168.1.2
 
