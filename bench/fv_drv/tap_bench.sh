@@ -36,9 +36,16 @@ tcp() { ip netns exec "$ws" iperf3 -c 10.202.0.1 -t "$seconds" -J "$@" |
         python3 -c 'import json,sys; d=json.load(sys.stdin); print("%.2f" % (d["end"]["sum_received"]["bits_per_second"]/1e9))'; }
 udp() { ip netns exec "$ws" iperf3 -c 10.202.0.1 -u -l 64 -b 0 -t "$seconds" -J |
         python3 -c 'import json,sys; d=json.load(sys.stdin); s=d["end"]["sum"]; print("%d" % ((s["packets"]-s["lost_packets"])/s["seconds"]))'; }
+# Each figure is the median of three runs: on a small machine the sender, the receiver and the
+# forwarder share the cores, so single runs scatter.
+median() { sort -n | sed -n 2p; }
 measure() {
+    local out in udp64
+    out=$(for _ in 1 2 3; do tcp; done | median)
+    in=$(for _ in 1 2 3; do tcp -R; done | median)
+    udp64=$(for _ in 1 2 3; do udp; done | median)
     printf '%-10s TCP out %6s Gbit/s   TCP in %6s Gbit/s   UDP-64 %8s packets/s\n' \
-        "$1" "$(tcp)" "$(tcp -R)" "$(udp)"
+        "$1" "$out" "$in" "$udp64"
 }
 
 ip -n "$ws" addr add 10.202.0.2/24 dev fvb0

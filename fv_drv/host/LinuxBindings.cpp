@@ -23,6 +23,9 @@ bool LinuxBindings::Start(const std::vector<Binding>& bindings, std::string& err
         ndis_host::AddLowerAdapter(port.adapter.get());
         port.added = true;
         port.tap = std::make_unique<ndis_linux::TapStack>();
+        // The TAP is the adapter's only sender: its frames go out in batches.
+        port.adapter->SetBatching(true);
+        port.tap->OnBatchSent([adapter = port.adapter.get()] { adapter->FlushSends(); });
         if (!port.tap->Start(b.upper, info.mac, info.mtu, info.running, error)) {
             error = b.upper + ": " + error;
             Stop();

@@ -10,6 +10,7 @@ namespace ndis_linux {
 namespace {
 
 constexpr UINT kEthernetHeaderSize = 14;
+constexpr std::size_t kSendBatch = 64;
 constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
                               NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
@@ -122,10 +123,25 @@ void LinuxAdapter::StopReader() {
 
 NDIS_STATUS LinuxAdapter::Send(PNDIS_PACKET packet) {
     std::lock_guard guard(sendLock_);
-    const std::size_t length = GatherFrame(packet, sendBuffer_);
-    if (port_.Send(OffloadOf(packet), sendBuffer_.data(), length)) return NDIS_STATUS_SUCCESS;
-    ++sendFailures_;
-    return NDIS_STATUS_FAILURE;
+    if (batched_ == kSendBatch) FlushLocked();
+    if (batch_.size() <= batched_) batch_.resize(batched_ + 1);
+    PacketPort::OutFrame& out = batch_[batched_++];
+    out.header = OffloadOf(packet);
+    GatherFrame(packet, out.bytes);
+    // The frame is copied: like a network card's queue, the send is complete once it is taken.
+    if (!batching_.load()) FlushLocked();
+    return NDIS_STATUS_SUCCESS;
+}
+
+void LinuxAdapter::FlushSends() {
+    std::lock_guard guard(sendLock_);
+    FlushLocked();
+}
+
+void LinuxAdapter::FlushLocked() {
+    if (batched_ == 0) return;
+    port_.SendBatch(batch_, batched_);
+    batched_ = 0;
 }
 
 NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {

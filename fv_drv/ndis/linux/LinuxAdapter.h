@@ -24,6 +24,10 @@ public:
 
     // Opens the packet socket and keeps the kernel off the interface.
     bool Prepare(std::string& error);
+    // With batching on, sends are gathered and written by FlushSends in one call; the one
+    // sender above calls it after each batch it hands down.
+    void SetBatching(bool on) { batching_ = on; }
+    void FlushSends();
     const InterfaceInfo& Info() const { return info_; }
 
     // ndis_media::LowerAdapter
@@ -51,10 +55,13 @@ private:
     int stopFd_ = -1;
     std::thread reader_;
     std::atomic<ndis_media::LowerEdge*> edge_{nullptr};
-    std::mutex sendLock_;  // sends from several threads share one buffer
-    std::vector<std::uint8_t> sendBuffer_;
+    void FlushLocked();
+
+    std::mutex sendLock_;  // sends from several threads share the batch
+    std::vector<PacketPort::OutFrame> batch_;
+    std::size_t batched_ = 0;
+    std::atomic<bool> batching_{false};
     std::atomic<bool> running_{false};  // carrier, as last indicated
-    std::atomic<std::uint64_t> sendFailures_{0};
 };
 
 // The bytes of a packet's buffer chain, copied into `out`; returns the frame length.

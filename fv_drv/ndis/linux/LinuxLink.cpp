@@ -191,6 +191,29 @@ bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error
     return true;
 }
 
+std::size_t PacketPort::SendBatch(std::vector<OutFrame>& frames, std::size_t count) {
+    std::vector<iovec> parts(count * 2);
+    std::vector<mmsghdr> messages(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        parts[2 * i] = {&frames[i].header, sizeof(OffloadHeader)};
+        parts[2 * i + 1] = {frames[i].bytes.data(), frames[i].bytes.size()};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_iov = &parts[2 * i];
+        messages[i].msg_hdr.msg_iovlen = 2;
+    }
+    std::size_t sent = 0;
+    while (sent < count) {
+        const int n = sendmmsg(fd_, messages.data() + sent, unsigned(count - sent), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ++sent;  // the kernel refused this frame; the rest may still go
+            continue;
+        }
+        sent += std::size_t(n);
+    }
+    return sent;
+}
+
 bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, TapPort& port,
                      std::string& error) {
     ifreq ifr;

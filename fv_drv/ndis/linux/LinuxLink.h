@@ -75,6 +75,13 @@ protected:
 class PacketPort : public FramePort {
 public:
     static bool Create(int interfaceIndex, PacketPort& port, std::string& error);
+
+    struct OutFrame {
+        OffloadHeader header;
+        std::vector<std::uint8_t> bytes;
+    };
+    // Writes the frames with as few calls as the kernel allows; returns how many were sent.
+    std::size_t SendBatch(std::vector<OutFrame>& frames, std::size_t count);
 };
 
 // A TAP device (created here, gone when closed) with a given name, hardware address and MTU,

@@ -15,6 +15,7 @@ namespace {
 
 constexpr UINT kPoolDescriptors = 64;
 constexpr UINT kPoolLimit = 65535;
+constexpr UINT kSendBatch = 64;
 
 }  // namespace
 
@@ -69,6 +70,8 @@ void TapStack::Stop() {
     }
     NDIS_HANDLE adapter = adapter_.exchange(nullptr);
     if (adapter != nullptr) ndis_media::UnbindUpper(adapter);
+    // An indication that began before the unbind may still be writing.
+    std::lock_guard guard(writeLock_);
     tap_.Close();
 }
 
@@ -90,30 +93,43 @@ TapStack::Slot* TapStack::TakeSlot() {
 
 void TapStack::ReadLoop() {
     pollfd fds[2] = {{tap_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    PNDIS_PACKET batch[kSendBatch];
     for (;;) {
         if (poll(fds, 2, -1) < 0) continue;
         if ((fds[1].revents & POLLIN) != 0) return;
         if ((fds[0].revents & POLLIN) == 0) continue;
-        for (;;) {
-            Slot* slot = TakeSlot();
-            if (slot == nullptr) break;
-            const long n = tap_.Receive(slot->offload, slot->frame.data(), slot->frame.size());
-            NDIS_HANDLE adapter = adapter_.load();
-            if (n <= 0 || adapter == nullptr) {
-                std::lock_guard guard(slotLock_);
-                free_.push_back(slot);
-                break;
+        // What is waiting goes down in batches: one send call into the driver for each.
+        for (bool more = true; more;) {
+            UINT count = 0;
+            while (count < kSendBatch) {
+                Slot* slot = TakeSlot();
+                if (slot == nullptr) break;
+                const long n = tap_.Receive(slot->offload, slot->frame.data(), slot->frame.size());
+                if (n <= 0) {
+                    std::lock_guard guard(slotLock_);
+                    free_.push_back(slot);
+                    break;
+                }
+                slot->buffer.VirtualAddress = slot->frame.data();
+                slot->buffer.Length = UINT(n);
+                slot->buffer.Next = nullptr;
+                slot->packet->Private.Head = slot->packet->Private.Tail = nullptr;
+                NdisChainBufferAtBack(slot->packet, &slot->buffer);
+                AttachOffload(slot->packet, &slot->offload);
+                // The slot travels in the packet's reserved area to find its way back.
+                std::memcpy(slot->packet->ProtocolReserved, &slot, sizeof slot);
+                batch[count++] = slot->packet;
             }
-            slot->buffer.VirtualAddress = slot->frame.data();
-            slot->buffer.Length = UINT(n);
-            slot->buffer.Next = nullptr;
-            slot->packet->Private.Head = slot->packet->Private.Tail = nullptr;
-            NdisChainBufferAtBack(slot->packet, &slot->buffer);
-            AttachOffload(slot->packet, &slot->offload);
-            // The slot travels in the packet's reserved area to find its way back.
-            std::memcpy(slot->packet->ProtocolReserved, &slot, sizeof slot);
-            ++sent_;
-            ndis_media::UpperSendPackets(adapter, &slot->packet, 1);
+            more = count == kSendBatch;
+            if (count == 0) break;
+            NDIS_HANDLE adapter = adapter_.load();
+            if (adapter == nullptr) {
+                for (UINT i = 0; i < count; ++i) SendComplete(batch[i], NDIS_STATUS_FAILURE);
+                continue;
+            }
+            sent_ += count;
+            ndis_media::UpperSendPackets(adapter, batch, count);
+            if (batchSent_) batchSent_();
         }
     }
 }
@@ -163,6 +179,7 @@ void TapStack::Unbind() {
 
 void TapStack::SetCarrier(bool on) {
     int value = on ? 1 : 0;
+    std::lock_guard guard(writeLock_);
     if (tap_.Open()) ioctl(tap_.Fd(), TUNSETCARRIER, &value);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,8 @@ public:
                std::string& error);
     // Detaches and removes the TAP.
     void Stop();
+    // Called after each batch of frames is handed down (set before Start).
+    void OnBatchSent(std::function<void()> callback) { batchSent_ = std::move(callback); }
 
     std::uint64_t FramesSent() const { return sent_.load(); }
     std::uint64_t FramesReceived() const { return received_.load(); }
@@ -60,8 +63,9 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
     std::vector<Slot*> free_;
 
-    std::mutex writeLock_;  // receive paths from several threads share one buffer
+    std::mutex writeLock_;  // receive paths share one buffer; guards the TAP against its close
     std::vector<std::uint8_t> writeBuffer_;
+    std::function<void()> batchSent_;
     std::atomic<std::uint64_t> sent_{0};
     std::atomic<std::uint64_t> received_{0};
 };
