@@ -236,6 +236,7 @@ void ControlServer::Serve(Connection& connection) {
     if (!wire::SendAll(fd, &ok, sizeof ok)) return;
 
     std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t> replyBytes;
     for (;;) {
         wire::RequestHeader request;
         if (!wire::ReceiveAll(fd, &request, sizeof request)) break;
@@ -253,10 +254,11 @@ void ControlServer::Serve(Connection& connection) {
             request.code, buffer.data(), request.inputLength, request.outputLength, &information);
         wire::ReplyHeader reply{status, information, 0};
         if (wire::ReturnsData(status)) reply.returned = std::min(information, request.outputLength);
-        if (!wire::SendAll(fd, &reply, sizeof reply) ||
-            !wire::SendAll(fd, buffer.data(), reply.returned)) {
-            break;
-        }
+        // Header and data in one write: the client wakes once per reply.
+        replyBytes.resize(sizeof reply + reply.returned);
+        std::memcpy(replyBytes.data(), &reply, sizeof reply);
+        if (reply.returned != 0) std::memcpy(replyBytes.data() + sizeof reply, buffer.data(), reply.returned);
+        if (!wire::SendAll(fd, replyBytes.data(), replyBytes.size())) break;
     }
     // The handle closes here, on this connection's thread, as the peer went away.
 }

@@ -1,0 +1,284 @@
+#include "fv_gui/client/DriverSession.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "fv_drv/Driver/RangeTable.h"
+#include "fv_gui/client/DeviceAccess.h"
+#include "fv_gui/logging/PacketRecordQueue.h"
+#include "fv_gui/settings/PacketStatistics.h"
+#include "fv_gui/settings/Settings.h"
+#include "fv_platform/NamedEvents.h"
+#include "fv_platform/Wait.h"
+
+namespace fv {
+namespace {
+
+constexpr const char* kSessionEventNames[] = {kBlockedEventName, kGrantedEventName, kExitEventName};
+constexpr std::uint32_t kCreateEventCodes[] = {IOCTL_CREATE_BLOCKED_EVENT, IOCTL_CREATE_GRANTED_EVENT,
+                                               IOCTL_CREATE_EXIT_EVENT};
+
+}  // namespace
+
+DriverSession::DriverSession(MessageSink* sink)
+    : sink_(sink), state_(std::make_shared<ReaderState>()) {}
+
+DriverSession::~DriverSession() {
+    if (!closed_) CloseSession();
+    // A reader given up on may still return from the driver: it must find the main window's
+    // objects out of its reach.
+    std::unique_lock detach(state_->detachLock);
+    state_->detached = true;
+}
+
+bool DriverSession::QueryDriverVersion(DriverVersionInfo& version) {
+    DeviceHandle device = OpenControlDevice();
+    std::uint32_t returned = 0;
+    DeviceIoControl(device, IOCTL_GET_VERSION, nullptr, 0, &version, sizeof version, &returned);
+    // Only a whole reply is a version; a short one leaves fields unwritten.
+    return returned == sizeof version;
+}
+
+bool DriverSession::ProbeDriver(DriverVersionInfo& version) {
+    if (!OpenControlDevice().Valid() || !QueryDriverVersion(version)) {
+        driverPresent_ = false;
+        return false;
+    }
+    EnumerateAdapters(adapters_);
+    driverPresent_ = true;
+    return true;
+}
+
+bool DriverSession::CheckDriverVersion() {
+    DriverVersionInfo version{};
+    ProbeDriver(version);
+    if (version.major == kDriverMajorVersion && version.minor == kDriverMinorVersion &&
+        version.build == kDriverBuild) {
+        return true;
+    }
+    char text[sizeof kVersionIncompatibleFormat + 64];
+    std::snprintf(text, sizeof text, kVersionIncompatibleFormat, int(kDriverMajorVersion),
+                  int(kDriverMinorVersion), int(kDriverBuild), int(version.major),
+                  int(version.minor), int(version.build));
+    messageText_ = text;
+    return false;
+}
+
+bool DriverSession::CreateEvents() {
+    std::shared_ptr<Event>* slots[] = {&blockedEvent_, &grantedEvent_, &exitEvent_};
+    for (std::size_t i = 0; i < std::size(slots); ++i) {
+        *slots[i] = CreateNamedEvent(kSessionEventNames[i], Event::Mode::AutoReset);
+        if (!(*slots[i])->Valid()) {
+            for (std::size_t k = 0; k <= i; ++k) {
+                ReleaseNamedEvent(kSessionEventNames[k]);
+                slots[k]->reset();
+            }
+            return false;
+        }
+    }
+    // The device connection carries the events that exist when it opens: open it only now.
+    DeviceHandle device = OpenControlDevice();
+    bool ok = true;
+    for (std::uint32_t code : kCreateEventCodes) {
+        if (!DeviceIoControl(device, code, nullptr, 0, nullptr, 0, nullptr)) {
+            ok = false;
+            break;
+        }
+    }
+    device.Close();
+    if (!ok) CloseEvents();
+    return ok;
+}
+
+bool DriverSession::CloseEvents() {
+    {
+        DeviceHandle device = OpenControlDevice();
+        DeviceIoControl(device, IOCTL_CLOSE_EVENTS, nullptr, 0, nullptr, 0, nullptr);
+    }
+    if (!blockedEvent_ || !grantedEvent_ || !exitEvent_) return false;
+    for (const char* name : kSessionEventNames) ReleaseNamedEvent(name);
+    blockedEvent_.reset();
+    grantedEvent_.reset();
+    exitEvent_.reset();
+    return true;
+}
+
+bool DriverSession::UploadRanges() {
+    // Whole 32-bit words, so that the image's count and entries are aligned.
+    std::vector<std::uint32_t> buffer((kSessionRangeBufferSize + 3) / 4);
+    auto* ranges = reinterpret_cast<RangeTable*>(buffer.data());
+    ranges->count = 0;
+    auto table = std::make_shared<IpTable>();
+    {
+        std::lock_guard guard(state_->sessionLock);
+        state_->table = table;
+    }
+    if (!table->Load(blocklistPath_, ranges, kSessionRangeBufferSize)) return false;
+    return Request(IOCTL_SET_RANGES, ranges, std::uint32_t(RangeTableImageSize(ranges->count)));
+}
+
+bool DriverSession::OpenSession(const SessionParameters& parameters) {
+    blocklistPath_ = parameters.blocklistPath;
+    parameters_ = parameters;
+    {
+        std::lock_guard guard(state_->sessionLock);
+        state_->outputs = {parameters.settings, parameters.queue, parameters.statistics,
+                           parameters.blockedNotify, parameters.grantedNotify};
+    }
+    if (!CreateEvents()) return false;
+    state_->adapter.Attach(OpenAdapterHandle(parameters.selectedAdapter));
+    if (!state_->adapter.Valid() || !UploadRanges()) {
+        EndExitEventChain();
+        CloseEvents();
+        // Holding the adapter would keep every later session from opening it.
+        state_->adapter.Close();
+        return false;
+    }
+    auto cache = std::make_shared<GrantedAddressCache>();
+    if (parameters.settings != nullptr) cache->SetLimit(parameters.settings->LogCollectorLimit.value);
+    {
+        std::lock_guard guard(state_->sessionLock);
+        state_->cache = std::move(cache);
+    }
+    bool haveLog;
+    {
+        std::lock_guard guard(state_->sessionLock);
+        haveLog = state_->log != nullptr;
+    }
+    if (!haveLog) CreateLogWriter();
+    return true;
+}
+
+bool DriverSession::CreateLogWriter() {
+    std::shared_ptr<const IpTable> table;
+    {
+        std::lock_guard guard(state_->sessionLock);
+        table = state_->table;
+    }
+    if (table == nullptr) return false;
+    auto log = std::make_shared<ConnectionLog>(*table, parameters_.logFolder,
+                                               parameters_.logBaseName, sink_);
+    const bool enabled = log->Enabled();
+    {
+        std::lock_guard guard(state_->sessionLock);
+        state_->log = std::move(log);
+    }
+    if (!enabled && sink_ != nullptr) {
+        sink_->ShowMessage(kLoggingInitFailedMessage, kMessageCaption, MessageKind::Error);
+    }
+    return enabled;
+}
+
+bool DriverSession::SetFiltering(bool on) {
+    if (on) {
+        if (parameters_.queue == nullptr || parameters_.statistics == nullptr ||
+            parameters_.settings == nullptr) {
+            return false;  // no session was opened
+        }
+        state_->stop.store(false);
+        bool haveLog;
+        {
+            std::lock_guard guard(state_->sessionLock);
+            haveLog = state_->log != nullptr;
+        }
+        // A log file that cannot be opened disables logging, not filtering: the message says so.
+        if (!haveLog) CreateLogWriter();
+        parameters_.queue->ClearBlocked();
+        parameters_.queue->ClearGranted();
+        if (!StartReaders()) {
+            CloseEvents();
+            state_->adapter.Close();
+            filteringOn_ = false;
+            return false;
+        }
+        parameters_.statistics->ResetRunningBlocked();
+        parameters_.statistics->ResetRunningGranted();
+        filteringOn_ = Request(IOCTL_START_FILTER);
+        if (filteringOn_) {
+            SetReportGranted(parameters_.settings->LogGrantedToFile.value != 0);
+            SetReportBlocked(parameters_.settings->LogBlockedToFile.value != 0);
+        }
+        return filteringOn_;
+    }
+
+    if (!Request(IOCTL_STOP_FILTER)) return false;
+    if (EndExitEventChain() && chainExitEvent_ != nullptr &&
+        WaitForObject(*chainExitEvent_, kExitSignalWaitMs) != kWaitObject0 && sink_ != nullptr) {
+        sink_->ShowMessage(kExitChainFailedMessage, kMessageCaption, MessageKind::Warning);
+    }
+    filteringOn_ = false;
+    std::shared_ptr<ConnectionLog> log;
+    {
+        std::lock_guard guard(state_->sessionLock);
+        log = std::move(state_->log);
+    }
+    if (log != nullptr) log->Stop();
+    return true;
+}
+
+void DriverSession::SetReportBlocked(bool on) {
+    const std::uint8_t flag = on ? 1 : 0;
+    Request(IOCTL_SET_REPORT_BLOCKED, &flag, sizeof flag);
+}
+
+void DriverSession::SetReportGranted(bool on) {
+    const std::uint8_t flag = on ? 1 : 0;
+    Request(IOCTL_SET_REPORT_GRANTED, &flag, sizeof flag);
+}
+
+void DriverSession::CloseSession() {
+    closed_ = true;
+    if (filteringOn_) SetFiltering(false);
+    // Readers left running by a start that failed after they began.
+    if (blockedWatcher_ || grantedWatcher_) EndExitEventChain();
+    const bool abandoned = blockedAbandoned_ || grantedAbandoned_;
+    if (!abandoned) {
+        // No drainer holds any of these once the readers have ended.
+        for (Mutex* m : {&state_->blockedRecordLock, &state_->grantedRecordLock,
+                         &state_->blockedDrainLock, &state_->grantedDrainLock}) {
+            m->Lock();
+            m->Unlock();
+        }
+    }
+    // A reader given up on may still be inside a request on the adapter handle; it is closed
+    // when that reader lets go of it.
+    if (CloseEvents() && !abandoned) state_->adapter.Close();
+    std::shared_ptr<ConnectionLog> log;
+    std::shared_ptr<const IpTable> table;
+    std::shared_ptr<GrantedAddressCache> cache;
+    {
+        std::lock_guard guard(state_->sessionLock);
+        log = std::move(state_->log);
+        table = std::move(state_->table);
+        cache = std::move(state_->cache);
+    }
+    if (log != nullptr) log->Stop();
+    log.reset();
+    table.reset();
+    cache.reset();
+    messageText_.clear();
+    adapters_.clear();
+}
+
+std::shared_ptr<const IpTable> DriverSession::Blocklist() const {
+    std::lock_guard guard(state_->sessionLock);
+    return state_->table;
+}
+
+std::shared_ptr<GrantedAddressCache> DriverSession::GrantedCache() const {
+    std::lock_guard guard(state_->sessionLock);
+    return state_->cache;
+}
+
+bool DriverSession::WatcherExists(RecordKind kind) const {
+    return kind == RecordKind::Blocked ? blockedWatcher_ != nullptr : grantedWatcher_ != nullptr;
+}
+
+bool DriverSession::Request(std::uint32_t code, const void* input, std::uint32_t inputLength) {
+    return state_->adapter.Call(code, input, inputLength, nullptr, 0, nullptr);
+}
+
+}  // namespace fv

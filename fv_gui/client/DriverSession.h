@@ -1,0 +1,110 @@
+// The program's single owner of what it holds in the driver: the adapter handle, the three
+// named events, the uploaded range table, the filtering and report switches, and the reader
+// threads. All operations run on the window thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_gui/client/AdapterEnumeration.h"
+#include "fv_gui/client/PacketReaders.h"
+#include "fv_gui/logging/MessageSink.h"
+#include "fv_platform/Thread.h"
+
+namespace fv {
+
+inline constexpr const char kVersionIncompatibleFormat[] =
+    "Version incompatibility!\r\nThis version of the program requires you use \"Ferrovane.sys\" "
+    "driver v%d.%02d build %d.\r\nYou are currently using v%d.%02d build %d of this driver and "
+    "you cannot continue.\r\n\r\nUninstall the old version and then reinstall the new one.";
+inline constexpr const char kExitChainFailedMessage[] =
+    "EndExitEventChain() returned false!\r\nReport this to the author, please!";
+// How long a stop waits for the exit signal the last watcher leaves behind.
+inline constexpr std::uint32_t kExitSignalWaitMs = 2000;
+// How long each of the two waits for a watcher to end lasts before it is given up.
+inline constexpr std::uint32_t kWatcherEndWaitMs = 30000;
+
+struct SessionParameters {
+    std::string blocklistPath;  // IPDB
+    std::string logFolder;      // LogPath, ending with "/"
+    std::string logBaseName;    // "fvconns.log"
+    Settings* settings = nullptr;
+    Event* blockedNotify = nullptr;  // auto-reset events of the main window
+    Event* grantedNotify = nullptr;
+    PacketRecordQueue* queue = nullptr;
+    PacketStatistics* statistics = nullptr;
+    std::string selectedAdapter;  // the lower adapter's device name
+};
+
+class DriverSession {
+public:
+    // `sink` shows the session's message boxes; it may be null.
+    explicit DriverSession(MessageSink* sink);
+    // CloseSession, if it has not run.
+    ~DriverSession();
+    DriverSession(const DriverSession&) = delete;
+    DriverSession& operator=(const DriverSession&) = delete;
+
+    // Whether a driver answers; fills `version` and rebuilds the adapter list.
+    bool ProbeDriver(DriverVersionInfo& version);
+    bool QueryDriverVersion(DriverVersionInfo& version);
+    // False with MessageText() set when the driver is not the build this program needs.
+    bool CheckDriverVersion();
+
+    bool CreateEvents();
+    bool CloseEvents();
+    bool UploadRanges();
+    bool OpenSession(const SessionParameters& parameters);
+    bool SetFiltering(bool on);
+    void SetReportBlocked(bool on);
+    void SetReportGranted(bool on);
+    void CloseSession();
+
+    bool StartReaders();
+    // Ends both watchers through the exit event; true when at least one existed.
+    bool EndExitEventChain();
+
+    const AdapterList& Adapters() const { return adapters_; }
+    const std::string& MessageText() const { return messageText_; }
+    bool FilteringOn() const { return filteringOn_; }
+    bool DriverPresent() const { return driverPresent_; }
+    const std::string& BlocklistPath() const { return blocklistPath_; }
+    std::shared_ptr<const IpTable> Blocklist() const;
+    std::shared_ptr<GrantedAddressCache> GrantedCache() const;
+    bool WatcherExists(RecordKind kind) const;
+    bool AdapterHandleOpen() const { return state_->adapter.Valid(); }
+    bool EventsHeld() const { return blockedEvent_ && grantedEvent_ && exitEvent_; }
+    // Shortens the waits for watchers that do not end (tests).
+    void SetWatcherEndWait(std::uint32_t ms) { watcherEndWaitMs_ = ms; }
+
+private:
+    bool CreateLogWriter();
+    void SetExitEvent();
+    // Waits for one watcher; gives it up (keeping the reference) when it does not end in time.
+    void EndWatcher(std::unique_ptr<Thread>& watcher, bool& abandoned);
+    bool Request(std::uint32_t code, const void* input = nullptr, std::uint32_t inputLength = 0);
+
+    MessageSink* sink_;
+    std::shared_ptr<ReaderState> state_;
+    std::shared_ptr<Event> blockedEvent_;
+    std::shared_ptr<Event> grantedEvent_;
+    std::shared_ptr<Event> exitEvent_;
+    // The exit event the running watchers wait on; it outlives a release of the events.
+    std::shared_ptr<Event> chainExitEvent_;
+    AdapterList adapters_;
+    std::string blocklistPath_;
+    std::string messageText_;
+    SessionParameters parameters_;
+    bool filteringOn_ = false;
+    bool driverPresent_ = false;
+    bool closed_ = false;
+    std::unique_ptr<Thread> blockedWatcher_;
+    std::unique_ptr<Thread> grantedWatcher_;
+    bool blockedAbandoned_ = false;
+    bool grantedAbandoned_ = false;
+    std::uint32_t watcherEndWaitMs_ = kWatcherEndWaitMs;
+};
+
+}  // namespace fv
