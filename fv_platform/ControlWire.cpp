@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace fv::wire {
 
@@ -28,6 +29,16 @@ bool ReceiveAll(int fd, void* data, std::size_t length) {
         length -= std::size_t(n);
     }
     return true;
+}
+
+bool ReceiveAllSoon(int fd, void* data, std::size_t length) {
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::microseconds(kSpinMicroseconds);
+    do {
+        const ssize_t n = recv(fd, data, length, MSG_DONTWAIT | MSG_PEEK);
+        if (n == ssize_t(length) || n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+    } while (Clock::now() < until);
+    return ReceiveAll(fd, data, length);
 }
 
 }  // namespace fv::wire

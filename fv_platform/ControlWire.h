@@ -38,4 +38,10 @@ static_assert(sizeof(RequestHeader) == 12 && sizeof(ReplyHeader) == 12);
 bool SendAll(int fd, const void* data, std::size_t length);
 bool ReceiveAll(int fd, void* data, std::size_t length);
 
+// Requests and replies follow each other within microseconds while a reader drains a ring, and
+// a thread that goes to sleep between them costs a wake-up each time (tens of microseconds on a
+// virtual machine). So a receiver first watches the socket for this long before it blocks.
+inline constexpr unsigned kSpinMicroseconds = 50;
+bool ReceiveAllSoon(int fd, void* data, std::size_t length);
+
 }  // namespace fv::wire

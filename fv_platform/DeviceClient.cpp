@@ -56,19 +56,6 @@ bool SendHello(int fd) {
     return wire::SendAll(fd, hello.data() + sent, hello.size() - std::size_t(sent));
 }
 
-// The device answers most requests within microseconds: poll briefly before sleeping, which
-// saves a wake-up per request.
-bool ReceiveReply(int fd, wire::ReplyHeader& reply) {
-    constexpr int kPolls = 200;
-    for (int i = 0; i < kPolls; ++i) {
-        const ssize_t n = recv(fd, &reply, sizeof reply, MSG_DONTWAIT | MSG_PEEK);
-        if (n == ssize_t(sizeof reply) || n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            break;
-        }
-    }
-    return wire::ReceiveAll(fd, &reply, sizeof reply);
-}
-
 }  // namespace
 
 std::uint32_t GetLastError() {
@@ -190,7 +177,7 @@ bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input
     std::memcpy(message.data(), &request, sizeof request);
     if (inputLength != 0) std::memcpy(message.data() + sizeof request, input, inputLength);
     if (!wire::SendAll(handle.fd_, message.data(), message.size()) ||
-        !ReceiveReply(handle.fd_, reply) || reply.returned > outputLength ||
+        !wire::ReceiveAllSoon(handle.fd_, &reply, sizeof reply) || reply.returned > outputLength ||
         !wire::ReceiveAll(handle.fd_, output, reply.returned)) {
         // The device went away or spoke out of turn: this handle is finished.
         handle.Close();

@@ -239,7 +239,7 @@ void ControlServer::Serve(Connection& connection) {
     std::vector<std::uint8_t> replyBytes;
     for (;;) {
         wire::RequestHeader request;
-        if (!wire::ReceiveAll(fd, &request, sizeof request)) break;
+        if (!wire::ReceiveAllSoon(fd, &request, sizeof request)) break;
         if (request.inputLength > wire::kMaxBufferLength ||
             request.outputLength > wire::kMaxBufferLength) {
             break;
@@ -257,7 +257,8 @@ void ControlServer::Serve(Connection& connection) {
         // Header and data in one write: the client wakes once per reply.
         replyBytes.resize(sizeof reply + reply.returned);
         std::memcpy(replyBytes.data(), &reply, sizeof reply);
-        if (reply.returned != 0) std::memcpy(replyBytes.data() + sizeof reply, buffer.data(), reply.returned);
+        if (reply.returned != 0)
+            std::memcpy(replyBytes.data() + sizeof reply, buffer.data(), reply.returned);
         if (!wire::SendAll(fd, replyBytes.data(), replyBytes.size())) break;
     }
     // The handle closes here, on this connection's thread, as the peer went away.
