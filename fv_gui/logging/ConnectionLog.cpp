@@ -12,6 +12,7 @@
 #include "fv_gui/blocklist/IpTable.h"
 #include "fv_gui/logging/ProtocolName.h"
 #include "fv_gui/settings/Version.h"
+#include "fv_platform/Text.h"
 
 namespace fv {
 
@@ -21,26 +22,14 @@ const std::string kRule(80, '-');
 
 constexpr const char* kDays[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                   "Thursday", "Friday", "Saturday"};
-constexpr const char* kMonths[12] = {"January", "February", "March",     "April",
-                                     "May",     "June",     "July",      "August",
-                                     "September", "October", "November", "December"};
+constexpr const char* kMonths[12] = {"January",   "February", "March",    "April",
+                                     "May",       "June",     "July",     "August",
+                                     "September", "October",  "November", "December"};
 
 std::tm LocalTime(std::time_t when) {
     std::tm parts{};
     ::localtime_r(&when, &parts);
     return parts;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 std::string PortText(std::uint16_t networkOrder) {
@@ -82,9 +71,11 @@ std::string FormatRecordText(const PacketEventRecord& record, bool blocked, cons
         if (record.direction == 0) direction = "[->] REJECTED - Source is";
         if (record.direction == 1) direction = "[<-] BLOCKED [!] - Destination is";
         std::string description;
-        if (!table.LookupName(record.remoteAddress, description)) description = kDescriptionLookupFailed;
-        return Format("%s %s (%s) [Protocol: %s - src: %s / dst: %s]", direction, description.c_str(),
-                      address.c_str(), protocol.c_str(), first.c_str(), second.c_str());
+        if (!table.LookupName(record.remoteAddress, description))
+            description = kDescriptionLookupFailed;
+        return Format("%s %s (%s) [Protocol: %s - src: %s / dst: %s]", direction,
+                      description.c_str(), address.c_str(), protocol.c_str(), first.c_str(),
+                      second.c_str());
     }
     if (record.direction == 0) direction = "[->] non-hostile source";
     if (record.direction == 1) direction = "[<-] non-hostile destination";
@@ -105,7 +96,9 @@ ConnectionLog::ConnectionLog(const IpTable& table, std::string folder, std::stri
     currentPath_ = path;
 }
 
-ConnectionLog::~ConnectionLog() { Stop(); }
+ConnectionLog::~ConnectionLog() {
+    Stop();
+}
 
 std::string ConnectionLog::CurrentPath() {
     std::lock_guard lock(writeLock_);
@@ -191,7 +184,8 @@ bool ConnectionLog::ChangeFolder(const std::string& folder) {
         currentPath_ = path;
         return true;
     }
-    if (sink_ != nullptr) sink_->ShowMessage(kLogSwitchFailedMessage, kMessageCaption, MessageKind::Plain);
+    if (sink_ != nullptr)
+        sink_->ShowMessage(kLogSwitchFailedMessage, kMessageCaption, MessageKind::Plain);
     if (wasOpen && Open(oldPath)) {
         SeekEnd();
     } else {

@@ -6,22 +6,14 @@
 
 #include <climits>
 
+#include "fv_platform/Text.h"
+
 namespace fv {
 
 namespace {
 
-std::string SettingPath(std::string_view name) { return std::string(kSettingsKey) + std::string(name); }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+std::string SettingPath(std::string_view name) {
+    return std::string(kSettingsKey) + std::string(name);
 }
 
 }  // namespace
@@ -104,6 +96,8 @@ std::pair<bool, std::string> Settings::CheckAutostartEntry() {
     return {false, kAutostartInvalidMessage};
 }
 
-void Settings::SetAutostartEntry(bool on) { AutostartEntry.Set(on ? programPath_ : std::string()); }
+void Settings::SetAutostartEntry(bool on) {
+    AutostartEntry.Set(on ? programPath_ : std::string());
+}
 
 }  // namespace fv

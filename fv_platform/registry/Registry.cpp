@@ -10,6 +10,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "fv_platform/Text.h"
+
 namespace fv::registry {
 
 namespace {
@@ -24,22 +26,11 @@ std::string Env(const char* name) {
 std::string HomeDirectory() {
     std::string home = Env("HOME");
     if (!home.empty()) return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    if (const passwd* entry = ::getpwuid(::getuid());
+        entry != nullptr && entry->pw_dir != nullptr) {
         return entry->pw_dir;
     }
     return "/";
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // Backslashes at both ends are not part of a key path.
@@ -52,8 +43,10 @@ std::string_view TrimKey(std::string_view key) {
 class Database {
 public:
     Database(const std::string& file, bool write) {
-        const int flags = write ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
-        if (sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        const int flags =
+            write ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+        if (sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
             sqlite3_close(db_);
             db_ = nullptr;
             return;
@@ -91,7 +84,8 @@ public:
     bool Ok() const { return stmt_ != nullptr; }
     sqlite3_stmt* get() const { return stmt_; }
     void Text(int index, std::string_view text) {
-        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
     }
 
 private:
@@ -166,7 +160,9 @@ std::string ConfigHome() {
     return HomeDirectory() + "/.config";
 }
 
-std::string AutostartDesktopFile() { return ConfigHome() + "/autostart/ferrovane.desktop"; }
+std::string AutostartDesktopFile() {
+    return ConfigHome() + "/autostart/ferrovane.desktop";
+}
 
 std::string HiveFile(Hive hive) {
     const std::string dir = Env("FERROVANE_REGISTRY_DIR");
@@ -221,7 +217,8 @@ bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint3
             Statement insertKey(db.get(), "INSERT OR IGNORE INTO reg_key (path) VALUES (?1)");
             ok = insertKey.Ok();
             for (std::size_t end = key.find('\\'); ok; end = key.find('\\', end + 1)) {
-                const std::string_view prefix = end == std::string_view::npos ? key : key.substr(0, end);
+                const std::string_view prefix =
+                    end == std::string_view::npos ? key : key.substr(0, end);
                 if (!TrimKey(prefix).empty()) {
                     sqlite3_reset(insertKey.get());
                     insertKey.Text(1, prefix);
@@ -239,8 +236,8 @@ bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint3
                 insertValue.Text(1, key);
                 insertValue.Text(2, name);
                 sqlite3_bind_int64(insertValue.get(), 3, type);
-                sqlite3_bind_blob(insertValue.get(), 4, size > 0 ? data : "", static_cast<int>(size),
-                                  SQLITE_TRANSIENT);
+                sqlite3_bind_blob(insertValue.get(), 4, size > 0 ? data : "",
+                                  static_cast<int>(size), SQLITE_TRANSIENT);
                 ok = sqlite3_step(insertValue.get()) == SQLITE_DONE;
             }
         }
@@ -253,7 +250,8 @@ bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint3
         std::string_view program;
         if (type == kTypeString) {
             const char* text = static_cast<const char*>(data);
-            if (text != nullptr && size > 0) program = std::string_view(text, ::strnlen(text, size));
+            if (text != nullptr && size > 0)
+                program = std::string_view(text, ::strnlen(text, size));
         }
         MirrorAutostart(program);
     }
@@ -279,9 +277,9 @@ std::optional<std::string> QueryString(Hive hive, std::string_view key, std::str
 }
 
 bool SetDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
     return SetValue(hive, key, name, kTypeDword, bytes, sizeof bytes);
 }
 

@@ -1,0 +1,23 @@
+// Small text helpers shared by the program's core.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace fv {
+
+// Compares ignoring the letter case of A-Z only: the texts compared are paths, registry names
+// and file names in the system's single-byte code page, never locale-dependent words.
+constexpr bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace fv
