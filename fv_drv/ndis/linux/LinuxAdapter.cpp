@@ -14,7 +14,6 @@ constexpr std::size_t kSendBatch = 64;
 constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
                               NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
-
 }  // namespace
 
 std::u16string Widen(const std::string& ascii) {
@@ -183,6 +182,7 @@ void LinuxAdapter::ReturnPacket(PNDIS_PACKET) {
 }
 
 void LinuxAdapter::ReadLoop() {
+    RaiseForwardingPriority();
     NDIS_HANDLE pool = nullptr;
     NDIS_STATUS status;
     NdisAllocatePacketPoolEx(&status, &pool, 1, 0, 0);

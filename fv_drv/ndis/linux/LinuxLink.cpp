@@ -13,6 +13,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -284,6 +285,11 @@ bool KernelKeepOff::Apply(const std::string& interfaceName, std::string& error) 
 void KernelKeepOff::Undo() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) WriteFile(it->first, it->second);
     saved_.clear();
+}
+
+void RaiseForwardingPriority() {
+    constexpr int kForwardingNice = -10;
+    setpriority(PRIO_PROCESS, id_t(gettid()), kForwardingNice);
 }
 
 bool LinkWatcher::Open(std::string& error) {

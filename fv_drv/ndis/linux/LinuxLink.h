@@ -109,6 +109,10 @@ private:
     std::vector<std::pair<std::string, std::string>> saved_;  // sysctl path, old value
 };
 
+// Raises the calling thread's priority above ordinary programs: a forwarding thread that loses
+// the processor to the programs whose traffic it carries drops their packets. Best effort.
+void RaiseForwardingPriority();
+
 // Link (carrier) changes, from a routing netlink socket.
 class LinkWatcher {
 public:

@@ -92,6 +92,7 @@ TapStack::Slot* TapStack::TakeSlot() {
 }
 
 void TapStack::ReadLoop() {
+    RaiseForwardingPriority();
     pollfd fds[2] = {{tap_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
     PNDIS_PACKET batch[kSendBatch];
     for (;;) {
