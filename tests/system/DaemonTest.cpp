@@ -3,7 +3,11 @@
 // everything else pass; the records read back describe the dropped packets.
 #include <arpa/inet.h>
 
+#include <array>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include "TestNetwork.h"
@@ -29,8 +33,8 @@ protected:
         exitEvent = fv::CreateNamedEvent(kExitEventName, fv::Event::Mode::AutoReset);
         handle = fv::OpenDevice(network->DeviceSocket());
         ASSERT_TRUE(handle.Valid());
-        for (std::uint32_t code : {IOCTL_CREATE_BLOCKED_EVENT, IOCTL_CREATE_GRANTED_EVENT,
-                                   IOCTL_CREATE_EXIT_EVENT}) {
+        for (std::uint32_t code :
+             {IOCTL_CREATE_BLOCKED_EVENT, IOCTL_CREATE_GRANTED_EVENT, IOCTL_CREATE_EXIT_EVENT}) {
             ASSERT_TRUE(Call(code));
         }
         const std::u16string lower(kLower, kLower + std::strlen(kLower));
@@ -140,9 +144,9 @@ TEST_F(DaemonTest, ListedAddressIsDroppedBothWaysAndOthersPass) {
 
     EXPECT_EQ(fv::WaitForObject(*blocked, 0), fv::kWaitObject0);
     const auto records = TakeBlocked();
-    EXPECT_TRUE(Has(records, 1, 1));              // ICMP out
-    EXPECT_TRUE(Has(records, 17, 1, kEchoPort));  // UDP out
-    EXPECT_TRUE(Has(records, 6, 1, kEchoPort));   // TCP out (the SYN and its retries)
+    EXPECT_TRUE(Has(records, 1, 1));                  // ICMP out
+    EXPECT_TRUE(Has(records, 17, 1, kEchoPort));      // UDP out
+    EXPECT_TRUE(Has(records, 6, 1, kEchoPort));       // TCP out (the SYN and its retries)
     EXPECT_TRUE(Has(records, 17, 0, kEchoPort + 2));  // UDP in
     const auto s = Stats();
     EXPECT_GE(s[1], 3u);  // sent and blocked
@@ -167,6 +171,57 @@ TEST_F(DaemonTest, TerminationRemovesTheTapAndTheSocket) {
     EXPECT_FALSE(fvsys::Run(std::string("ip link show ") + kUpper + " >/dev/null 2>&1"));
     // The lower interface is the kernel's again.
     EXPECT_TRUE(fvsys::Run(std::string("ip link show ") + kLower + " >/dev/null 2>&1"));
+}
+
+}  // namespace
+
+namespace {
+
+// CPU seconds the process has used so far.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// The carrier flag as `ip` reports it (/sys shows the namespace it was mounted in, and the
+// operational state lags the carrier by up to a second).
+bool Carrier(const char* interface) {
+    return fvsys::Run(std::string("ip -o link show dev ") + interface +
+                      " | grep -q '[<,]LOWER_UP[,>]'");
+}
+
+TEST_F(DaemonTest, TheTapFollowsTheLowerLinkAndOutlivesItsRemoval) {
+    const std::string remote = network->RemoteNamespace();
+    EXPECT_TRUE(Carrier(kUpper));
+    EXPECT_TRUE(Carrier(kLower));
+    ASSERT_TRUE(fvsys::Run("ip -n " + remote + " link set " + kRemoteLink + " down"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(Carrier(kLower));
+    EXPECT_FALSE(Carrier(kUpper));
+    ASSERT_TRUE(fvsys::Run("ip -n " + remote + " link set " + kRemoteLink + " up"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(Carrier(kUpper));
+
+    // Without its interface the daemon idles, still answers, and still stops cleanly.
+    ASSERT_TRUE(fvsys::Run(std::string("ip link del ") + kLower));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(Carrier(kUpper));
+    const double before = CpuSeconds(network->Daemon());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(CpuSeconds(network->Daemon()) - before, 0.3) << "the daemon is spinning";
+    std::array<std::uint32_t, 6> s{};
+    EXPECT_TRUE(Call(IOCTL_GET_STATS, nullptr, 0, s.data(), kStatsSize));
+    handle.Close();
+    EXPECT_EQ(network->StopDaemon(), 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -202,18 +203,31 @@ void LinuxAdapter::ReadLoop() {
         if (poll(fds, 3, -1) < 0) continue;
         if ((fds[2].revents & POLLIN) != 0) break;
         ndis_media::LowerEdge* edge = edge_.load();
-        if ((fds[1].revents & POLLIN) != 0 && links_.Drain(info_.index)) {
+        // A carrier change, or the interface gone altogether, becomes a media indication.
+        auto indicateLink = [&] {
             InterfaceInfo fresh;
             std::string error;
-            if (QueryInterface(info_.name, fresh, error) && fresh.running != running_.load()) {
-                running_ = fresh.running;
+            const bool present =
+                QueryInterface(info_.name, fresh, error) && fresh.index == info_.index;
+            const bool running = present && fresh.running;
+            if (running != running_.exchange(running)) {
                 edge->IndicateStatus(
-                    fresh.running ? NDIS_STATUS_MEDIA_CONNECT : NDIS_STATUS_MEDIA_DISCONNECT,
-                    nullptr, 0);
+                    running ? NDIS_STATUS_MEDIA_CONNECT : NDIS_STATUS_MEDIA_DISCONNECT, nullptr, 0);
                 edge->IndicateStatusComplete();
             }
+            return present;
+        };
+        if ((fds[1].revents & POLLIN) != 0 && links_.Drain(info_.index)) indicateLink();
+        const short portEvents = fds[0].revents;
+        if ((portEvents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            int pending = 0;
+            socklen_t length = sizeof pending;
+            getsockopt(port_.Fd(), SOL_SOCKET, SO_ERROR, &pending, &length);
+            // Nothing more arrives from an interface that was removed: stop watching it rather
+            // than wake for its error forever.
+            if (!indicateLink()) fds[0].fd = -1;
         }
-        if ((fds[0].revents & POLLIN) == 0) continue;
+        if ((portEvents & POLLIN) == 0) continue;
         // Drain what is waiting, one full-packet indication per frame. The driver copies what
         // it passes up, so the one descriptor and buffer serve every frame.
         for (;;) {

@@ -98,6 +98,11 @@ void TapStack::ReadLoop() {
     for (;;) {
         if (poll(fds, 2, -1) < 0) continue;
         if ((fds[1].revents & POLLIN) != 0) return;
+        // A TAP deleted from outside reports an error for good: stop watching it.
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            fds[0].fd = -1;
+            continue;
+        }
         if ((fds[0].revents & POLLIN) == 0) continue;
         // What is waiting goes down in batches: one send call into the driver for each.
         for (bool more = true; more;) {
