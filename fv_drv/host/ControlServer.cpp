@@ -119,7 +119,21 @@ bool ControlServer::Start(const std::string& path) {
     listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     stopFd_ = eventfd(0, EFD_CLOEXEC);
     if (listenFd_ < 0 || stopFd_ < 0) return false;
-    unlink(path.c_str());  // a socket left by a daemon that died
+    // A socket that still answers belongs to a running daemon: never take it over. One left by
+    // a daemon that died is removed.
+    {
+        const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool answered = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address),
+                                                    sizeof address) == 0;
+        if (probe >= 0) close(probe);
+        if (answered) {
+            close(std::exchange(listenFd_, -1));
+            close(std::exchange(stopFd_, -1));
+            errno = EADDRINUSE;
+            return false;
+        }
+    }
+    unlink(path.c_str());
     const mode_t oldMask = umask(0117);
     const int bound = bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     umask(oldMask);

@@ -76,6 +76,11 @@ int main(int argc, char** argv) {
         started = sim.Start();
         if (!started) error = "simulated adapters did not come up";
     }
+    if (started && !bridge.Serving()) {
+        // Another daemon serves this folder, or the socket cannot be made: nobody could drive us.
+        started = false;
+        error = "no control device in " + options.deviceDir;
+    }
     if (started) {
         std::fprintf(stderr, "ferrovane-sys: serving %s/%s\n", options.deviceDir.c_str(),
                      kControlDeviceName);

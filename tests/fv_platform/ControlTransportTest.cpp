@@ -171,6 +171,31 @@ TEST_F(ControlTransportTest, NamedEventsTravelWithTheHandle) {
     fv::ReleaseNamedEvent("FvTestEvent");
 }
 
+TEST_F(ControlTransportTest, ASecondServerNeverTakesOverALiveSocket) {
+    ScriptedDevice other;
+    fvhost::ControlServer second(other, fvhost::PeerPolicy{getuid(), gid_t(-1)});
+    EXPECT_FALSE(second.Start(path));
+    EXPECT_EQ(errno, EADDRINUSE);
+    fv::DeviceHandle h = fv::OpenDevice(path);
+    ASSERT_TRUE(h.Valid());
+    EXPECT_TRUE(Echoes(h));
+    EXPECT_EQ(other.open.load(), 0);
+}
+
+TEST_F(ControlTransportTest, AStaleSocketIsReplaced) {
+    server.Stop();
+    // A socket file nobody listens on, as a daemon that died leaves it.
+    const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strcpy(a.sun_path, path.c_str());
+    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    close(stale);
+    ASSERT_TRUE(server.Start(path));
+    fv::DeviceHandle h = fv::OpenDevice(path);
+    EXPECT_TRUE(Echoes(h));
+}
+
 TEST_F(ControlTransportTest, ARefusedCreateFailsTheOpenWithItsStatus) {
     device.refuse = true;
     fv::DeviceHandle h = fv::OpenDevice(path);
