@@ -1,10 +1,12 @@
 #include "DeviceClient.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -14,6 +16,8 @@
 
 namespace fv {
 namespace {
+
+constexpr int kCloseWaitMs = 2000;
 
 thread_local std::uint32_t lastError = kErrorSuccess;
 
@@ -117,7 +121,22 @@ DeviceHandle::~DeviceHandle() {
 }
 
 void DeviceHandle::Close() {
-    if (fd_ >= 0) close(std::exchange(fd_, -1));
+    if (fd_ < 0) return;
+    // Like CloseHandle, return only once the driver has let go of what the handle held: the
+    // device ends its side of the connection after its close has run. A device that does not
+    // answer in time is left to finish on its own.
+    shutdown(fd_, SHUT_WR);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fd_, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, int(left)) <= 0) break;
+        char discard[64];
+        if (recv(fd_, discard, sizeof discard, 0) <= 0) break;
+    }
+    close(std::exchange(fd_, -1));
 }
 
 DeviceHandle OpenDevice(const std::string& path) {
