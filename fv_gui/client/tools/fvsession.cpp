@@ -3,10 +3,9 @@
 // while (default 30 s) and prints the blocked records as they arrive. The connection log goes
 // to the current folder; settings come from a private registry folder unless
 // FERROVANE_REGISTRY_DIR names one.
+#include <arpa/inet.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <arpa/inet.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "fv_drv/host/HostOptions.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
+#include "fv_gui/logging/ProtocolName.h"
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/TickCount.h"
@@ -37,10 +37,11 @@ public:
 void PrintBlocked(fv::PacketRecordQueue& queue) {
     fv::BlockedPacketView view;
     while (queue.PopBlocked(view)) {
-        std::printf("blocked %s %s (%s) protocol %u ports %u/%u\n",
-                    view.packet.direction == 1 ? "to" : "from", view.addressText, view.description,
-                    unsigned(view.packet.protocol), unsigned(ntohs(view.packet.firstPort)),
-                    unsigned(ntohs(view.packet.secondPort)));
+        std::printf("blocked %-4s %-15s %-5s ports %5u/%-5u  %s\n",
+                    view.packet.direction == 1 ? "to" : "from", view.addressText,
+                    fv::ProtocolName(view.packet.protocol).c_str(),
+                    unsigned(ntohs(view.packet.firstPort)), unsigned(ntohs(view.packet.secondPort)),
+                    view.description);
     }
     std::fflush(stdout);
 }
@@ -53,8 +54,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     ::setenv(fvhost::kDeviceDirVariable, argv[1], 1);
-    const std::uint32_t seconds = argc == 4 ? std::uint32_t(std::strtoul(argv[3], nullptr, 10))
-                                            : kDefaultSeconds;
+    const std::uint32_t seconds =
+        argc == 4 ? std::uint32_t(std::strtoul(argv[3], nullptr, 10)) : kDefaultSeconds;
     std::string registryDir;
     if (std::getenv("FERROVANE_REGISTRY_DIR") == nullptr) {
         char pattern[] = "/tmp/ferrovane-session-XXXXXX";
