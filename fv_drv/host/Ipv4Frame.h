@@ -1,4 +1,4 @@
-// Builds Ethernet II + IPv4 frames for the simulated traffic and the trace demo.
+// Builds Ethernet II + IPv4 frames for the simulated traffic and the benchmarks.
 #pragma once
 
 #include <array>
