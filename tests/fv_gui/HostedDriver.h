@@ -54,23 +54,21 @@ public:
     // A frame the workstation sends to `remote`, or receives from it (host-order addresses).
     static std::vector<std::uint8_t> Outgoing(std::uint32_t remote, std::uint8_t protocol,
                                               std::uint16_t localPort, std::uint16_t remotePort) {
-        fvhost::Ipv4FrameSpec layout;
-        layout.source = kLocal;
-        layout.destination = remote;
-        layout.protocol = protocol;
-        layout.sourcePort = localPort;
-        layout.destinationPort = remotePort;
-        layout.payload = 8;
-        return fvhost::BuildIpv4Frame(layout);
+        return Frame(kLocal, remote, protocol, localPort, remotePort);
     }
     static std::vector<std::uint8_t> Incoming(std::uint32_t remote, std::uint8_t protocol,
                                               std::uint16_t remotePort, std::uint16_t localPort) {
+        return Frame(remote, kLocal, protocol, remotePort, localPort);
+    }
+    static std::vector<std::uint8_t> Frame(std::uint32_t source, std::uint32_t destination,
+                                           std::uint8_t protocol, std::uint16_t sourcePort,
+                                           std::uint16_t destinationPort) {
         fvhost::Ipv4FrameSpec layout;
-        layout.source = remote;
-        layout.destination = kLocal;
+        layout.source = source;
+        layout.destination = destination;
         layout.protocol = protocol;
-        layout.sourcePort = remotePort;
-        layout.destinationPort = localPort;
+        layout.sourcePort = sourcePort;
+        layout.destinationPort = destinationPort;
         layout.payload = 8;
         return fvhost::BuildIpv4Frame(layout);
     }
