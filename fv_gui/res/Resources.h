@@ -1,0 +1,16 @@
+// Artwork by numeric resource id. The image of id N is compiled in from fv_gui/res/art/N.svg.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace fv::res {
+
+// The image at the SVG's own size, drawn without antialiasing so that a key colour
+// (RGB 255,0,255) stays exact at every pixel; a null pixmap for an unknown id.
+[[nodiscard]] QPixmap Bitmap(int id);
+
+// The same image as an icon, scalable.
+[[nodiscard]] QIcon Icon(int id);
+
+}  // namespace fv::res
