@@ -1,0 +1,7 @@
+#include "fv_gui/tools/gallery/Scene.h"
+
+namespace fv::gallery {
+
+std::vector<Scene> ControlScenes() { return {}; }
+
+}  // namespace fv::gallery

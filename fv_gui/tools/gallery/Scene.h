@@ -1,0 +1,18 @@
+// A gallery scene: puts one component on screen in one state, for screenshots and for looking.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fv::gallery {
+
+struct Scene {
+    std::string name;             // also the PNG's file name
+    std::function<void()> show;   // creates the windows (owned by the scene) and sets their state
+};
+
+std::vector<Scene> ControlScenes();  // controls, lamp, tips, artwork
+std::vector<Scene> NotifyScenes();   // skinned frame, tray icon, balloon, notifier popup
+
+}  // namespace fv::gallery
