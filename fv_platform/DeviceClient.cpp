@@ -71,36 +71,36 @@ void SetLastError(std::uint32_t error) {
 
 std::uint32_t ErrorFromStatus(std::uint32_t status) {
     switch (status) {
-        case 0x00000000:
+        case STATUS_SUCCESS:
             return kErrorSuccess;
-        case 0x80000005:
-            return kErrorMoreData;  // STATUS_BUFFER_OVERFLOW
-        case 0x80000011:
-            return kErrorBusy;  // STATUS_DEVICE_BUSY
-        case 0x8000001A:
-            return kErrorNoMoreItems;  // STATUS_NO_MORE_ENTRIES
-        case 0xC0000001:
-            return kErrorGenFailure;  // STATUS_UNSUCCESSFUL
-        case 0xC0000008:
-            return kErrorInvalidHandle;  // STATUS_INVALID_HANDLE
-        case 0xC000000D:
-            return kErrorInvalidParameter;  // STATUS_INVALID_PARAMETER
-        case 0xC0000022:
-            return kErrorAccessDenied;  // STATUS_ACCESS_DENIED
-        case 0xC0000023:
-            return kErrorInsufficientBuffer;  // STATUS_BUFFER_TOO_SMALL
-        case 0xC0000034:
-            return kErrorFileNotFound;  // STATUS_OBJECT_NAME_NOT_FOUND
-        case 0xC000009A:
-            return kErrorNoSystemResources;  // STATUS_INSUFFICIENT_RESOURCES
-        case 0xC00000A3:
-            return kErrorNotReady;  // STATUS_DEVICE_NOT_READY
-        case 0xC00000BB:
-            return kErrorNotSupported;  // STATUS_NOT_SUPPORTED
-        case 0xC0000184:
-            return kErrorBadCommand;  // STATUS_INVALID_DEVICE_STATE
-        case 0xC0000206:
-            return kErrorInvalidUserBuffer;  // STATUS_INVALID_BUFFER_SIZE
+        case STATUS_BUFFER_OVERFLOW:
+            return kErrorMoreData;
+        case STATUS_DEVICE_BUSY:
+            return kErrorBusy;
+        case STATUS_NO_MORE_ENTRIES:
+            return kErrorNoMoreItems;
+        case STATUS_UNSUCCESSFUL:
+            return kErrorGenFailure;
+        case STATUS_INVALID_HANDLE:
+            return kErrorInvalidHandle;
+        case STATUS_INVALID_PARAMETER:
+            return kErrorInvalidParameter;
+        case STATUS_ACCESS_DENIED:
+            return kErrorAccessDenied;
+        case STATUS_BUFFER_TOO_SMALL:
+            return kErrorInsufficientBuffer;
+        case STATUS_OBJECT_NAME_NOT_FOUND:
+            return kErrorFileNotFound;
+        case STATUS_INSUFFICIENT_RESOURCES:
+            return kErrorNoSystemResources;
+        case STATUS_DEVICE_NOT_READY:
+            return kErrorNotReady;
+        case STATUS_NOT_SUPPORTED:
+            return kErrorNotSupported;
+        case STATUS_INVALID_DEVICE_STATE:
+            return kErrorBadCommand;
+        case STATUS_INVALID_BUFFER_SIZE:
+            return kErrorInvalidUserBuffer;
         default:
             return kErrorGenFailure;
     }
@@ -165,7 +165,7 @@ DeviceHandle OpenDevice(const std::string& path) {
         handle.Close();
         return handle;
     }
-    if (status != wire::kStatusSuccess) {
+    if (status != STATUS_SUCCESS) {
         SetLastError(ErrorFromStatus(status));
         handle.Close();
         return handle;
@@ -205,7 +205,7 @@ bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input
     }
     if (bytesReturned != nullptr) *bytesReturned = reply.returned;
     SetLastError(ErrorFromStatus(reply.status));
-    return reply.status == wire::kStatusSuccess || (reply.status >> 30) == 1;
+    return reply.status == STATUS_SUCCESS || (reply.status >> 30) == 1;
 }
 
 }  // namespace fv

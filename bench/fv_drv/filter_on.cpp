@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/RangeTable.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
-#include "fv_drv/Driver/PacketEventRecord.h"
+#include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_drv/Driver/RangeTable.h"
 #include "fv_drv/host/DeviceBridge.h"
 #include "fv_drv/host/Ipv4Frame.h"
@@ -18,6 +18,7 @@
 #include "fv_drv/ndis/sim/SimStack.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace {
 

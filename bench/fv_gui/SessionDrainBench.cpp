@@ -23,6 +23,7 @@
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/NamedEvents.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void BM_BlockedRecordsIntoQueueAndLog(benchmark::State& state) {
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("fvdrain-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir / "logs");
-    ::setenv(fvhost::kDeviceDirVariable, dir.c_str(), 1);
+    ::setenv(kDeviceDirVariable, dir.c_str(), 1);
     ::setenv("FERROVANE_REGISTRY_DIR", (dir / "reg").c_str(), 1);
     std::ofstream(dir / "list.p2p") << "Bench Net:203.0.113.0-203.0.113.255\r\n";
 

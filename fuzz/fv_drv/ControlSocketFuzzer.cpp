@@ -13,6 +13,7 @@
 
 #include "fv_drv/host/ControlServer.h"
 #include "fv_platform/DeviceClient.h"
+#include "fv_drv/contract/Statuses.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ public:
                                 std::uint32_t out, std::uint32_t* information) override {
         for (std::uint32_t i = 0; i < in / 2; ++i) std::swap(buffer[i], buffer[in - 1 - i]);
         *information = code % 2 == 0 ? in : out + code % 7;  // sometimes more than fits
-        return code % 3 == 0 ? 0xC000000D : 0;
+        return code % 3 == 0 ? STATUS_INVALID_PARAMETER : 0;
     }
 
 private:

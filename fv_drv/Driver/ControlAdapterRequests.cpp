@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "ControlCodes.h"
+#include "fv_drv/contract/ControlCodes.h"
 #include "ControlRequests.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "DriverGlobals.h"
+#include "fv_drv/Driver/DriverGlobals.h"
 
 DriverGlobals g_driver;
 

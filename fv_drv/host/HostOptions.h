@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "fv_drv/contract/DeviceNames.h"
+
 namespace fvhost {
 
-inline constexpr const char* kDefaultDeviceDir = "/run/ferrovane";
-inline constexpr const char* kDeviceDirVariable = "FERROVANE_DEVICE_DIR";
 inline constexpr const char* kUpperPrefix = "fv-";
 
 struct Binding {

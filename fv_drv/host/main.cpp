@@ -19,9 +19,10 @@
 #include "HostOptions.h"
 #include "LinuxBindings.h"
 #include "SimTraffic.h"
-#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/ndis/ndis_media.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
     fvhost::HostOptions options;
     std::string error;
     if (!fvhost::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                  std::getenv(fvhost::kDeviceDirVariable), options, error)) {
+                                  std::getenv(kDeviceDirVariable), options, error)) {
         std::fprintf(stderr, "ferrovane-sys: %s\n%s", error.c_str(), fvhost::kHostUsage);
         return 2;
     }

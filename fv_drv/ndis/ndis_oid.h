@@ -1,24 +1,13 @@
 // Media, object identifiers, requests, power states and PnP events.
 #pragma once
 
-#include "ndis_types.h"
+#include "fv_drv/contract/Oids.h"
+#include "fv_drv/ndis/ndis_types.h"
 
-enum NDIS_MEDIUM : UINT {
-    NdisMedium802_3 = 0,
-    NdisMedium802_5 = 1,
-    NdisMediumFddi = 2,
-    NdisMediumWan = 3,
-};
 using PNDIS_MEDIUM = NDIS_MEDIUM*;
 
-using NDIS_OID = ULONG;
-inline constexpr NDIS_OID OID_GEN_MEDIA_IN_USE = 0x00010104;
-inline constexpr NDIS_OID OID_GEN_VENDOR_DESCRIPTION = 0x0001010D;
 inline constexpr NDIS_OID OID_GEN_MAC_OPTIONS = 0x00010113;
 inline constexpr NDIS_OID OID_GEN_SUPPORTED_GUIDS = 0x00010117;
-inline constexpr NDIS_OID OID_802_3_CURRENT_ADDRESS = 0x01010102;
-// The number the program asks an FDDI adapter for its address with.
-inline constexpr NDIS_OID OID_FDDI_LONG_CURRENT_ADDR = 0x04010102;
 inline constexpr NDIS_OID OID_PNP_CAPABILITIES = 0xFD010100;
 inline constexpr NDIS_OID OID_PNP_SET_POWER = 0xFD010101;
 inline constexpr NDIS_OID OID_PNP_QUERY_POWER = 0xFD010102;

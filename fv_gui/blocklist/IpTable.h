@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fv_drv/Driver/RangeTable.h"
+#include "fv_drv/contract/RangeImage.h"
 
 namespace fv {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "fv_drv/Driver/ControlCodes.h"
-#include "fv_drv/ndis/ndis_oid.h"
+#include "fv_drv/contract/ControlCodes.h"
+#include "fv_drv/contract/Oids.h"
 #include "fv_gui/client/DeviceAccess.h"
 
 namespace fv {

@@ -2,14 +2,14 @@
 
 #include <cstdlib>
 
-#include "fv_drv/Driver/ControlCodes.h"
-#include "fv_drv/host/HostOptions.h"
+#include "fv_drv/contract/ControlCodes.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace fv {
 
 std::string DeviceDirectory() {
-    const char* dir = std::getenv(fvhost::kDeviceDirVariable);
-    return dir != nullptr && *dir != '\0' ? std::string(dir) : std::string(fvhost::kDefaultDeviceDir);
+    const char* dir = std::getenv(kDeviceDirVariable);
+    return dir != nullptr && *dir != '\0' ? std::string(dir) : std::string(kDefaultDeviceDir);
 }
 
 DeviceHandle OpenControlDevice() {

@@ -6,13 +6,14 @@
 #include <thread>
 #include <vector>
 
-#include "fv_drv/Driver/RangeTable.h"
+#include "fv_drv/contract/RangeImage.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace fv {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "fv_drv/Driver/PacketEventRecord.h"
+#include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_gui/logging/MessageSink.h"
 
 namespace fv {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ControlHarness.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace fvtest {
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "DriverHarness.h"
-#include "fv_drv/Driver/ControlCodes.h"
+#include "fv_drv/contract/ControlCodes.h"
 
 namespace fvtest {
 

@@ -6,6 +6,7 @@
 #include "ScriptedDriver.h"
 #include "fv_gui/client/AdapterEnumeration.h"
 #include "fv_gui/client/DeviceAccess.h"
+#include "fv_drv/contract/Statuses.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ TEST_F(EnumerationTest, ANonZeroOutputWordRefusesTheHandle) {
         const std::uint32_t word = fv::kErrorBusy;
         std::memcpy(buffer, &word, 4);
         *info = 4;
-        return kStatusSuccess;
+        return STATUS_SUCCESS;
     };
     lock.unlock();
     EXPECT_FALSE(fv::OpenAdapterHandle("eth0").Valid());
@@ -146,9 +147,9 @@ TEST_F(EnumerationTest, DescriptionsWithoutANulAndFailedQueries) {
             if (oid == OID_GEN_VENDOR_DESCRIPTION) {
                 std::memset(buffer, 'x', out);  // fills the whole buffer, no NUL
                 *info = out;
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             }
-            return 0xC0000001;
+            return STATUS_UNSUCCESSFUL;
         };
     }
     fv::AdapterList list;
@@ -166,7 +167,7 @@ TEST_F(EnumerationTest, AFailedListRequestFailsTheEnumeration) {
         auto lock = driver->Lock();
         driver->script = [](std::uint32_t code, std::uint8_t*, std::uint32_t, std::uint32_t,
                             std::uint32_t*) -> std::optional<std::uint32_t> {
-            if (code == IOCTL_ENUM_BINDINGS) return 0x80000005;  // overflow
+            if (code == IOCTL_ENUM_BINDINGS) return STATUS_BUFFER_OVERFLOW;  // overflow
             return std::nullopt;
         };
     }

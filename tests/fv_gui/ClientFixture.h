@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "fv_drv/host/HostOptions.h"
+#include "fv_drv/contract/DeviceNames.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/MessageSink.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
@@ -42,7 +42,7 @@ constexpr std::uint32_t Address(int a, int b, int c, int d) {
 class ClientFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv(fvhost::kDeviceDirVariable, (dir / "dev").c_str(), 1);
+        ::setenv(kDeviceDirVariable, (dir / "dev").c_str(), 1);
         ::setenv("FERROVANE_REGISTRY_DIR", (dir / "reg").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
         std::filesystem::create_directories(dir / "dev");

@@ -11,6 +11,8 @@
 #include "ScriptedDriver.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_platform/Wait.h"
+#include "fv_drv/contract/DeviceNames.h"
+#include "fv_drv/contract/Statuses.h"
 
 namespace {
 
@@ -87,7 +89,7 @@ TEST_F(SessionTest, VersionChecks) {
         driver->script = [](std::uint32_t code, std::uint8_t*, std::uint32_t, std::uint32_t,
                             std::uint32_t* info) {
             *info = 12;
-            return code == IOCTL_GET_VERSION ? std::optional<std::uint32_t>(kStatusSuccess)
+            return code == IOCTL_GET_VERSION ? std::optional<std::uint32_t>(STATUS_SUCCESS)
                                              : std::nullopt;
         };
     }
@@ -204,12 +206,12 @@ TEST_F(SessionTest, FailedReadsBecomePlaceholderRecords) {
     auto scriptLock = driver->Lock();
     driver->script = [](std::uint32_t code, std::uint8_t* buffer, std::uint32_t, std::uint32_t,
                         std::uint32_t* info) {
-        if (code == IOCTL_GET_BLOCKED_RECORD) return std::optional<std::uint32_t>(kStatusInvalidParameter);
+        if (code == IOCTL_GET_BLOCKED_RECORD) return std::optional<std::uint32_t>(STATUS_INVALID_PARAMETER);
         if (code == IOCTL_GET_GRANTED_RECORD) {
             // Success, but short: half a record must not pass for a whole one.
             std::memset(buffer, 0x7F, 6);
             *info = 6;
-            return std::optional<std::uint32_t>(kStatusSuccess);
+            return std::optional<std::uint32_t>(STATUS_SUCCESS);
         }
         return std::optional<std::uint32_t>();
     };

@@ -18,19 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "fv_drv/Driver/ControlCodes.h"
-#include "fv_drv/Driver/PacketEventRecord.h"
+#include "fv_drv/contract/ControlCodes.h"
+#include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_drv/host/ControlServer.h"
-#include "fv_drv/ndis/ndis_oid.h"
+#include "fv_drv/contract/Oids.h"
+#include "fv_drv/contract/DeviceNames.h"
+#include "fv_drv/contract/Statuses.h"
 
 namespace fvtest {
-
-inline constexpr std::uint32_t kStatusSuccess = 0;
-inline constexpr std::uint32_t kStatusInvalidHandle = 0xC0000008;
-inline constexpr std::uint32_t kStatusInvalidParameter = 0xC000000D;
-inline constexpr std::uint32_t kStatusNotSupported = 0xC00000BB;
-inline constexpr std::uint32_t kStatusNameNotFound = 0xC0000034;
-inline constexpr std::uint32_t kStatusDeviceBusy = 0x80000011;
 
 struct FakeAdapter {
     std::string description = "Fake Ethernet";
@@ -123,7 +118,7 @@ public:
     std::uint32_t Create(std::vector<fvhost::NamedEventFd> events,
                          std::unique_ptr<fvhost::ControlHandle>& handle) override {
         handle = std::make_unique<Handle>(*this, std::move(events));
-        return kStatusSuccess;
+        return STATUS_SUCCESS;
     }
 
 private:
@@ -155,10 +150,10 @@ private:
                          std::uint8_t* buffer, std::uint32_t in, std::uint32_t out,
                          std::uint32_t* information) {
         auto reply = [&](const void* data, std::uint32_t size) {
-            if (out < size) return kStatusInvalidParameter;
+            if (out < size) return STATUS_INVALID_PARAMETER;
             std::memcpy(buffer, data, size);
             *information = size;
-            return kStatusSuccess;
+            return STATUS_SUCCESS;
         };
         switch (code) {
             case IOCTL_GET_VERSION:
@@ -169,11 +164,11 @@ private:
                 std::u16string wide(in / 2, u'\0');
                 std::memcpy(wide.data(), buffer, wide.size() * 2);
                 const std::string name(wide.begin(), wide.end());
-                if (!adapters.count(name)) return kStatusNameNotFound;
-                if (held_.count(name)) return 0x80000011;
+                if (!adapters.count(name)) return STATUS_OBJECT_NAME_NOT_FOUND;
+                if (held_.count(name)) return STATUS_DEVICE_BUSY;
                 held_.insert(name);
                 h.adapter_ = name;
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             }
             case IOCTL_CREATE_BLOCKED_EVENT:
             case IOCTL_CREATE_GRANTED_EVENT:
@@ -181,22 +176,22 @@ private:
                 const std::string name = code == IOCTL_CREATE_BLOCKED_EVENT ? kBlockedEventName
                                          : code == IOCTL_CREATE_GRANTED_EVENT ? kGrantedEventName
                                                                               : kExitEventName;
-                if (opened_.count(name)) return kStatusInvalidParameter;
+                if (opened_.count(name)) return STATUS_INVALID_PARAMETER;
                 for (const auto& e : h.events_) {
                     if (e.name == name) {
                         opened_[name] = ::dup(e.fd);
-                        return kStatusSuccess;
+                        return STATUS_SUCCESS;
                     }
                 }
-                return 0xC0000001;
+                return STATUS_UNSUCCESSFUL;
             }
             case IOCTL_CLOSE_EVENTS:
                 CloseOpenedLocked();
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             default:
                 break;
         }
-        if (h.adapter_.empty()) return kStatusInvalidHandle;
+        if (h.adapter_.empty()) return STATUS_INVALID_HANDLE;
         const FakeAdapter& a = adapters[h.adapter_];
         switch (code) {
             case IOCTL_QUERY_OID: {
@@ -209,31 +204,31 @@ private:
                 if (oid == OID_802_3_CURRENT_ADDRESS || oid == OID_FDDI_LONG_CURRENT_ADDR) {
                     return reply(a.address.data(), std::uint32_t(a.address.size()));
                 }
-                return kStatusNotSupported;
+                return STATUS_NOT_SUPPORTED;
             }
             case IOCTL_SET_RANGES: {
                 std::uint32_t count = 0;
                 if (in >= 4) std::memcpy(&count, buffer, 4);
-                return in >= 12 ? kStatusSuccess : kStatusNotSupported;
+                return in >= 12 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED;
             }
             case IOCTL_START_FILTER:
                 filtering = true;
                 reportBlocked = reportGranted = 0;
                 blocked.clear();
                 granted.clear();
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             case IOCTL_STOP_FILTER:
                 filtering = false;
                 SignalLocked(kExitEventName);
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             case IOCTL_SET_REPORT_BLOCKED:
-                if (in < 1) return kStatusInvalidParameter;
+                if (in < 1) return STATUS_INVALID_PARAMETER;
                 reportBlocked = buffer[0];
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             case IOCTL_SET_REPORT_GRANTED:
-                if (in < 1) return kStatusInvalidParameter;
+                if (in < 1) return STATUS_INVALID_PARAMETER;
                 reportGranted = buffer[0];
-                return kStatusSuccess;
+                return STATUS_SUCCESS;
             case IOCTL_GET_BLOCKED_COUNT:
             case IOCTL_GET_GRANTED_COUNT: {
                 const std::uint32_t n = std::uint32_t(
@@ -249,13 +244,13 @@ private:
                     --stalledReads_;
                 }
                 auto& ring = code == IOCTL_GET_BLOCKED_RECORD ? blocked : granted;
-                if (ring.empty()) return kStatusInvalidParameter;
+                if (ring.empty()) return STATUS_INVALID_PARAMETER;
                 const PacketEventRecord r = ring.front();
                 ring.pop_front();
                 return reply(&r, sizeof r);
             }
             default:
-                return kStatusNotSupported;
+                return STATUS_NOT_SUPPORTED;
         }
     }
 

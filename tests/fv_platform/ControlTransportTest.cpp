@@ -17,6 +17,7 @@
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
+#include "fv_drv/contract/Statuses.h"
 
 namespace {
 
@@ -52,15 +53,15 @@ public:
                         return 0;
                     }
                 }
-                return 0xC0000034;
+                return STATUS_OBJECT_NAME_NOT_FOUND;
             }
             case kOverflow:
                 std::memset(buffer, 0xAB, out);
                 *information = out + 100;  // more than the caller's buffer
-                return 0x80000005;
+                return STATUS_BUFFER_OVERFLOW;
             case kFail:
                 *information = out;
-                return 0xC000000D;
+                return STATUS_INVALID_PARAMETER;
             case kCountEvents: {
                 const std::uint32_t n = std::uint32_t(events_.size());
                 std::memcpy(buffer, &n, 4);
@@ -68,7 +69,7 @@ public:
                 return 0;
             }
         }
-        return 0xC00000BB;
+        return STATUS_NOT_SUPPORTED;
     }
 
 private:
@@ -82,7 +83,7 @@ public:
                          std::unique_ptr<fvhost::ControlHandle>& handle) override {
         if (refuse) {
             for (auto& event : e) close(event.fd);
-            return 0xC000009A;
+            return STATUS_INSUFFICIENT_RESOURCES;
         }
         handle = std::make_unique<ScriptedHandle>(std::move(e), open);
         return 0;

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "TestNetwork.h"
-#include "fv_drv/Driver/ControlCodes.h"
-#include "fv_drv/Driver/PacketEventRecord.h"
+#include "fv_drv/contract/ControlCodes.h"
+#include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_drv/Driver/RangeTable.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/NamedEvents.h"
+#include "fv_drv/contract/DeviceNames.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ TEST(SessionSystemTest, BlockedAndGrantedTrafficReachesTheLog) {
     TestNetwork network(FV_FERROVANE_SYS);
     ASSERT_TRUE(network.Ready()) << "the test network did not come up";
     const std::filesystem::path work = std::filesystem::path(network.DeviceSocket()).parent_path();
-    ::setenv(fvhost::kDeviceDirVariable, work.c_str(), 1);
+    ::setenv(kDeviceDirVariable, work.c_str(), 1);
     const std::filesystem::path state = std::filesystem::temp_directory_path() /
                                         ("fvsession-" + std::to_string(::getpid()));
     std::filesystem::create_directories(state / "logs");

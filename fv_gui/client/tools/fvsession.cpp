@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fv_drv/host/HostOptions.h"
+#include "fv_drv/contract/DeviceNames.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/logging/ProtocolName.h"
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: ferrovane-session SOCKETDIR BLOCKLIST [SECONDS]\n");
         return 2;
     }
-    ::setenv(fvhost::kDeviceDirVariable, argv[1], 1);
+    ::setenv(kDeviceDirVariable, argv[1], 1);
     const std::uint32_t seconds =
         argc == 4 ? std::uint32_t(std::strtoul(argv[3], nullptr, 10)) : kDefaultSeconds;
     std::string registryDir;

@@ -1,5 +1,4 @@
-// The control device's request codes and reply layouts: the contract between the driver and
-// the program, included by both.
+// The control device's request codes and reply layouts.
 #pragma once
 
 #include <cstddef>
@@ -44,16 +43,6 @@ static_assert(IOCTL_ENUM_BINDINGS == 0x0012C804);
 static_assert(IOCTL_SET_RANGES == 0x0012C81C);
 static_assert(IOCTL_GET_VERSION == 0x0012C82C);
 static_assert(IOCTL_CLOSE_EVENTS == 0x0012C85C);
-
-// Device socket names below the device folder: the primary name and the fallback.
-inline constexpr const char* kControlDeviceName = "Ferrovane";
-inline constexpr const char* kControlDeviceFallbackName = "Globals/Ferrovane";
-
-// The program's named events, and the kernel names the driver opens them by.
-inline constexpr const char* kBlockedEventName = "FerrovaneBlkPcktEvent";
-inline constexpr const char* kGrantedEventName = "FerrovaneGrantedPcktEvent";
-inline constexpr const char* kExitEventName = "FerrovaneExitEvent";
-inline constexpr const char* kKernelObjectPrefix = "\\BaseNamedObjects\\";
 
 inline constexpr std::uint32_t kDriverMajorVersion = 2;
 inline constexpr std::uint32_t kDriverMinorVersion = 0;

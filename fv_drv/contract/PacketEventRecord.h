@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-static_assert(std::endian::native == std::endian::little,
-              "the range table and the records are little-endian images");
+static_assert(std::endian::native == std::endian::little, "the records are little-endian images");
 
 enum class PacketDirection : std::uint8_t { Incoming = 0, Outgoing = 1 };
 
