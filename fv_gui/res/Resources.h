@@ -6,8 +6,9 @@
 
 namespace fv::res {
 
-// The image at the SVG's own size, drawn without antialiasing so that a key colour
-// (RGB 255,0,255) stays exact at every pixel; a null pixmap for an unknown id.
+// The image at the SVG's own size; where it uses the key colour (RGB 255,0,255), every pixel is
+// either exactly the key colour or free of it, so that masking leaves no fringe. A null pixmap
+// for an unknown id.
 [[nodiscard]] QPixmap Bitmap(int id);
 
 // The same image as an icon, scalable.
