@@ -71,6 +71,21 @@ QPixmap Bitmap(int id) {
     return QPixmap::fromImage(image);
 }
 
+QPixmap WithoutKeyColour(const QPixmap& bitmap, QRgb key) {
+    if (bitmap.isNull()) return bitmap;
+    QImage image = bitmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(line[x]) == 255 && qRgb(qRed(line[x]), qGreen(line[x]), qBlue(line[x])) ==
+                                              qRgb(qRed(key), qGreen(key), qBlue(key))) {
+                line[x] = 0;
+            }
+        }
+    }
+    return QPixmap::fromImage(image);
+}
+
 QIcon Icon(int id) {
     if (!QFile::exists(ArtPath(id))) return {};
     return QIcon(ArtPath(id));
