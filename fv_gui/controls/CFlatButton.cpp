@@ -19,8 +19,8 @@ CFlatButton::CFlatButton(const QString& text, QWidget* parent) : QPushButton(tex
 }
 
 QRect CFlatButton::DrawBackground(QPainter& painter, QRect rect, bool pressed) const {
-    const QColor shadow = palette().color(QPalette::Dark);
-    const QColor highlight = palette().color(QPalette::Light);
+    const QColor shadow = palette().color(QPalette::Normal, QPalette::Dark);
+    const QColor highlight = palette().color(QPalette::Normal, QPalette::Light);
     if (pressed) {
         painter.fillRect(rect, pressedFace_);
         Draw3dRect(painter, rect, shadow, highlight);
@@ -50,9 +50,9 @@ void CFlatButton::DrawText(QPainter& painter, const QRect& rect, const QString& 
         return;
     }
     // Embossed: a highlight copy one pixel down and right under the shadow-coloured text.
-    painter.setPen(palette().color(QPalette::Light));
+    painter.setPen(palette().color(QPalette::Normal, QPalette::Light));
     painter.drawText(rect.translated(1, 1), flags, text);
-    painter.setPen(palette().color(QPalette::Dark));
+    painter.setPen(palette().color(QPalette::Normal, QPalette::Dark));
     painter.drawText(rect, flags, text);
 }
 

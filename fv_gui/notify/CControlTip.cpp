@@ -43,8 +43,6 @@ bool CControlTip::Create(QWidget* parent) {
     owner_ = parent;
     setParent(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    // The paint covers every pixel; nothing to erase first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
     resize(0, 0);
     return true;
 }

@@ -31,6 +31,17 @@ QImage Render(const QByteArray& svg) {
     return image;
 }
 
+// The document with the key colour, in any letter case, replaced by the probe colour. Only the
+// colour is touched: attribute names are case-sensitive.
+QByteArray WithProbeColour(QByteArray svg) {
+    const QByteArray lower = svg.toLower();
+    for (qsizetype at = lower.indexOf(kKeyColour); at >= 0;
+         at = lower.indexOf(kKeyColour, at + kKeyColour.size())) {
+        svg.replace(at, kKeyColour.size(), kProbeColour);
+    }
+    return svg;
+}
+
 int Unblend(int blended, int key, double keyShare) {
     const double picture = (blended - keyShare * key) / (1.0 - keyShare);
     return std::clamp(static_cast<int>(picture + 0.5), 0, 255);
@@ -64,8 +75,8 @@ QPixmap Bitmap(int id) {
     QByteArray svg = file.readAll();
     QImage image = Render(svg);
     if (image.isNull()) return {};
-    if (svg.toLower().contains(kKeyColour)) {
-        const QImage probe = Render(svg.toLower().replace(kKeyColour, kProbeColour));
+    if (const QByteArray probeSvg = WithProbeColour(svg); probeSvg != svg) {
+        const QImage probe = Render(probeSvg);
         if (probe.size() == image.size()) SnapKeyColour(image, probe);
     }
     return QPixmap::fromImage(image);

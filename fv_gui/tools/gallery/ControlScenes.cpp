@@ -151,8 +151,8 @@ void ShowArtwork() {
                    res::kBitmapLampRed}) {
         add(res::WithoutKeyColour(res::Bitmap(id)), id);
     }
-    add(res::Bitmap(res::kBitmapSliderChannel), res::kBitmapSliderChannel);
-    add(res::Bitmap(res::kBitmapSliderThumb), res::kBitmapSliderThumb);
+    add(res::WithoutKeyColour(res::Bitmap(res::kBitmapSliderChannel)), res::kBitmapSliderChannel);
+    add(res::WithoutKeyColour(res::Bitmap(res::kBitmapSliderThumb)), res::kBitmapSliderThumb);
     add(res::Bitmap(res::kBitmapAboutPicture), res::kBitmapAboutPicture);
     for (int id : {res::kIconApplication, res::kIconTrayStopped, res::kIconTrayActive,
                    res::kIconTrayAlert, res::kIconNotifications, res::kIconLogging,
