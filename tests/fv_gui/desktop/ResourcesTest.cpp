@@ -1,7 +1,10 @@
 #include "fv_gui/res/Resources.h"
 
 #include <QColor>
+#include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <gtest/gtest.h>
 
@@ -55,4 +58,18 @@ TEST(ResourcesTest, KeyColourArtworkHasNoBlendedEdges) {
         }
         EXPECT_EQ(blended, 0) << id;
     }
+}
+
+// Cleaning the edges leaves the picture itself as drawn.
+TEST(ResourcesTest, KeyColourArtworkKeepsItsInterior) {
+    QFile file(QStringLiteral(":/art/%1.svg").arg(res::kBitmapLampGreen));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QSvgRenderer renderer(file.readAll());
+    QImage plain(64, 64, QImage::Format_ARGB32);
+    plain.fill(Qt::transparent);
+    QPainter painter(&plain);
+    renderer.render(&painter);
+    painter.end();
+    const QImage image = res::Bitmap(res::kBitmapLampGreen).toImage();
+    for (int x = 10; x < 54; ++x) EXPECT_EQ(image.pixel(x, 32), plain.pixel(x, 32)) << x;
 }
