@@ -3,12 +3,18 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <QRgb>
 
 namespace fv::res {
 
-// The image at the SVG's own size, drawn without antialiasing so that a key colour
-// (RGB 255,0,255) stays exact at every pixel; a null pixmap for an unknown id.
+// The image at the SVG's own size; where it uses the key colour (RGB 255,0,255), every pixel is
+// either exactly the key colour or free of it, so that masking leaves no fringe. A null pixmap
+// for an unknown id.
 [[nodiscard]] QPixmap Bitmap(int id);
+
+// The pixmap with every pixel of the key colour made transparent: what drawing it through a
+// mask built from that colour leaves on screen.
+[[nodiscard]] QPixmap WithoutKeyColour(const QPixmap& bitmap, QRgb key = qRgb(255, 0, 255));
 
 // The same image as an icon, scalable.
 [[nodiscard]] QIcon Icon(int id);

@@ -7,6 +7,10 @@
 #include "fv_gui/tools/gallery/Scene.h"
 
 int main(int argc, char** argv) {
+    // Listing needs no display.
+    if (argc < 2 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     std::vector<fv::gallery::Scene> scenes = fv::gallery::ControlScenes();
     for (auto& scene : fv::gallery::NotifyScenes()) scenes.push_back(std::move(scene));

@@ -1,0 +1,66 @@
+// A horizontal slider drawn from two bitmaps: a channel and a thumb.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+#include <cstdint>
+
+#include "fv_gui/controls/SliderMath.h"
+
+namespace fv {
+
+class CBitmapSlider : public QWidget {
+    Q_OBJECT
+
+public:
+    // Notification codes, carried with the new position.
+    static constexpr int kNotifyMoving = 10449;  // a drag moved the position
+    static constexpr int kNotifyMoved = 10450;   // a drag ended, or a key changed the position
+    // Transparent colour meaning "the colour of the bitmap's pixel at (pixel x, pixel y)";
+    // other values are 0x00BBGGRR.
+    static constexpr std::uint32_t kColourOfPixel = 0xFF000000;
+
+    explicit CBitmapSlider(QWidget* parent = nullptr);
+
+    // Loads the artwork; false when either id has no image (the slider then draws nothing).
+    bool SetBitmaps(int channelId, int thumbId, bool transparent, std::uint32_t transparentColour,
+                    int pixelX, int pixelY);
+    void SetRange(int min, int max, bool redraw);
+    void SetPageSize(int step) { page_ = step; }
+    void SetPos(int position);
+    [[nodiscard]] int GetPos() const { return position_; }
+
+    QSize sizeHint() const override;
+
+signals:
+    void notify(int code, int position);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    [[nodiscard]] SliderTrack Track() const;
+
+    int min_ = 0;
+    int max_ = 100;
+    int position_ = 0;
+    int page_ = 10;
+    QPixmap channel_;
+    QPixmap thumb_;
+    int thumbWidth_ = 0;
+    int thumbHeight_ = 0;
+    int marginLeft_ = 3;   // keeps the thumb over the channel's groove
+    int marginRight_ = 3;
+    bool dragging_ = false;
+    int grabOffset_ = 0;
+    bool focus_ = false;
+};
+
+}  // namespace fv

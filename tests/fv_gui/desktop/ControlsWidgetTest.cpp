@@ -1,0 +1,146 @@
+// The controls on the offscreen platform: what they draw and how they answer input.
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "fv_gui/controls/CBitmapSlider.h"
+#include "fv_gui/controls/CFlatButton.h"
+#include "fv_gui/notify/CStatusLamp.h"
+#include "fv_gui/res/ResourceIds.h"
+
+namespace fv {
+namespace {
+
+const QColor kBackground(12, 34, 56);
+
+QWidget* ColouredWindow(QWidget& window) {
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, kBackground);
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+    window.resize(100, 100);
+    return &window;
+}
+
+TEST(StatusLampTest, OutOfRangeStatesShowTheNearestFrame) {
+    CStatusLamp lamp;
+    lamp.Initialise();
+    EXPECT_EQ(lamp.size(), QSize(64, 64));
+    lamp.SetLampState(4);
+    EXPECT_EQ(lamp.LampState(), 3);
+    lamp.SetLampState(-1);
+    EXPECT_EQ(lamp.LampState(), 0);
+    lamp.SetLampState(2);
+    EXPECT_EQ(lamp.LampState(), 2);
+}
+
+TEST(StatusLampTest, CornersShowTheWindowAndTheCentreTheLamp) {
+    QWidget window;
+    ColouredWindow(window);
+    auto* lamp = new CStatusLamp(&window);
+    lamp->move(10, 10);
+    lamp->Initialise();
+    lamp->SetLampState(3);
+    const QImage shot = window.grab().toImage();
+    for (QPoint corner : {QPoint(10, 10), QPoint(73, 10), QPoint(10, 73), QPoint(73, 73)}) {
+        EXPECT_EQ(shot.pixelColor(corner), kBackground) << corner.x() << "," << corner.y();
+    }
+    const QColor centre = shot.pixelColor(42, 42);
+    EXPECT_GT(centre.red(), 150);  // the red lamp
+    EXPECT_LT(centre.green(), 100);
+}
+
+TEST(StatusLampTest, AStateFromAnotherThreadArrivesOnTheLampsThread) {
+    CStatusLamp lamp;
+    lamp.Initialise();
+    QThread* worker = QThread::create([&lamp] { lamp.SetLampState(3); });
+    worker->start();
+    worker->wait();
+    delete worker;
+    EXPECT_EQ(lamp.LampState(), 0);  // not touched from the worker
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lamp.LampState(), 3);
+}
+
+class BitmapSliderTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(slider.SetBitmaps(res::kBitmapSliderChannel, res::kBitmapSliderThumb, true,
+                                      CBitmapSlider::kColourOfPixel, 0, 0));
+        slider.SetRange(100, 2000, false);
+        slider.SetPageSize(20);
+        slider.resize(slider.sizeHint());
+        slider.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&slider));
+    }
+    CBitmapSlider slider;
+};
+
+TEST_F(BitmapSliderTest, KeysMoveByPageAndToTheEnds) {
+    QSignalSpy spy(&slider, &CBitmapSlider::notify);
+    slider.SetPos(1990);
+    QTest::keyClick(&slider, Qt::Key_PageDown);
+    EXPECT_EQ(slider.GetPos(), 2000);
+    QTest::keyClick(&slider, Qt::Key_Home);
+    EXPECT_EQ(slider.GetPos(), 100);
+    QTest::keyClick(&slider, Qt::Key_End);
+    EXPECT_EQ(slider.GetPos(), 2000);
+    ASSERT_EQ(spy.count(), 3);
+    EXPECT_EQ(spy.last().at(0).toInt(), CBitmapSlider::kNotifyMoved);
+    EXPECT_EQ(spy.last().at(1).toInt(), 2000);
+}
+
+TEST_F(BitmapSliderTest, AClickFarFromTheThumbMovesItUnderTheCursor) {
+    QSignalSpy spy(&slider, &CBitmapSlider::notify);
+    slider.SetPos(100);
+    const int y = slider.height() / 2;
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(90, y));
+    EXPECT_EQ(slider.GetPos(), 1050);
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(90, y));
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(spy.at(0).at(0).toInt(), CBitmapSlider::kNotifyMoving);
+    EXPECT_EQ(spy.at(1).at(0).toInt(), CBitmapSlider::kNotifyMoved);
+    EXPECT_EQ(spy.at(1).at(1).toInt(), 1050);
+}
+
+TEST_F(BitmapSliderTest, ThumbShowsTheChannelThroughItsCutAwayCorner) {
+    // The thumb's top-left pixel is key colour and must not reach the screen.
+    const QImage shot = slider.grab().toImage();
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            ASSERT_NE(shot.pixel(x, y), qRgb(255, 0, 255)) << x << "," << y;
+        }
+    }
+}
+
+TEST(BitmapSliderMissingArtTest, UnknownBitmapsDrawNothingAndStillClamp) {
+    CBitmapSlider slider;
+    EXPECT_FALSE(slider.SetBitmaps(99998, 99999, true, CBitmapSlider::kColourOfPixel, 500, 500));
+    slider.SetRange(2000, 100, true);  // reversed
+    slider.SetPos(5000);
+    EXPECT_EQ(slider.GetPos(), 2000);
+    (void)slider.grab();
+}
+
+TEST(FlatButtonTest, DisabledButtonHasTheDisabledFaceAndEmbossedText) {
+    CFlatButton button(QStringLiteral("Stop"));
+    button.resize(80, 24);
+    button.setEnabled(false);
+    const QImage shot = button.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(4, 4), QColor(222, 222, 222));
+    EXPECT_EQ(shot.pixelColor(0, 0), QColor(200, 200, 200));  // one-colour border
+    bool highlight = false;
+    for (int y = 2; y < 22; ++y) {
+        for (int x = 2; x < 78; ++x) highlight |= shot.pixelColor(x, y) == QColor(Qt::white);
+    }
+    EXPECT_TRUE(highlight);
+    button.setEnabled(true);
+    EXPECT_EQ(button.grab().toImage().pixelColor(4, 4), QColor(230, 230, 230));
+}
+
+}  // namespace
+}  // namespace fv
