@@ -5,10 +5,29 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view kEventfdLink = "anon_inode:[eventfd]";
+
+bool IsEventfd(int fd) {
+    char link[64];
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = readlink(path.c_str(), link, sizeof link);
+    return n > 0 && std::string_view(link, std::size_t(n)) == kEventfdLink;
+}
+
+}  // namespace
 
 LONG KeSetEvent(PKEVENT event, KPRIORITY, BOOLEAN) {
+    // The counter belongs to the program, which may have made its descriptor blocking. A write
+    // to a full counter would then wait, with the adapter lock held, until the program reads; a
+    // counter without room is signalled already, so it is written only when it has room.
+    pollfd room{event->Fd, POLLOUT, 0};
+    if (poll(&room, 1, 0) != 1 || (room.revents & POLLOUT) == 0) return 0;
     const std::uint64_t one = 1;
-    // A full counter cannot take more; the event is signalled either way.
     ssize_t ignored = write(event->Fd, &one, sizeof one);
     (void)ignored;
     return 0;
@@ -35,6 +54,8 @@ void ObDereferenceObject(PKEVENT event) {
 namespace ndis_host {
 
 PKEVENT CreateEventObject(int fd) {
+    // Anything else (a pipe, a socket) could block a set, or be made to, forever.
+    if (!IsEventfd(fd)) return nullptr;
     int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0) return nullptr;
     auto* event = new KEVENT;

@@ -1,6 +1,6 @@
 // Kernel event objects. An event the driver holds is the program's named event: an eventfd
 // handed over on the control connection. Setting it writes 1, so several sets before the
-// program reads leave a single signal.
+// program reads leave a single signal; a set never waits.
 #pragma once
 
 #include <atomic>
@@ -19,6 +19,7 @@ void ObReferenceObject(PKEVENT event);
 void ObDereferenceObject(PKEVENT event);
 
 namespace ndis_host {
-// Wraps a duplicate of `fd` in a new event object with one reference; none if `fd` is bad.
+// Wraps a duplicate of `fd` in a new event object with one reference; none if `fd` is bad or
+// not an eventfd.
 PKEVENT CreateEventObject(int fd);
 }  // namespace ndis_host
