@@ -5,10 +5,11 @@
 
 #include <atomic>
 
+#include "fv_platform/UniqueFd.h"
 #include "ndis_types.h"
 
 struct KEVENT {
-    int Fd = -1;  // owned
+    fv::UniqueFd Fd;
     std::atomic<LONG> References{1};
 };
 using PKEVENT = KEVENT*;

@@ -32,13 +32,12 @@ constexpr const char* kTunDevice = "/dev/net/tun";
 class IoctlSocket {
 public:
     IoctlSocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~IoctlSocket() {
-        if (fd_ >= 0) close(fd_);
+    bool Call(unsigned long request, ifreq& ifr) const {
+        return ioctl(fd_.Get(), request, &ifr) == 0;
     }
-    bool Call(unsigned long request, ifreq& ifr) const { return ioctl(fd_, request, &ifr) == 0; }
 
 private:
-    int fd_;
+    fv::UniqueFd fd_;
 };
 
 bool SetName(ifreq& ifr, const std::string& name) {
@@ -108,24 +107,8 @@ std::string VendorDescription(const InterfaceInfo& info) {
     return info.driver + " (" + info.busInfo + ")";
 }
 
-FramePort::FramePort(FramePort&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), socket_(other.socket_) {}
-
-FramePort& FramePort::operator=(FramePort&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        socket_ = other.socket_;
-    }
-    return *this;
-}
-
-FramePort::~FramePort() {
-    Close();
-}
-
 void FramePort::Close() {
-    if (fd_ >= 0) close(std::exchange(fd_, -1));
+    fd_.Reset();
 }
 
 long FramePort::Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity) {
@@ -136,9 +119,9 @@ long FramePort::Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t
             msghdr msg{};
             msg.msg_iov = parts;
             msg.msg_iovlen = 2;
-            n = recvmsg(fd_, &msg, MSG_DONTWAIT);
+            n = recvmsg(fd_.Get(), &msg, MSG_DONTWAIT);
         } else {
-            n = readv(fd_, parts, 2);
+            n = readv(fd_.Get(), parts, 2);
         }
     } while (n < 0 && errno == EINTR);
     if (n < ssize_t(sizeof header)) return -1;
@@ -150,7 +133,7 @@ bool FramePort::Send(const OffloadHeader& header, const std::uint8_t* frame, std
                       {const_cast<std::uint8_t*>(frame), length}};
     ssize_t n;
     do {
-        n = writev(fd_, parts, 2);
+        n = writev(fd_.Get(), parts, 2);
     } while (n < 0 && errno == EINTR);
     return n == ssize_t(sizeof header + length);
 }
@@ -171,7 +154,7 @@ bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error
         return false;
     }
     port = PacketPort();
-    port.fd_ = fd;
+    port.fd_.Reset(fd);
     port.socket_ = true;
     const int one = 1;
     if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0 ||
@@ -204,7 +187,7 @@ std::size_t PacketPort::SendBatch(std::vector<OutFrame>& frames, std::size_t cou
     }
     std::size_t sent = 0;
     while (sent < count) {
-        const int n = sendmmsg(fd_, messages.data() + sent, unsigned(count - sent), 0);
+        const int n = sendmmsg(fd_.Get(), messages.data() + sent, unsigned(count - sent), 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ++sent;  // the kernel refused this frame; the rest may still go
@@ -228,7 +211,7 @@ bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, Ta
         return false;
     }
     port = TapPort();
-    port.fd_ = fd;
+    port.fd_.Reset(fd);
     ifr.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
     const unsigned offloads = TUN_F_CSUM | TUN_F_TSO4 | TUN_F_TSO6 | TUN_F_TSO_ECN;
     if (ioctl(fd, TUNSETIFF, &ifr) != 0 || ioctl(fd, TUNSETOFFLOAD, offloads) != 0) {
@@ -293,31 +276,27 @@ void RaiseForwardingPriority() {
 }
 
 bool LinkWatcher::Open(std::string& error) {
-    fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (fd_ < 0) {
+    fd_.Reset(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+    if (!fd_) {
         error = ErrnoText("netlink socket");
         return false;
     }
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = RTMGRP_LINK;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         error = ErrnoText("bind netlink socket");
-        close(std::exchange(fd_, -1));
+        fd_.Reset();
         return false;
     }
     return true;
-}
-
-LinkWatcher::~LinkWatcher() {
-    if (fd_ >= 0) close(fd_);
 }
 
 bool LinkWatcher::Drain(int index) {
     bool concerned = false;
     alignas(nlmsghdr) char buffer[8192];
     for (;;) {
-        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        const ssize_t n = recv(fd_.Get(), buffer, sizeof buffer, 0);
         if (n <= 0) break;
         // Walked by hand: the kernel's NLMSG_OK macro mixes signed and unsigned lengths.
         std::size_t at = 0;

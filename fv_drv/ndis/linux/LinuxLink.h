@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fv_platform/UniqueFd.h"
+
 namespace ndis_linux {
 
 using MacAddress = std::array<std::uint8_t, 6>;
@@ -48,15 +50,8 @@ inline constexpr std::size_t kMaxFrameLength = 128 * 1024;
 // A frame descriptor that is read and written one frame at a time.
 class FramePort {
 public:
-    FramePort() = default;
-    FramePort(FramePort&& other) noexcept;
-    FramePort& operator=(FramePort&& other) noexcept;
-    FramePort(const FramePort&) = delete;
-    FramePort& operator=(const FramePort&) = delete;
-    ~FramePort();
-
-    int Fd() const { return fd_; }
-    bool Open() const { return fd_ >= 0; }
+    int Fd() const { return fd_.Get(); }
+    bool Open() const { return fd_.Valid(); }
     // The next frame's length, or -1 when none is waiting or on error. Never blocks; sends may.
     long Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity);
     bool Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length);
@@ -66,7 +61,7 @@ public:
     void Close();
 
 protected:
-    int fd_ = -1;
+    fv::UniqueFd fd_;
     bool socket_ = false;
 };
 
@@ -117,13 +112,12 @@ void RaiseForwardingPriority();
 class LinkWatcher {
 public:
     bool Open(std::string& error);
-    ~LinkWatcher();
-    int Fd() const { return fd_; }
+    int Fd() const { return fd_.Get(); }
     // Drains the socket; true if a message concerned interface `index`.
     bool Drain(int index);
 
 private:
-    int fd_ = -1;
+    fv::UniqueFd fd_;
 };
 
 }  // namespace ndis_linux
