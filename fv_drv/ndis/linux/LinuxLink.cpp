@@ -111,21 +111,64 @@ void FramePort::Close() {
     fd_.Reset();
 }
 
+std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
+                          std::uint8_t* frame, std::size_t length) {
+    constexpr std::size_t kAddressesLength = 12;
+    // The kernel's virtio-net header values (its header does not compile as C++).
+    constexpr std::uint8_t kNeedsChecksum = 1;
+    constexpr std::uint8_t kNoSegmentation = 0;
+    if (length < kAddressesLength) return length;
+    std::memmove(frame + kAddressesLength + kVlanTagLength, frame + kAddressesLength,
+                 length - kAddressesLength);
+    const std::uint16_t tag[2] = {htons(protocol), htons(control)};
+    std::memcpy(frame + kAddressesLength, tag, sizeof tag);
+    if ((header.flags & kNeedsChecksum) != 0) header.checksumStart += kVlanTagLength;
+    if (header.gsoType != kNoSegmentation && header.headerLength != 0) {
+        header.headerLength += kVlanTagLength;
+    }
+    return length + kVlanTagLength;
+}
+
 long FramePort::Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity) {
-    iovec parts[2] = {{&header, sizeof header}, {buffer, capacity}};
+    if (!socket_) {
+        iovec parts[2] = {{&header, sizeof header}, {buffer, capacity}};
+        ssize_t n;
+        do {
+            n = readv(fd_.Get(), parts, 2);
+        } while (n < 0 && errno == EINTR);
+        if (n < ssize_t(sizeof header)) return -1;
+        return long(n - ssize_t(sizeof header));
+    }
+    // Room is kept for a tag that has to be put back.
+    if (capacity < kVlanTagLength) return -1;
+    iovec parts[2] = {{&header, sizeof header}, {buffer, capacity - kVlanTagLength}};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))];
+    msghdr msg{};
     ssize_t n;
     do {
-        if (socket_) {
-            msghdr msg{};
-            msg.msg_iov = parts;
-            msg.msg_iovlen = 2;
-            n = recvmsg(fd_.Get(), &msg, MSG_DONTWAIT);
-        } else {
-            n = readv(fd_.Get(), parts, 2);
-        }
+        msg = {};
+        msg.msg_iov = parts;
+        msg.msg_iovlen = 2;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        n = recvmsg(fd_.Get(), &msg, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n < ssize_t(sizeof header)) return -1;
-    return long(n - ssize_t(sizeof header));
+    std::size_t length = std::size_t(n) - sizeof header;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA ||
+            c->cmsg_len < CMSG_LEN(sizeof(tpacket_auxdata))) {
+            continue;
+        }
+        tpacket_auxdata aux;
+        std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+        if ((aux.tp_status & TP_STATUS_VLAN_VALID) == 0) continue;
+        const std::uint16_t protocol = (aux.tp_status & TP_STATUS_VLAN_TPID_VALID) != 0
+                                           ? aux.tp_vlan_tpid
+                                           : kVlanTagProtocol;
+        length = InsertVlanTag(protocol, aux.tp_vlan_tci, header, buffer, length);
+    }
+    return long(length);
 }
 
 bool FramePort::Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length) {
@@ -157,8 +200,10 @@ bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error
     port.fd_.Reset(fd);
     port.socket_ = true;
     const int one = 1;
+    // The auxiliary data carries the VLAN tag the kernel takes out of a received frame.
     if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0 ||
-        setsockopt(fd, SOL_PACKET, PACKET_VNET_HDR, &one, sizeof one) != 0) {
+        setsockopt(fd, SOL_PACKET, PACKET_VNET_HDR, &one, sizeof one) != 0 ||
+        setsockopt(fd, SOL_PACKET, PACKET_AUXDATA, &one, sizeof one) != 0) {
         error = ErrnoText("packet socket options");
         port.Close();
         return false;

@@ -47,6 +47,16 @@ static_assert(sizeof(OffloadHeader) == 10);
 // Room for the largest frame a port can carry (a coalesced or segmentation-offloaded one).
 inline constexpr std::size_t kMaxFrameLength = 128 * 1024;
 
+// An 802.1Q tag: its protocol identifier and the tag control word, each two bytes on the wire.
+inline constexpr std::size_t kVlanTagLength = 4;
+inline constexpr std::uint16_t kVlanTagProtocol = 0x8100;
+
+// Puts a tag the kernel took out of a received frame back after the two addresses, where it
+// stood on the wire, and moves the offload header's offsets past it. `frame` has room for the
+// tag after `length`; returns the new length.
+std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
+                          std::uint8_t* frame, std::size_t length);
+
 // A frame descriptor that is read and written one frame at a time.
 class FramePort {
 public:
@@ -66,7 +76,8 @@ protected:
 };
 
 // A packet socket bound to one interface. Frames this socket sends are not read back. Sends
-// wait for room in the interface's queue rather than drop.
+// wait for room in the interface's queue rather than drop. Frames are received as they were on
+// the wire: a VLAN tag the kernel moved out of the frame is put back.
 class PacketPort : public FramePort {
 public:
     static bool Create(int interfaceIndex, PacketPort& port, std::string& error);
