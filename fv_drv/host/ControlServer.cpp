@@ -229,9 +229,10 @@ void ControlServer::AcceptOne() {
     connections_.push_back(std::move(connection));
     c.thread = std::thread([this, &c] {
         Serve(c);
-        // The peer sees the end at once; the descriptor is closed when the thread is reaped.
-        shutdown(c.fd.Get(), SHUT_RDWR);
+        // Finished before the peer sees the end, so that a peer reconnecting at once is not
+        // counted against the cap twice; the descriptor is closed when the thread is reaped.
         c.finished = true;
+        shutdown(c.fd.Get(), SHUT_RDWR);
     });
 }
 
