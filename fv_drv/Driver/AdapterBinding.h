@@ -43,6 +43,7 @@ struct AdapterBinding {
 
     std::atomic<bool> ReceiveCompleteOwed{false};
     BOOLEAN RequestOutstanding = FALSE;  // (lock)
+    ULONG RequestSerial = 0;             // (lock) the binding's own requests sent down so far
     BOOLEAN RequestQueued = FALSE;       // (lock)
     BOOLEAN StandingBy = FALSE;          // (lock) the lower adapter or the virtual one sleeps
     BOOLEAN Unbinding = FALSE;           // (lock)
@@ -80,6 +81,12 @@ inline bool AtFullPower(const AdapterBinding& b) {
            b.LowerPowerState.load() == NdisDeviceStateD0;
 }
 inline bool IsLowPower(NDIS_DEVICE_POWER_STATE s) { return s > NdisDeviceStateD0; }
+
+// Under the adapter lock: the binding's own request block is about to go down.
+inline void MarkRequestOutstanding(AdapterBinding& b) {
+    b.RequestOutstanding = TRUE;
+    ++b.RequestSerial;
+}
 
 // A new binding with one reference, both names copied; none when memory runs out.
 AdapterBinding* AllocateBinding(const NDIS_STRING& virtualName, const NDIS_STRING& lowerName);

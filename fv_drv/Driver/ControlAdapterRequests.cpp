@@ -1,5 +1,6 @@
-// Requests on the adapter a handle is bound to. Each runs whole under the adapter lock, so the
-// packet decisions see the filter state before or after it, never halfway.
+// Requests on the adapter a handle is bound to. Each runs under the adapter lock, so the packet
+// decisions see the filter state before or after it, never halfway; the range upload prepares
+// its table and rings before it takes the lock.
 #include <cstring>
 #include <limits>
 
@@ -37,32 +38,68 @@ void FreeTable(RangeTable* table) {
     if (table != nullptr) NdisFreeMemory(table, UINT(RangeTableImageSize(table->count)), 0);
 }
 
-NTSTATUS SetRanges(FilterState& f, ControlIo& io) {
-    RangeTable* table = nullptr;
+// A range upload, checked, copied and given fresh ring storage before the adapter lock is taken,
+// so that packets never wait behind a copy of up to 64 MiB; under the lock it is only swapped in.
+struct Upload {
     NTSTATUS status = STATUS_NOT_SUPPORTED;  // no table in the upload: the old one goes anyway
-    if (io.InputLength >= kSmallestTableUpload) {
-        std::uint32_t count;
-        std::memcpy(&count, io.Buffer, sizeof count);
-        // 64-bit arithmetic: a count near 2^32 cannot wrap into a small size.
-        const std::uint64_t needed = RangeTableImageSize(count);
-        if (needed > std::numeric_limits<std::uint32_t>::max() || io.InputLength < needed) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        PVOID memory = nullptr;
-        if (NdisAllocateMemoryWithTag(&memory, UINT(needed), kDriverPoolTag) !=
-            NDIS_STATUS_SUCCESS) {
-            status = STATUS_INSUFFICIENT_RESOURCES;
-        } else {
-            // Only the image: bytes past it belong to no table.
-            std::memcpy(memory, io.Buffer, size_t(needed));
-            table = static_cast<RangeTable*>(memory);
-            EventRingRenew(f.BlockedRing);
-            EventRingRenew(f.GrantedRing);
-            status = STATUS_SUCCESS;
-        }
+    bool install = true;                     // false: nothing changes
+    RangeTable* table = nullptr;
+    PacketEventRecord* blockedStorage = nullptr;
+    PacketEventRecord* grantedStorage = nullptr;
+    bool renewRings = false;
+};
+
+Upload PrepareUpload(const ControlIo& io) {
+    Upload u;
+    if (io.InputLength < kSmallestTableUpload) return u;
+    std::uint32_t count;
+    std::memcpy(&count, io.Buffer, sizeof count);
+    // 64-bit arithmetic: a count near 2^32 cannot wrap into a small size.
+    const std::uint64_t needed = RangeTableImageSize(count);
+    if (needed > std::numeric_limits<std::uint32_t>::max() || io.InputLength < needed) {
+        u.status = STATUS_INVALID_PARAMETER;
+        u.install = false;
+        return u;
     }
-    FreeTable(FilterStateSetRanges(f, table));
-    return status;
+    PVOID memory = nullptr;
+    if (NdisAllocateMemoryWithTag(&memory, UINT(needed), kDriverPoolTag) != NDIS_STATUS_SUCCESS) {
+        u.status = STATUS_INSUFFICIENT_RESOURCES;
+        return u;
+    }
+    // Only the image: bytes past it belong to no table.
+    std::memcpy(memory, io.Buffer, size_t(needed));
+    u.table = static_cast<RangeTable*>(memory);
+    u.blockedStorage = EventRingAllocateStorage();
+    u.grantedStorage = EventRingAllocateStorage();
+    u.renewRings = true;
+    u.status = STATUS_SUCCESS;
+    return u;
+}
+
+// Under the adapter lock. Afterwards `u` holds what was replaced (or what was never installed).
+void InstallUpload(FilterState& f, Upload& u) {
+    if (!u.install) return;
+    u.table = FilterStateSetRanges(f, u.table);
+    if (u.renewRings) {
+        u.blockedStorage = EventRingSwapStorage(f.BlockedRing, u.blockedStorage);
+        u.grantedStorage = EventRingSwapStorage(f.GrantedRing, u.grantedStorage);
+    }
+}
+
+void FreeUpload(Upload& u) {
+    FreeTable(u.table);
+    EventRingFreeStorage(u.blockedStorage);
+    EventRingFreeStorage(u.grantedStorage);
+}
+
+NTSTATUS SetRanges(AdapterBinding* b, ControlIo& io) {
+    Upload u = PrepareUpload(io);
+    NdisAcquireSpinLock(&b->Lock);
+    const bool refused = UnbindingOrStandingBy(*b);
+    if (!refused) InstallUpload(b->Filter, u);
+    NdisReleaseSpinLock(&b->Lock);
+    FreeUpload(u);
+    return refused ? STATUS_INVALID_DEVICE_STATE : u.status;
 }
 
 void StartFilter(FilterState& f) {
@@ -111,8 +148,6 @@ NTSTATUS UnderLock(FilterState& f, ULONG code, ControlIo& io) {
         case IOCTL_RESET_STATS:
             ResetStats(f);
             return STATUS_SUCCESS;
-        case IOCTL_SET_RANGES:
-            return SetRanges(f, io);
         case IOCTL_START_FILTER:
             StartFilter(f);
             return STATUS_SUCCESS;
@@ -158,6 +193,7 @@ bool IsAdapterRequest(ULONG code) {
 }
 
 NTSTATUS AdapterRequest(AdapterBinding* b, ULONG code, ControlIo& io) {
+    if (code == IOCTL_SET_RANGES) return SetRanges(b, io);
     NdisAcquireSpinLock(&b->Lock);
     NTSTATUS status = STATUS_INVALID_DEVICE_STATE;
     if (!UnbindingOrStandingBy(*b)) status = UnderLock(b->Filter, code, io);

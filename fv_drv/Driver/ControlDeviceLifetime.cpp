@@ -23,7 +23,9 @@ void WaitUntilReady() {
 void RegisterControlDevice() {
     NdisAcquireSpinLock(&g_driver.GlobalLock);
     ++g_driver.MiniportCount;
-    if (g_driver.MiniportCount == 1) WaitUntilReady();
+    // Every adapter waits, not only the first: a second one initializing while the first is
+    // still registering must find the device registered rather than register it again.
+    WaitUntilReady();
     // Another adapter may have registered the device while this one waited.
     if (g_driver.MiniportCount != 0 && g_driver.ControlDeviceHandle == nullptr) {
         g_driver.DeviceState = ControlDeviceState::Registering;
@@ -57,7 +59,7 @@ void RegisterControlDevice() {
 void DeregisterControlDevice() {
     NdisAcquireSpinLock(&g_driver.GlobalLock);
     if (g_driver.MiniportCount != 0) --g_driver.MiniportCount;
-    if (g_driver.MiniportCount == 0) WaitUntilReady();
+    WaitUntilReady();
     // An adapter may have initialized while this one waited: then the device stays.
     if (g_driver.MiniportCount == 0 && g_driver.ControlDeviceHandle != nullptr) {
         NDIS_HANDLE handle = g_driver.ControlDeviceHandle;

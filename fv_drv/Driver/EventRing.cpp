@@ -6,22 +6,35 @@ namespace {
 constexpr UINT kStorageBytes = kEventRingSlots * sizeof(PacketEventRecord);
 }
 
-void EventRingRelease(EventRing& ring) {
-    if (ring.storage != nullptr) {
-        NdisFreeMemory(ring.storage, kStorageBytes, 0);
-        ring.storage = nullptr;
+PacketEventRecord* EventRingAllocateStorage() {
+    PVOID storage = nullptr;
+    if (NdisAllocateMemoryWithTag(&storage, kStorageBytes, kEventRingPoolTag) !=
+        NDIS_STATUS_SUCCESS) {
+        return nullptr;
     }
+    NdisZeroMemory(storage, kStorageBytes);
+    return static_cast<PacketEventRecord*>(storage);
+}
+
+void EventRingFreeStorage(PacketEventRecord* storage) {
+    if (storage != nullptr) NdisFreeMemory(storage, kStorageBytes, 0);
+}
+
+PacketEventRecord* EventRingSwapStorage(EventRing& ring, PacketEventRecord* storage) {
+    PacketEventRecord* old = ring.storage;
+    ring.storage = storage;
+    EventRingReset(ring);
+    return old;
+}
+
+void EventRingRelease(EventRing& ring) {
+    EventRingFreeStorage(ring.storage);
+    ring.storage = nullptr;
 }
 
 void EventRingRenew(EventRing& ring) {
     EventRingRelease(ring);
-    PVOID storage = nullptr;
-    // The slots are not cleared: the padding bytes of a slot keep what the memory held.
-    if (NdisAllocateMemoryWithTag(&storage, kStorageBytes, kEventRingPoolTag) ==
-        NDIS_STATUS_SUCCESS) {
-        ring.storage = static_cast<PacketEventRecord*>(storage);
-    }
-    EventRingReset(ring);
+    EventRingFreeStorage(EventRingSwapStorage(ring, EventRingAllocateStorage()));
 }
 
 void EventRingReset(EventRing& ring) {

@@ -19,6 +19,13 @@ struct EventRing {
     std::atomic<std::int32_t> pendingCount{0};
 };
 
+// Storage for one ring, cleared so that the spare bytes of a record carry nothing of earlier
+// memory; none when memory runs out. Allocating and clearing 2.4 MB takes long: done outside
+// the adapter lock.
+PacketEventRecord* EventRingAllocateStorage();
+void EventRingFreeStorage(PacketEventRecord* storage);
+// Installs `storage` (possibly none), empties the ring and returns the storage it had.
+[[nodiscard]] PacketEventRecord* EventRingSwapStorage(EventRing& ring, PacketEventRecord* storage);
 // Releases the storage and allocates it anew; on failure the ring stays without storage.
 void EventRingRenew(EventRing& ring);
 // Empties the ring, keeping its storage.

@@ -35,7 +35,7 @@ NDIS_STATUS SetLowerPower(AdapterBinding* b, const NET_PNP_EVENT& event) {
     if (IsLowPower(previous)) b->StandingBy = FALSE;
     const bool sendQueued = b->RequestQueued != 0;
     b->RequestQueued = FALSE;
-    if (sendQueued) b->RequestOutstanding = TRUE;
+    if (sendQueued) MarkRequestOutstanding(*b);
     NdisReleaseSpinLock(&b->Lock);
     if (sendQueued) SendBindingRequest(b);
     return NDIS_STATUS_SUCCESS;

@@ -28,7 +28,7 @@ NDIS_STATUS ForwardRequest(AdapterBinding* b, NDIS_REQUEST_TYPE type, NDIS_OID o
         NdisReleaseSpinLock(&b->Lock);
         return NDIS_STATUS_PENDING;
     }
-    b->RequestOutstanding = TRUE;
+    MarkRequestOutstanding(*b);
     NdisReleaseSpinLock(&b->Lock);
     SendBindingRequest(b);
     return NDIS_STATUS_PENDING;
@@ -131,6 +131,11 @@ void ProtocolRequestComplete(NDIS_HANDLE context, PNDIS_REQUEST request, NDIS_ST
         own->Complete(own, status);
         return;
     }
+    // Completing up may start the next request at once, which can pend below with the flag set
+    // again; only a completion that no later request followed clears it.
+    NdisAcquireSpinLock(&b->Lock);
+    const ULONG serial = b->RequestSerial;
+    NdisReleaseSpinLock(&b->Lock);
     const NDIS_HANDLE miniport = b->MiniportHandle.load();
     if (b->Request.RequestType == NdisRequestQueryInformation) {
         auto& q = b->Request.DATA.QUERY_INFORMATION;
@@ -149,6 +154,6 @@ void ProtocolRequestComplete(NDIS_HANDLE context, PNDIS_REQUEST request, NDIS_ST
     }
     // Last: power changes and the halt wait for this flag.
     NdisAcquireSpinLock(&b->Lock);
-    b->RequestOutstanding = FALSE;
+    if (b->RequestSerial == serial) b->RequestOutstanding = FALSE;
     NdisReleaseSpinLock(&b->Lock);
 }

@@ -12,8 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <utility>
 
 #include "fv_platform/ControlWire.h"
@@ -23,28 +22,30 @@ namespace fvhost {
 namespace wire = fv::wire;
 
 struct ControlServer::Connection {
-    int fd = -1;
+    fv::UniqueFd fd;
     std::thread thread;
     std::atomic<bool> finished{false};
+    std::atomic<bool> greeted{false};  // the hello has been read
+    std::chrono::steady_clock::time_point helloDeadline;
+    bool dropped = false;  // (server lock)
 };
 
 namespace {
 
 constexpr std::uint32_t kStatusUnsuccessful = 0xC0000001;
 
-// Supplementary groups of a process, from /proc.
-bool ProcessInGroup(pid_t pid, gid_t gid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Groups:", 0) != 0) continue;
-        std::istringstream groups(line.substr(7));
-        long g;
-        while (groups >> g) {
-            if (gid_t(g) == gid) return true;
+// The peer's supplementary groups when it connected; none if the kernel cannot tell.
+std::vector<gid_t> PeerGroups(int fd) {
+    std::vector<gid_t> groups(16);
+    for (;;) {
+        socklen_t length = socklen_t(groups.size() * sizeof(gid_t));
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
+            groups.resize(length / sizeof(gid_t));
+            return groups;
         }
+        if (errno != ERANGE || length <= groups.size() * sizeof(gid_t)) return {};
+        groups.resize(length / sizeof(gid_t));
     }
-    return false;
 }
 
 // Reads the hello and takes the descriptors that came with it. The descriptors are closed
@@ -63,52 +64,58 @@ bool ReceiveHello(int fd, std::vector<NamedEventFd>& events) {
         n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | MSG_WAITALL);
     } while (n < 0 && errno == EINTR);
 
-    std::vector<int> fds;
+    std::vector<fv::UniqueFd> fds;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
         const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
         for (std::size_t i = 0; i < count; ++i) {
             int received;
             std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
-            fds.push_back(received);
+            fds.emplace_back(received);
         }
     }
-    auto fail = [&] {
-        for (int f : fds) close(f);
-        return false;
-    };
-    if (n != ssize_t(sizeof head) || (msg.msg_flags & MSG_CTRUNC) != 0) return fail();
+    if (n != ssize_t(sizeof head) || (msg.msg_flags & MSG_CTRUNC) != 0) return false;
     if (head[0] != wire::kHelloMagic || head[1] > wire::kMaxNamedEvents || head[1] != fds.size()) {
-        return fail();
+        return false;
     }
+    std::vector<std::string> names;
     for (std::uint32_t i = 0; i < head[1]; ++i) {
         std::uint32_t length;
         if (!wire::ReceiveAll(fd, &length, sizeof length) || length > wire::kMaxEventNameLength) {
-            return fail();
+            return false;
         }
         std::string name(length, '\0');
-        if (!wire::ReceiveAll(fd, name.data(), length)) return fail();
-        events.push_back({std::move(name), fds[i]});
+        if (!wire::ReceiveAll(fd, name.data(), length)) return false;
+        names.push_back(std::move(name));
+    }
+    // From here the handle owns the descriptors.
+    for (std::uint32_t i = 0; i < head[1]; ++i) {
+        events.push_back({std::move(names[i]), fds[i].Release()});
     }
     return true;
 }
 
 }  // namespace
 
-bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, pid_t pid) {
+bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, const std::vector<gid_t>& groups) {
     if (uid == 0 || uid == policy.ownUid) return true;
     if (policy.deviceGid == gid_t(-1)) return false;
-    return gid == policy.deviceGid || ProcessInGroup(pid, policy.deviceGid);
+    return gid == policy.deviceGid ||
+           std::find(groups.begin(), groups.end(), policy.deviceGid) != groups.end();
 }
 
-ControlServer::ControlServer(ControlDevice& device, PeerPolicy policy)
-    : device_(device), policy_(policy) {}
+ControlServer::ControlServer(ControlDevice& device, PeerPolicy policy, PeerLimits limits)
+    : device_(device), policy_(policy), limits_(limits) {}
 
 ControlServer::~ControlServer() {
     Stop();
 }
 
 bool ControlServer::Start(const std::string& path) {
+    if (acceptThread_.joinable()) {
+        errno = EALREADY;
+        return false;
+    }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
@@ -116,34 +123,25 @@ bool ControlServer::Start(const std::string& path) {
         return false;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    stopFd_ = eventfd(0, EFD_CLOEXEC);
-    if (listenFd_ < 0 || stopFd_ < 0) return false;
+    fv::UniqueFd listenFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fv::UniqueFd stopFd(eventfd(0, EFD_CLOEXEC));
+    if (!listenFd || !stopFd) return false;
     // A socket that still answers belongs to a running daemon: never take it over. One left by
     // a daemon that died is removed.
     {
-        const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool answered = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address),
-                                                    sizeof address) == 0;
-        if (probe >= 0) close(probe);
-        if (answered) {
-            close(std::exchange(listenFd_, -1));
-            close(std::exchange(stopFd_, -1));
+        const fv::UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (probe && connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             errno = EADDRINUSE;
             return false;
         }
     }
     unlink(path.c_str());
     const mode_t oldMask = umask(0117);
-    const int bound = bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const int bound = bind(listenFd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     umask(oldMask);
-    if (bound != 0 || listen(listenFd_, SOMAXCONN) != 0) {
-        const int saved = errno;
-        close(listenFd_);
-        listenFd_ = -1;
-        errno = saved;
-        return false;
-    }
+    if (bound != 0 || listen(listenFd.Get(), SOMAXCONN) != 0) return false;
+    listenFd_ = std::move(listenFd);
+    stopFd_ = std::move(stopFd);
     path_ = path;
     if (policy_.deviceGid != gid_t(-1)) {
         if (chown(path.c_str(), uid_t(-1), policy_.deviceGid) != 0) {
@@ -158,7 +156,7 @@ bool ControlServer::Start(const std::string& path) {
 void ControlServer::Stop() {
     if (acceptThread_.joinable()) {
         const std::uint64_t one = 1;
-        ssize_t ignored = write(stopFd_, &one, sizeof one);
+        ssize_t ignored = write(stopFd_.Get(), &one, sizeof one);
         (void)ignored;
         acceptThread_.join();
     }
@@ -167,13 +165,10 @@ void ControlServer::Stop() {
         std::lock_guard guard(lock_);
         connections.swap(connections_);
     }
-    for (auto& c : connections) shutdown(c->fd, SHUT_RDWR);
-    for (auto& c : connections) {
-        c->thread.join();
-        close(c->fd);
-    }
-    if (listenFd_ >= 0) close(std::exchange(listenFd_, -1));
-    if (stopFd_ >= 0) close(std::exchange(stopFd_, -1));
+    for (auto& c : connections) shutdown(c->fd.Get(), SHUT_RDWR);
+    for (auto& c : connections) c->thread.join();
+    listenFd_.Reset();
+    stopFd_.Reset();
     if (!path_.empty()) unlink(std::exchange(path_, {}).c_str());
 }
 
@@ -196,43 +191,80 @@ void ControlServer::ReapFinished() {
             }
         }
     }
-    for (auto& c : done) {
-        c->thread.join();
-        close(c->fd);
-    }
+    for (auto& c : done) c->thread.join();
 }
 
 void ControlServer::AcceptLoop() {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    pollfd fds[2] = {{listenFd_.Get(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
     for (;;) {
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        const int timeout = DropSilentPeers();
+        if (poll(fds, 2, timeout) < 0 && errno != EINTR) return;
         if ((fds[1].revents & POLLIN) != 0) return;
-        if ((fds[0].revents & POLLIN) == 0) continue;
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        ReapFinished();
-        auto connection = std::make_unique<Connection>();
-        connection->fd = fd;
-        Connection& c = *connection;
-        std::lock_guard guard(lock_);
-        connections_.push_back(std::move(connection));
-        c.thread = std::thread([this, &c] {
-            Serve(c);
-            // The peer sees the end at once; the descriptor is closed when the thread is reaped.
-            shutdown(c.fd, SHUT_RDWR);
-            c.finished = true;
-        });
+        if ((fds[0].revents & POLLIN) != 0) AcceptOne();
     }
 }
 
+void ControlServer::AcceptOne() {
+    fv::UniqueFd fd(accept4(listenFd_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!fd) return;
+    ReapFinished();
+    std::lock_guard guard(lock_);
+    if (connections_.size() >= limits_.maxConnections) {
+        if (refused_++ == 0) {
+            std::fprintf(stderr,
+                         "ferrovane-sys: refusing control connections: %zu are open already\n",
+                         connections_.size());
+        }
+        return;  // the peer sees its connection closed
+    }
+    if (refused_ != 0) {
+        std::fprintf(stderr, "ferrovane-sys: accepting control connections again (%zu refused)\n",
+                     refused_);
+        refused_ = 0;
+    }
+    auto connection = std::make_unique<Connection>();
+    connection->fd = std::move(fd);
+    connection->helloDeadline = std::chrono::steady_clock::now() + limits_.helloTimeout;
+    Connection& c = *connection;
+    connections_.push_back(std::move(connection));
+    c.thread = std::thread([this, &c] {
+        Serve(c);
+        // Finished before the peer sees the end, so that a peer reconnecting at once is not
+        // counted against the cap twice; the descriptor is closed when the thread is reaped.
+        c.finished = true;
+        shutdown(c.fd.Get(), SHUT_RDWR);
+    });
+}
+
+int ControlServer::DropSilentPeers() {
+    const auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::steady_clock::time_point::max();
+    std::lock_guard guard(lock_);
+    for (auto& c : connections_) {
+        if (c->greeted.load() || c->finished.load() || c->dropped) continue;
+        if (c->helloDeadline <= now) {
+            // Its thread, waiting for the hello, sees the end of the stream and finishes.
+            shutdown(c->fd.Get(), SHUT_RDWR);
+            c->dropped = true;
+        } else {
+            next = std::min(next, c->helloDeadline);
+        }
+    }
+    if (next == std::chrono::steady_clock::time_point::max()) return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
+    return int(std::max<std::int64_t>(wait.count(), 1));
+}
+
 void ControlServer::Serve(Connection& connection) {
-    const int fd = connection.fd;
+    const int fd = connection.fd.Get();
     ucred peer{};
     socklen_t length = sizeof peer;
     std::vector<NamedEventFd> events;
     if (!ReceiveHello(fd, events)) return;
+    connection.greeted = true;
+    // Credentials the kernel recorded at connect: nothing a later process can change.
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
-        !PeerAllowed(policy_, peer.uid, peer.gid, peer.pid)) {
+        !PeerAllowed(policy_, peer.uid, peer.gid, PeerGroups(fd))) {
         for (auto& e : events) close(e.fd);
         const std::uint32_t denied = wire::kStatusAccessDenied;
         wire::SendAll(fd, &denied, sizeof denied);

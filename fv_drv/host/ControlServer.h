@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -12,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "fv_platform/UniqueFd.h"
 
 namespace fvhost {
 
@@ -46,11 +50,20 @@ struct PeerPolicy {
     uid_t ownUid = 0;
     gid_t deviceGid = gid_t(-1);  // none
 };
-bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, pid_t pid);
+// `gid` and `groups` are the peer's primary and supplementary groups as they were when it
+// connected.
+bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, const std::vector<gid_t>& groups);
+
+// What one peer may take: connections beyond the cap are refused, and a connection that has not
+// finished its opening message in time is dropped.
+struct PeerLimits {
+    std::size_t maxConnections = 64;
+    std::chrono::milliseconds helloTimeout{5000};
+};
 
 class ControlServer {
 public:
-    ControlServer(ControlDevice& device, PeerPolicy policy);
+    ControlServer(ControlDevice& device, PeerPolicy policy, PeerLimits limits = {});
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
@@ -67,13 +80,18 @@ private:
     void AcceptLoop();
     void Serve(Connection& connection);
     void ReapFinished();
+    void AcceptOne();
+    // Drops the connections whose hello is overdue; returns the poll time-out until the next.
+    int DropSilentPeers();
 
     ControlDevice& device_;
     PeerPolicy policy_;
+    PeerLimits limits_;
     std::string path_;
-    int listenFd_ = -1;
-    int stopFd_ = -1;
+    fv::UniqueFd listenFd_;
+    fv::UniqueFd stopFd_;
     std::thread acceptThread_;
+    std::size_t refused_ = 0;  // connections refused since the cap was last reached
     std::mutex lock_;
     std::list<std::unique_ptr<Connection>> connections_;
 };

@@ -1,11 +1,11 @@
 #include "DeviceBridge.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include "fv_platform/UniqueFd.h"
 
 namespace fvhost {
 namespace {
@@ -14,7 +14,10 @@ class BridgeHandle final : public ControlHandle {
 public:
     // The file object owns the opener's events for the handle's life.
     BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events) : device_(device) {
-        for (auto& e : events) fileObject_.Events.push_back({std::move(e.name), e.fd});
+        for (auto& e : events) {
+            fileObject_.Events.push_back({std::move(e.name), e.fd});
+            eventFds_.emplace_back(e.fd);
+        }
     }
 
     NTSTATUS Open() { return Call(IRP_MJ_CREATE); }
@@ -24,7 +27,6 @@ public:
             Call(IRP_MJ_CLEANUP);
             Call(IRP_MJ_CLOSE);
         }
-        for (auto& e : fileObject_.Events) close(e.Fd);
     }
 
     std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* systemBuffer,
@@ -57,6 +59,8 @@ private:
     PDEVICE_OBJECT device_;
     FILE_OBJECT fileObject_;
     bool opened_ = false;
+    // Last: the descriptors stay open until the handle's close has run.
+    std::vector<fv::UniqueFd> eventFds_;
 };
 
 }  // namespace
@@ -98,7 +102,7 @@ std::uint32_t DeviceBridge::Create(std::vector<NamedEventFd> events,
         device = device_;
     }
     if (device == nullptr) {
-        for (auto& e : events) close(e.fd);
+        for (auto& e : events) fv::UniqueFd(e.fd).Reset();
         return STATUS_INVALID_DEVICE_STATE;
     }
     auto bridged = std::make_unique<BridgeHandle>(device, std::move(events));

@@ -23,6 +23,7 @@
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/ndis/ndis_media.h"
 #include "fv_drv/contract/DeviceNames.h"
+#include "fv_platform/UniqueFd.h"
 
 namespace {
 
@@ -32,13 +33,13 @@ int Fail(const std::string& message) {
 }
 
 // Blocks the stop signals in every thread and returns a descriptor that reads them.
-int StopSignals() {
+fv::UniqueFd StopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return signalfd(-1, &set, SFD_CLOEXEC);
+    return fv::UniqueFd(signalfd(-1, &set, SFD_CLOEXEC));
 }
 
 }  // namespace
@@ -63,8 +64,8 @@ int main(int argc, char** argv) {
     if (ec) return Fail("cannot create " + options.deviceDir + ": " + ec.message());
     chmod(options.deviceDir.c_str(), 0755);
 
-    const int signals = StopSignals();
-    if (signals < 0) return Fail(std::string("signalfd: ") + std::strerror(errno));
+    const fv::UniqueFd signals = StopSignals();
+    if (!signals) return Fail(std::string("signalfd: ") + std::strerror(errno));
 
     fvhost::DeviceBridge bridge(options.deviceDir + "/" + kControlDeviceName, policy);
     ndis_host::SetDeviceHost(&bridge);
@@ -86,13 +87,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ferrovane-sys: serving %s/%s\n", options.deviceDir.c_str(),
                      kControlDeviceName);
         signalfd_siginfo info;
-        while (read(signals, &info, sizeof info) < 0 && errno == EINTR) {
+        while (read(signals.Get(), &info, sizeof info) < 0 && errno == EINTR) {
         }
     }
     sim.Stop();
     interfaces.Stop();
     ndis_host::UnloadDriver();
     ndis_host::SetDeviceHost(nullptr);
-    close(signals);
     return started ? 0 : Fail(error);
 }

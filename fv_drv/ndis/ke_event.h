@@ -1,14 +1,15 @@
 // Kernel event objects. An event the driver holds is the program's named event: an eventfd
 // handed over on the control connection. Setting it writes 1, so several sets before the
-// program reads leave a single signal.
+// program reads leave a single signal; a set never waits.
 #pragma once
 
 #include <atomic>
 
+#include "fv_platform/UniqueFd.h"
 #include "ndis_types.h"
 
 struct KEVENT {
-    int Fd = -1;  // owned
+    fv::UniqueFd Fd;
     std::atomic<LONG> References{1};
 };
 using PKEVENT = KEVENT*;
@@ -19,6 +20,7 @@ void ObReferenceObject(PKEVENT event);
 void ObDereferenceObject(PKEVENT event);
 
 namespace ndis_host {
-// Wraps a duplicate of `fd` in a new event object with one reference; none if `fd` is bad.
+// Wraps a duplicate of `fd` in a new event object with one reference; none if `fd` is bad or
+// not an eventfd.
 PKEVENT CreateEventObject(int fd);
 }  // namespace ndis_host

@@ -13,6 +13,7 @@ struct TagBook {
     std::mutex lock;
     std::map<ULONG, int> failures;
     std::map<ULONG, long> outstanding;
+    std::map<ULONG, int> fills;
 };
 
 TagBook& Book() {
@@ -29,6 +30,7 @@ struct alignas(16) AllocationHeader {
 
 NDIS_STATUS NdisAllocateMemoryWithTag(PVOID* virtualAddress, UINT length, ULONG tag) {
     *virtualAddress = nullptr;
+    int fill = -1;
     {
         TagBook& book = Book();
         std::lock_guard guard(book.lock);
@@ -38,6 +40,8 @@ NDIS_STATUS NdisAllocateMemoryWithTag(PVOID* virtualAddress, UINT length, ULONG 
             return NDIS_STATUS_FAILURE;
         }
         ++book.outstanding[tag];
+        auto f = book.fills.find(tag);
+        fill = f != book.fills.end() ? f->second : -1;
     }
     void* raw = std::malloc(sizeof(AllocationHeader) + length);
     if (raw == nullptr) {
@@ -48,6 +52,7 @@ NDIS_STATUS NdisAllocateMemoryWithTag(PVOID* virtualAddress, UINT length, ULONG 
     auto* header = static_cast<AllocationHeader*>(raw);
     header->tag = tag;
     *virtualAddress = header + 1;
+    if (fill >= 0) std::memset(*virtualAddress, fill, length);
     return NDIS_STATUS_SUCCESS;
 }
 
@@ -72,6 +77,15 @@ namespace ndis_test {
 void FailAllocations(ULONG tag, int count) {
     std::lock_guard guard(Book().lock);
     Book().failures[tag] = count;
+}
+
+void FillAllocations(ULONG tag, int byte) {
+    std::lock_guard guard(Book().lock);
+    if (byte < 0) {
+        Book().fills.erase(tag);
+    } else {
+        Book().fills[tag] = byte;
+    }
 }
 
 long OutstandingAllocations(ULONG tag) {

@@ -17,6 +17,9 @@ void NdisMoveMemory(PVOID destination, const void* source, ULONG length);
 namespace ndis_test {
 // The next `count` allocations carrying `tag` fail with NDIS_STATUS_FAILURE.
 void FailAllocations(ULONG tag, int count);
+// New allocations carrying `tag` come filled with `byte` (pool memory is not cleared); a negative
+// value stops it.
+void FillAllocations(ULONG tag, int byte);
 // Outstanding allocations per tag, for leak checks.
 long OutstandingAllocations(ULONG tag);
 }  // namespace ndis_test

@@ -1,5 +1,6 @@
 // Driver entry, binding, the virtual adapter's initialization and halt, the control device's
 // registration and the reference counting of bindings.
+#include <atomic>
 #include <thread>
 
 #include "DriverHarness.h"
@@ -68,6 +69,43 @@ TEST_F(BindingTest, DeviceRegistrationWaitsForARemovalInProgress) {
     releaser.join();
     EXPECT_EQ(deviceHost.added, 1);
     EXPECT_NE(g_driver.ControlDeviceHandle, nullptr);
+}
+
+// A host that takes its time to bring the device up, so that a second adapter initializes while
+// the first is still registering.
+class SlowDeviceHost final : public ndis_host::DeviceHost {
+public:
+    NDIS_STATUS DeviceAdded(PDEVICE_OBJECT) override {
+        if (live.fetch_add(1) != 0) ++overlapping;
+        ++added;
+        NdisMSleep(20000);
+        return NDIS_STATUS_SUCCESS;
+    }
+    void DeviceRemoved(PDEVICE_OBJECT) override { --live; }
+    std::atomic<int> added{0};
+    std::atomic<int> live{0};
+    std::atomic<int> overlapping{0};
+};
+
+TEST_F(BindingTest, AdaptersInitializingTogetherRegisterTheDeviceOnce) {
+    SlowDeviceHost slow;
+    ndis_host::SetDeviceHost(&slow);
+    std::vector<std::unique_ptr<sim::Adapter>> together;
+    for (int i = 0; i < 3; ++i) together.push_back(std::make_unique<sim::Adapter>(SimConfig(i)));
+    {
+        std::vector<std::thread> threads;
+        for (auto& a : together) {
+            threads.emplace_back([&a] { ndis_host::AddLowerAdapter(a.get()); });
+        }
+        for (auto& t : threads) t.join();
+    }
+    EXPECT_EQ(slow.added.load(), 1);
+    EXPECT_EQ(slow.overlapping.load(), 0);
+    EXPECT_EQ(g_driver.MiniportCount, 3u);
+    for (auto& a : together) ndis_host::RemoveLowerAdapter(a.get());
+    EXPECT_EQ(slow.live.load(), 0);
+    EXPECT_EQ(g_driver.ControlDeviceHandle, nullptr);
+    ndis_host::SetDeviceHost(&deviceHost);
 }
 
 TEST_F(BindingTest, RefusedDeviceLeavesTheAdaptersWorking) {

@@ -1,7 +1,11 @@
 // The control device's adapter requests and named events: uploads, start and stop, counters,
 // records and their events, end to end through the simulated stack.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/eventfd.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "ControlHarness.h"
@@ -238,6 +242,87 @@ TEST_F(ControlFilterTest, ReleasingEventsUnderARunningFilterDetachesThem) {
     EXPECT_EQ(Count(IOCTL_GET_BLOCKED_COUNT), 0u);
     ASSERT_EQ(Call(h, IOCTL_STOP_FILTER).status, STATUS_SUCCESS);
     EXPECT_EQ(exit.Signals(), 0u);
+}
+
+// Runs `work` on its own thread; true if it ends within two seconds. A `work` that hangs is
+// released with `unstick` so that the test can end.
+bool EndsSoon(const std::function<void()>& work, const std::function<void()>& unstick) {
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready) return true;
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) unstick();
+    return false;
+}
+
+TEST_F(ControlFilterTest, AnEventThatIsNoEventfdIsRefused) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    FILE_OBJECT* other = OpenAdapter(1, {});
+    other->Events.push_back({kBlockedEventName, pipeFds[1]});
+    EXPECT_EQ(Call(other, IOCTL_CREATE_BLOCKED_EVENT).status, STATUS_UNSUCCESSFUL);
+    ASSERT_EQ(Call(other, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
+    ASSERT_EQ(Call(other, IOCTL_START_FILTER).status, STATUS_SUCCESS);
+    ASSERT_EQ(Call(other, IOCTL_SET_REPORT_BLOCKED, {1}).status, STATUS_SUCCESS);
+    sim::Stack& stack = StackOver(*sims[1]);
+    // More sets than the pipe holds.
+    EXPECT_TRUE(EndsSoon([&] { for (int i = 0; i < 2000; ++i) stack.Send(Outgoing(kListedAddress)); },
+                         [&] {
+                             char sink[4096];
+                             while (read(pipeFds[0], sink, sizeof sink) == sizeof sink) {
+                             }
+                         }));
+    EXPECT_EQ(Counters(bindings[1]).SentBlockedCount, 2000u);
+    EXPECT_EQ(Call(other, IOCTL_STOP_FILTER).status, STATUS_SUCCESS);
+    Close(other);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
+
+TEST_F(ControlFilterTest, AFullEventIsAlreadySignalledAndNeverWaitedOn) {
+    ProgramEvent full{kBlockedEventName};
+    fcntl(full.fd, F_SETFL, fcntl(full.fd, F_GETFL) & ~O_NONBLOCK);
+    FILE_OBJECT* other = OpenAdapter(1, {&full, &granted, &exit});
+    ASSERT_EQ(Call(other, IOCTL_CREATE_BLOCKED_EVENT).status, STATUS_SUCCESS);
+    ASSERT_EQ(Call(other, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
+    ASSERT_EQ(Call(other, IOCTL_START_FILTER).status, STATUS_SUCCESS);
+    ASSERT_EQ(Call(other, IOCTL_SET_REPORT_BLOCKED, {1}).status, STATUS_SUCCESS);
+    const std::uint64_t almostFull = 0xFFFFFFFFFFFFFFFEull;
+    ASSERT_EQ(write(full.fd, &almostFull, sizeof almostFull), ssize_t(sizeof almostFull));
+    sim::Stack& stack = StackOver(*sims[1]);
+    EXPECT_TRUE(EndsSoon(
+        [&] {
+            stack.Send(Outgoing(kListedAddress));
+            Call(other, IOCTL_STOP_FILTER);
+        },
+        [&] {
+            std::uint64_t n;
+            fcntl(full.fd, F_SETFL, O_NONBLOCK);
+            while (read(full.fd, &n, sizeof n) == sizeof n) {
+            }
+        }));
+    EXPECT_EQ(WordAt(Call(other, IOCTL_GET_BLOCKED_COUNT, {}, 4).output), 1u);
+    EXPECT_EQ(Call(other, IOCTL_CLOSE_EVENTS).status, STATUS_SUCCESS);
+    Close(other);
+}
+
+// The adapter lock is taken only to swap the new table and rings in.
+TEST_F(ControlFilterTest, UploadIsPreparedBeforeTheAdapterLockIsTaken) {
+    std::vector<RangeEntry> many(1 << 20);
+    for (std::size_t i = 0; i < many.size(); ++i) many[i] = {std::uint32_t(i * 4), 1};
+    const auto image = Upload(many);
+    const long ringsBefore = ndis_test::OutstandingAllocations(kEventRingPoolTag);
+    NdisAcquireSpinLock(&bindings[0]->Lock);
+    auto upload = std::async(std::launch::async,
+                             [&] { return Call(h, IOCTL_SET_RANGES, image).status; });
+    bool preparedOutside = false;
+    for (int i = 0; i < 200 && !preparedOutside; ++i) {
+        NdisMSleep(10000);
+        preparedOutside = ndis_test::OutstandingAllocations(kEventRingPoolTag) == ringsBefore + 2;
+    }
+    NdisReleaseSpinLock(&bindings[0]->Lock);
+    EXPECT_TRUE(preparedOutside);
+    EXPECT_EQ(upload.get(), STATUS_SUCCESS);
+    EXPECT_EQ(f->Ranges->count, many.size());
 }
 
 // Two programs' handles on two adapters, traffic on both, and the events created, attached and

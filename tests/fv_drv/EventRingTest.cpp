@@ -76,13 +76,16 @@ TEST_F(EventRingTest, RenewDiscardsEverything) {
     EXPECT_EQ(EventRingTake(ring, &out), STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(EventRingTest, AppendLeavesThePaddingAlone) {
-    std::memset(ring.storage, 0xEE, sizeof(PacketEventRecord));
+TEST_F(EventRingTest, SpareBytesNeverCarryEarlierMemory) {
+    ndis_test::FillAllocations(kEventRingPoolTag, 0xEE);
+    EventRingRenew(ring);
+    ndis_test::FillAllocations(kEventRingPoolTag, -1);
     EventRingAppend(ring, Record(5));
     PacketEventRecord out{};
+    out.padding[0] = out.padding[1] = 0x55;
     ASSERT_EQ(EventRingTake(ring, &out), STATUS_SUCCESS);
-    EXPECT_EQ(out.padding[0], 0xEE);
-    EXPECT_EQ(out.padding[1], 0xEE);
+    EXPECT_EQ(out.padding[0], 0);
+    EXPECT_EQ(out.padding[1], 0);
 }
 
 TEST(EventRing, WithoutStorageAppendsVanishAndTakesFail) {

@@ -1,4 +1,5 @@
 // Requests through the virtual adapter, power changes on both sides, status pass-through.
+#include <atomic>
 #include <thread>
 
 #include "DriverHarness.h"
@@ -58,6 +59,28 @@ TEST_F(RequestPowerTest, PendingRequestCompletesUpAndTheNextWaitsItsTurn) {
     EXPECT_FALSE(second->Done);
     EXPECT_EQ(adapter->CompletePendingRequests(), 1u);
     EXPECT_TRUE(second->Done);
+}
+
+TEST_F(RequestPowerTest, NextRequestPendingBelowKeepsTheLowerAdapterAwake) {
+    adapter->Requests = sim::Completion::Deferred;
+    auto first = stack->Query(OID_GEN_MEDIA_IN_USE, 4);
+    auto second = stack->Query(OID_GEN_MAC_OPTIONS, 4);
+    // Completing the first starts the second from inside the completion; it pends below.
+    ASSERT_EQ(adapter->CompletePendingRequests(), 1u);
+    ASSERT_EQ(adapter->PendingRequests(), 1u);
+    EXPECT_TRUE(binding->RequestOutstanding);
+    std::atomic<bool> asleep{false};
+    std::thread power([&] {
+        adapter->SetPower(NdisDeviceStateD3);
+        asleep = true;
+    });
+    NdisMSleep(2000);
+    EXPECT_FALSE(asleep.load());
+    adapter->CompletePendingRequests();
+    power.join();
+    EXPECT_TRUE(second->Done);
+    EXPECT_FALSE(binding->RequestOutstanding);
+    ASSERT_EQ(adapter->SetPower(NdisDeviceStateD0), NDIS_STATUS_SUCCESS);
 }
 
 TEST_F(RequestPowerTest, MacOptionsLoseNoLoopback) {

@@ -1,5 +1,6 @@
 // The control connection end to end: the client transport against the host's socket server,
 // with a scripted device behind it.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -121,6 +123,10 @@ protected:
             EXPECT_EQ(status, 0u);
         }
         return fd;
+    }
+    static void SetReceiveTimeout(int fd, int ms) {
+        timeval tv{ms / 1000, (ms % 1000) * 1000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
     bool Echoes(fv::DeviceHandle& h) {
         const char in[3] = {'a', 'b', 'c'};
@@ -282,13 +288,125 @@ TEST_F(ControlTransportTest, PeersOutsideTheDeviceGroupAreRefused) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// A member of the device group by a supplementary group is let in on what it was when it
+// connected, even once that process is gone (its pid may belong to anyone by then).
+TEST_F(ControlTransportTest, GroupMembershipIsTakenFromTheConnection) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    constexpr gid_t kDeviceGroup = 4242;
+    const std::string groupPath = (dir / "Grouped").string();
+    fvhost::ControlServer grouped(device, fvhost::PeerPolicy{getuid(), kDeviceGroup});
+    ASSERT_TRUE(grouped.Start(groupPath));
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Connects as an ordinary user with the group, hands the connection over and exits.
+        const gid_t groups[] = {kDeviceGroup};
+        if (setgroups(1, groups) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strcpy(a.sun_path, groupPath.c_str());
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) _exit(3);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof fd)] = {};
+        char byte = 0;
+        iovec iov{&byte, 1};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof fd);
+        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+        _exit(sendmsg(pair[1], &msg, 0) == 1 ? 0 : 4);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    char byte;
+    iovec iov{&byte, 1};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ASSERT_EQ(recvmsg(pair[0], &msg, 0), 1);
+    int fd;
+    std::memcpy(&fd, CMSG_DATA(CMSG_FIRSTHDR(&msg)), sizeof fd);
+    const std::uint32_t hello[2] = {fv::wire::kHelloMagic, 0};
+    ASSERT_TRUE(fv::wire::SendAll(fd, hello, sizeof hello));
+    std::uint32_t reply = 1;
+    ASSERT_TRUE(fv::wire::ReceiveAll(fd, &reply, sizeof reply));
+    EXPECT_EQ(reply, fv::wire::kStatusSuccess);
+    close(fd);
+    close(pair[0]);
+    close(pair[1]);
+    grouped.Stop();
+}
+
+TEST_F(ControlTransportTest, PeersBeyondTheCapAreRefusedUntilOneLeaves) {
+    const std::string cappedPath = (dir / "Capped").string();
+    fvhost::ControlServer capped(device, fvhost::PeerPolicy{getuid(), gid_t(-1)},
+                                 fvhost::PeerLimits{3, std::chrono::seconds(30)});
+    ASSERT_TRUE(capped.Start(cappedPath));
+    std::vector<fv::DeviceHandle> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(fv::OpenDevice(cappedPath));
+        ASSERT_TRUE(held.back().Valid());
+    }
+    EXPECT_FALSE(fv::OpenDevice(cappedPath).Valid());
+    held.pop_back();
+    fv::DeviceHandle again = fv::OpenDevice(cappedPath);
+    ASSERT_TRUE(again.Valid());
+    EXPECT_TRUE(Echoes(again));
+    held.clear();
+    capped.Stop();
+}
+
+TEST_F(ControlTransportTest, APeerThatSaysNothingIsDropped) {
+    const std::string quickPath = (dir / "Quick").string();
+    fvhost::ControlServer quick(device, fvhost::PeerPolicy{getuid(), gid_t(-1)},
+                                fvhost::PeerLimits{64, std::chrono::milliseconds(200)});
+    ASSERT_TRUE(quick.Start(quickPath));
+    const int silent = socket(AF_UNIX, SOCK_STREAM, 0);
+    const int slow = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strcpy(a.sun_path, quickPath.c_str());
+    for (int fd : {silent, slow}) {
+        SetReceiveTimeout(fd, 3000);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    // Half a hello is no better than none.
+    const std::uint32_t magic = fv::wire::kHelloMagic;
+    ASSERT_TRUE(fv::wire::SendAll(slow, &magic, sizeof magic));
+    char byte;
+    EXPECT_EQ(recv(silent, &byte, 1, 0), 0);
+    EXPECT_EQ(recv(slow, &byte, 1, 0), 0);
+    close(silent);
+    close(slow);
+    // A peer that says hello in time stays as long as it likes.
+    fv::DeviceHandle h = fv::OpenDevice(quickPath);
+    ASSERT_TRUE(h.Valid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_TRUE(Echoes(h));
+    h.Close();
+    quick.Stop();
+}
+
 TEST(PeerPolicy, RootOwnUserAndGroupMembers) {
     const fvhost::PeerPolicy policy{1000, 1500};
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 0, 0, 1));
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1000, 1000, 1));
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1001, 1500, 1));
-    EXPECT_FALSE(fvhost::PeerAllowed(policy, 1001, 1001, getpid()));
-    EXPECT_FALSE(fvhost::PeerAllowed(fvhost::PeerPolicy{1000, gid_t(-1)}, 1001, 1001, 1));
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 0, 0, {}));
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1000, 1000, {}));
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1001, 1500, {}));
+    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1001, 1001, {27, 1500}));
+    EXPECT_FALSE(fvhost::PeerAllowed(policy, 1001, 1001, {27, 1501}));
+    EXPECT_FALSE(fvhost::PeerAllowed(fvhost::PeerPolicy{1000, gid_t(-1)}, 1001, 1001, {1500}));
 }
 
 TEST(DeviceClient, MissingDeviceAndClosedHandle) {

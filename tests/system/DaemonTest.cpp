@@ -18,6 +18,7 @@
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
 #include "fv_drv/contract/DeviceNames.h"
+#include "fv_drv/ndis/linux/LinuxLink.h"
 
 namespace {
 
@@ -155,6 +156,100 @@ TEST_F(DaemonTest, ListedAddressIsDroppedBothWaysAndOthersPass) {
     EXPECT_GT(s[0], s[1]);
     EXPECT_GT(s[4], s[5]);
     EXPECT_EQ(s[2] + s[3], 0u);
+}
+
+// A frame tagged for VLAN 42 carrying an IPv4 packet between `from` and `to`.
+std::vector<std::uint8_t> TaggedFrame(const ndis_linux::MacAddress& source, const char* from,
+                                      const char* to) {
+    std::vector<std::uint8_t> f(64, 0);
+    std::memset(f.data(), 0xFF, 6);
+    std::memcpy(f.data() + 6, source.data(), 6);
+    const std::uint8_t tag[6] = {0x81, 0x00, 0x00, 0x2A, 0x08, 0x00};
+    std::memcpy(f.data() + 12, tag, sizeof tag);
+    f[18] = 0x45;
+    f[21] = 46;  // total length
+    f[26] = 64;  // time to live
+    f[27] = 17;  // UDP
+    const std::uint32_t addresses[2] = {htonl(HostOrder(from)), htonl(HostOrder(to))};
+    std::memcpy(f.data() + 30, addresses, sizeof addresses);
+    return f;
+}
+
+// Waits for `expected` on `port`; other frames are skipped.
+bool Arrives(ndis_linux::PacketPort& port, const std::vector<std::uint8_t>& expected) {
+    std::uint8_t buffer[2048];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const long n = port.Receive(buffer, sizeof buffer);
+        if (n < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        if (std::vector<std::uint8_t>(buffer, buffer + n) == expected) return true;
+    }
+    return false;
+}
+
+ndis_linux::PacketPort PortOn(const char* interface) {
+    ndis_linux::InterfaceInfo info;
+    ndis_linux::PacketPort port;
+    std::string error;
+    if (ndis_linux::QueryInterface(interface, info, error)) {
+        ndis_linux::PacketPort::Create(info.index, port, error);
+    }
+    return port;
+}
+
+// The tag travels through the intermediate both ways, also under a table listing the source.
+TEST_F(DaemonTest, TaggedFramesKeepTheirTagBothWays) {
+    StartFiltering();
+    ndis_linux::PacketPort tap = PortOn(kUpper);
+    ASSERT_TRUE(tap.Open());
+    const std::string remote = network->RemoteNamespace();
+
+    const pid_t sender = SpawnIn(remote, [] {
+        ndis_linux::PacketPort wire = PortOn(kRemoteLink);
+        ndis_linux::InterfaceInfo info;
+        std::string error;
+        if (!wire.Open() || !ndis_linux::QueryInterface(kRemoteLink, info, error)) return 1;
+        const auto frame = TaggedFrame(info.mac, kListedRemote, kWorkstationAddress);
+        for (int i = 0; i < 20; ++i) {
+            wire.Send(frame.data(), frame.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return 0;
+    });
+    // The sender's address is only known inside its namespace: match on everything after it.
+    std::uint8_t buffer[2048];
+    bool up = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!up && std::chrono::steady_clock::now() < deadline) {
+        const long n = tap.Receive(buffer, sizeof buffer);
+        if (n < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        const auto expected = TaggedFrame({}, kListedRemote, kWorkstationAddress);
+        up = n == long(expected.size()) &&
+             std::equal(expected.begin() + 12, expected.end(), buffer + 12);
+    }
+    EXPECT_EQ(WaitExit(sender), 0);
+    EXPECT_TRUE(up) << "a tagged frame from a listed source did not reach the TAP tagged";
+
+    ndis_linux::InterfaceInfo tapInfo;
+    std::string error;
+    ASSERT_TRUE(ndis_linux::QueryInterface(kUpper, tapInfo, error));
+    const auto down = TaggedFrame(tapInfo.mac, kWorkstationAddress, kListedRemote);
+    const pid_t receiver = SpawnIn(remote, [&] {
+        ndis_linux::PacketPort wire = PortOn(kRemoteLink);
+        return wire.Open() && Arrives(wire, down) ? 0 : 1;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 10; ++i) {
+        tap.Send(down.data(), down.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(WaitExit(receiver), 0) << "a tagged frame from the TAP left the lower untagged";
 }
 
 TEST_F(DaemonTest, StopLetsTrafficPassAgainAndSignalsTheExitEvent) {

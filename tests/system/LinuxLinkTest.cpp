@@ -103,6 +103,26 @@ TEST_F(LinuxLinkTest, PacketPortSendsAndReceivesButNotItsOwnFrames) {
     EXPECT_EQ(buffer[14], 0x22);
 }
 
+TEST_F(LinuxLinkTest, TaggedFramesArriveWithTheirTag) {
+    PacketPort mine;
+    PacketPort theirs;
+    std::string error;
+    ASSERT_TRUE(PacketPort::Create(lower.index, mine, error)) << error;
+    ASSERT_TRUE(PacketPort::Create(peer.index, theirs, error)) << error;
+    std::uint8_t buffer[2048];
+    while (mine.Receive(buffer, sizeof buffer) > 0) {
+    }
+    // 802.1Q, priority 3, VLAN 42, then the frame's own type and payload.
+    auto tagged = Frame(lower.mac, peer.mac, 0x33);
+    const std::uint8_t tag[4] = {0x81, 0x00, 0x60, 0x2A};
+    tagged.insert(tagged.begin() + 12, tag, tag + 4);
+    ASSERT_TRUE(theirs.Send(tagged.data(), tagged.size()));
+    ASSERT_TRUE(WaitReadable(mine.Fd(), 2000));
+    const long n = mine.Receive(buffer, sizeof buffer);
+    ASSERT_EQ(n, long(tagged.size()));
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + n), tagged);
+}
+
 TEST_F(LinuxLinkTest, KernelIsKeptOffTheLowerAndLetBackOnAfterwards) {
     const std::string arp = "/proc/sys/net/ipv4/conf/fvl0/arp_ignore";
     const std::string rp = "/proc/sys/net/ipv4/conf/fvl0/rp_filter";

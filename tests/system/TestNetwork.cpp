@@ -88,7 +88,8 @@ int EchoServers() {
     }
 }
 
-TestNetwork::TestNetwork(const std::string& daemonPath) {
+TestNetwork::TestNetwork(const std::string& daemonPath, bool secondAdapter)
+    : secondAdapter_(secondAdapter) {
     remote_ = "fvremote-" + std::to_string(getpid());
     deviceDir_ = std::filesystem::temp_directory_path() / ("fvsys-" + std::to_string(getpid()));
     std::filesystem::create_directories(deviceDir_);
@@ -104,14 +105,34 @@ TestNetwork::TestNetwork(const std::string& daemonPath) {
         !Run("ip -n " + r + " addr add " + kListedRemote + "/24 dev " + kRemoteLink)) {
         return;
     }
+    if (secondAdapter &&
+        (!Run(std::string("ip link add ") + kLowerB + " type veth peer name " + kRemoteLinkB +
+              " netns " + r) ||
+         !Run(std::string("ip link set ") + kLowerB + " up") ||
+         !Run("ip -n " + r + " link set " + kRemoteLinkB + " up") ||
+         !Run("ip -n " + r + " addr add " + kListedRemoteB + "/24 dev " + kRemoteLinkB))) {
+        return;
+    }
     daemon_ = fork();
     if (daemon_ == 0) {
-        execl(daemonPath.c_str(), daemonPath.c_str(), "--bind", kLower, "--device-dir",
-              deviceDir_.c_str(), static_cast<char*>(nullptr));
+        if (secondAdapter) {
+            execl(daemonPath.c_str(), daemonPath.c_str(), "--bind", kLower, "--bind", kLowerB,
+                  "--device-dir", deviceDir_.c_str(), static_cast<char*>(nullptr));
+        } else {
+            execl(daemonPath.c_str(), daemonPath.c_str(), "--bind", kLower, "--device-dir",
+                  deviceDir_.c_str(), static_cast<char*>(nullptr));
+        }
         _exit(127);
     }
     if (!WaitFor([&] { return std::filesystem::exists(socket_); }, 5000)) return;
     if (!Run(std::string("ip addr add ") + kWorkstationAddress + "/24 dev " + kUpper)) return;
+    const std::string upperB = std::string("fv-") + kLowerB;
+    // The device appears with the first adapter; the second may still be binding.
+    if (secondAdapter &&
+        (!WaitFor([&] { return Run("ip link show " + upperB + " >/dev/null 2>&1"); }, 5000) ||
+         !Run(std::string("ip addr add ") + kWorkstationAddressB + "/24 dev " + upperB))) {
+        return;
+    }
     servers_ = SpawnIn(remote_, EchoServers);
     // The remote side answers once its servers listen and the TAP has its address.
     ready_ = WaitFor([] { return UdpEcho(nullptr, kUnlistedRemote, 100); }, 5000);
@@ -132,6 +153,7 @@ TestNetwork::~TestNetwork() {
     }
     StopDaemon();
     Run(std::string("ip link del ") + kLower + " 2>/dev/null");
+    if (secondAdapter_) Run(std::string("ip link del ") + kLowerB + " 2>/dev/null");
     Run("ip netns del " + remote_ + " 2>/dev/null");
     std::filesystem::remove_all(deviceDir_);
 }

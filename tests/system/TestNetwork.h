@@ -31,6 +31,11 @@ inline constexpr const char* kWorkstationAddress = "10.201.0.2";
 inline constexpr const char* kUnlistedRemote = "10.201.0.1";
 inline constexpr const char* kListedRemote = "10.201.0.66";
 inline constexpr std::uint16_t kEchoPort = 7007;
+// A second adapter, bound when asked for: its own link to the remote side and subnet.
+inline constexpr const char* kLowerB = "fvw1";
+inline constexpr const char* kRemoteLinkB = "fvr1";
+inline constexpr const char* kWorkstationAddressB = "10.202.0.2";
+inline constexpr const char* kListedRemoteB = "10.202.0.66";
 
 inline std::uint32_t HostOrder(const char* dotted) {
     in_addr a{};
@@ -108,7 +113,7 @@ int EchoServers();
 class TestNetwork {
 public:
     // Builds the network and starts ferrovane-sys; check Ready() after.
-    explicit TestNetwork(const std::string& daemonPath);
+    explicit TestNetwork(const std::string& daemonPath, bool secondAdapter = false);
     ~TestNetwork();
     bool Ready() const { return ready_; }
     const std::string& DeviceSocket() const { return socket_; }
@@ -124,6 +129,7 @@ private:
     pid_t daemon_ = -1;
     pid_t servers_ = -1;
     bool ready_ = false;
+    bool secondAdapter_ = false;
 };
 
 }  // namespace fvsys

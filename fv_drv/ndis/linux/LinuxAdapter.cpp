@@ -58,12 +58,11 @@ LinuxAdapter::LinuxAdapter(InterfaceInfo info, std::string upperName)
 
 LinuxAdapter::~LinuxAdapter() {
     StopReader();
-    if (stopFd_ >= 0) close(stopFd_);
 }
 
 bool LinuxAdapter::Prepare(std::string& error) {
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0) {
+    stopFd_.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!stopFd_) {
         error = "eventfd failed";
         return false;
     }
@@ -83,7 +82,7 @@ NDIS_STATUS LinuxAdapter::Open(ndis_media::LowerEdge* edge) {
     if (!port_.Open()) return NDIS_STATUS_FAILURE;
     edge_ = edge;
     std::uint64_t drained;
-    while (read(stopFd_, &drained, sizeof drained) > 0) {
+    while (read(stopFd_.Get(), &drained, sizeof drained) > 0) {
     }
     reader_ = std::thread([this] { ReadLoop(); });
     return NDIS_STATUS_SUCCESS;
@@ -99,7 +98,7 @@ NDIS_STATUS LinuxAdapter::Close() {
 void LinuxAdapter::StopReader() {
     if (!reader_.joinable()) return;
     const std::uint64_t one = 1;
-    if (write(stopFd_, &one, sizeof one) != sizeof one) {
+    if (write(stopFd_.Get(), &one, sizeof one) != sizeof one) {
         // An eventfd write fails only when the counter is full, which already wakes the reader.
     }
     if (reader_.get_id() == std::this_thread::get_id()) {
@@ -198,7 +197,8 @@ void LinuxAdapter::ReadLoop() {
     NDIS_BUFFER buffer;
     buffer.VirtualAddress = frame.data();
 
-    pollfd fds[3] = {{port_.Fd(), POLLIN, 0}, {links_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    pollfd fds[3] = {
+        {port_.Fd(), POLLIN, 0}, {links_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
     for (;;) {
         if (poll(fds, 3, -1) < 0) continue;
         if ((fds[2].revents & POLLIN) != 0) break;

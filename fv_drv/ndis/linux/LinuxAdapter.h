@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LinuxLink.h"
+#include "fv_platform/UniqueFd.h"
 #include "fv_drv/ndis/ndis_media.h"
 
 namespace ndis_linux {
@@ -52,7 +53,7 @@ private:
     PacketPort port_;
     KernelKeepOff keepOff_;
     LinkWatcher links_;
-    int stopFd_ = -1;
+    fv::UniqueFd stopFd_;
     std::thread reader_;
     std::atomic<ndis_media::LowerEdge*> edge_{nullptr};
     void FlushLocked();

@@ -32,13 +32,12 @@ constexpr const char* kTunDevice = "/dev/net/tun";
 class IoctlSocket {
 public:
     IoctlSocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~IoctlSocket() {
-        if (fd_ >= 0) close(fd_);
+    bool Call(unsigned long request, ifreq& ifr) const {
+        return ioctl(fd_.Get(), request, &ifr) == 0;
     }
-    bool Call(unsigned long request, ifreq& ifr) const { return ioctl(fd_, request, &ifr) == 0; }
 
 private:
-    int fd_;
+    fv::UniqueFd fd_;
 };
 
 bool SetName(ifreq& ifr, const std::string& name) {
@@ -108,41 +107,68 @@ std::string VendorDescription(const InterfaceInfo& info) {
     return info.driver + " (" + info.busInfo + ")";
 }
 
-FramePort::FramePort(FramePort&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), socket_(other.socket_) {}
-
-FramePort& FramePort::operator=(FramePort&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        socket_ = other.socket_;
-    }
-    return *this;
-}
-
-FramePort::~FramePort() {
-    Close();
-}
-
 void FramePort::Close() {
-    if (fd_ >= 0) close(std::exchange(fd_, -1));
+    fd_.Reset();
+}
+
+std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
+                          std::uint8_t* frame, std::size_t length) {
+    constexpr std::size_t kAddressesLength = 12;
+    // The kernel's virtio-net header values (its header does not compile as C++).
+    constexpr std::uint8_t kNeedsChecksum = 1;
+    constexpr std::uint8_t kNoSegmentation = 0;
+    if (length < kAddressesLength) return length;
+    std::memmove(frame + kAddressesLength + kVlanTagLength, frame + kAddressesLength,
+                 length - kAddressesLength);
+    const std::uint16_t tag[2] = {htons(protocol), htons(control)};
+    std::memcpy(frame + kAddressesLength, tag, sizeof tag);
+    if ((header.flags & kNeedsChecksum) != 0) header.checksumStart += kVlanTagLength;
+    if (header.gsoType != kNoSegmentation && header.headerLength != 0) {
+        header.headerLength += kVlanTagLength;
+    }
+    return length + kVlanTagLength;
 }
 
 long FramePort::Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity) {
-    iovec parts[2] = {{&header, sizeof header}, {buffer, capacity}};
+    if (!socket_) {
+        iovec parts[2] = {{&header, sizeof header}, {buffer, capacity}};
+        ssize_t n;
+        do {
+            n = readv(fd_.Get(), parts, 2);
+        } while (n < 0 && errno == EINTR);
+        if (n < ssize_t(sizeof header)) return -1;
+        return long(n - ssize_t(sizeof header));
+    }
+    // Room is kept for a tag that has to be put back.
+    if (capacity < kVlanTagLength) return -1;
+    iovec parts[2] = {{&header, sizeof header}, {buffer, capacity - kVlanTagLength}};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))];
+    msghdr msg{};
     ssize_t n;
     do {
-        if (socket_) {
-            msghdr msg{};
-            msg.msg_iov = parts;
-            msg.msg_iovlen = 2;
-            n = recvmsg(fd_, &msg, MSG_DONTWAIT);
-        } else {
-            n = readv(fd_, parts, 2);
-        }
+        msg = {};
+        msg.msg_iov = parts;
+        msg.msg_iovlen = 2;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        n = recvmsg(fd_.Get(), &msg, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n < ssize_t(sizeof header)) return -1;
-    return long(n - ssize_t(sizeof header));
+    std::size_t length = std::size_t(n) - sizeof header;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA ||
+            c->cmsg_len < CMSG_LEN(sizeof(tpacket_auxdata))) {
+            continue;
+        }
+        tpacket_auxdata aux;
+        std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+        if ((aux.tp_status & TP_STATUS_VLAN_VALID) == 0) continue;
+        const std::uint16_t protocol = (aux.tp_status & TP_STATUS_VLAN_TPID_VALID) != 0
+                                           ? aux.tp_vlan_tpid
+                                           : kVlanTagProtocol;
+        length = InsertVlanTag(protocol, aux.tp_vlan_tci, header, buffer, length);
+    }
+    return long(length);
 }
 
 bool FramePort::Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length) {
@@ -150,7 +176,7 @@ bool FramePort::Send(const OffloadHeader& header, const std::uint8_t* frame, std
                       {const_cast<std::uint8_t*>(frame), length}};
     ssize_t n;
     do {
-        n = writev(fd_, parts, 2);
+        n = writev(fd_.Get(), parts, 2);
     } while (n < 0 && errno == EINTR);
     return n == ssize_t(sizeof header + length);
 }
@@ -171,11 +197,13 @@ bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error
         return false;
     }
     port = PacketPort();
-    port.fd_ = fd;
+    port.fd_.Reset(fd);
     port.socket_ = true;
     const int one = 1;
+    // The auxiliary data carries the VLAN tag the kernel takes out of a received frame.
     if (setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0 ||
-        setsockopt(fd, SOL_PACKET, PACKET_VNET_HDR, &one, sizeof one) != 0) {
+        setsockopt(fd, SOL_PACKET, PACKET_VNET_HDR, &one, sizeof one) != 0 ||
+        setsockopt(fd, SOL_PACKET, PACKET_AUXDATA, &one, sizeof one) != 0) {
         error = ErrnoText("packet socket options");
         port.Close();
         return false;
@@ -204,7 +232,7 @@ std::size_t PacketPort::SendBatch(std::vector<OutFrame>& frames, std::size_t cou
     }
     std::size_t sent = 0;
     while (sent < count) {
-        const int n = sendmmsg(fd_, messages.data() + sent, unsigned(count - sent), 0);
+        const int n = sendmmsg(fd_.Get(), messages.data() + sent, unsigned(count - sent), 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ++sent;  // the kernel refused this frame; the rest may still go
@@ -228,7 +256,7 @@ bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, Ta
         return false;
     }
     port = TapPort();
-    port.fd_ = fd;
+    port.fd_.Reset(fd);
     ifr.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
     const unsigned offloads = TUN_F_CSUM | TUN_F_TSO4 | TUN_F_TSO6 | TUN_F_TSO_ECN;
     if (ioctl(fd, TUNSETIFF, &ifr) != 0 || ioctl(fd, TUNSETOFFLOAD, offloads) != 0) {
@@ -293,31 +321,27 @@ void RaiseForwardingPriority() {
 }
 
 bool LinkWatcher::Open(std::string& error) {
-    fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (fd_ < 0) {
+    fd_.Reset(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+    if (!fd_) {
         error = ErrnoText("netlink socket");
         return false;
     }
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = RTMGRP_LINK;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         error = ErrnoText("bind netlink socket");
-        close(std::exchange(fd_, -1));
+        fd_.Reset();
         return false;
     }
     return true;
-}
-
-LinkWatcher::~LinkWatcher() {
-    if (fd_ >= 0) close(fd_);
 }
 
 bool LinkWatcher::Drain(int index) {
     bool concerned = false;
     alignas(nlmsghdr) char buffer[8192];
     for (;;) {
-        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        const ssize_t n = recv(fd_.Get(), buffer, sizeof buffer, 0);
         if (n <= 0) break;
         // Walked by hand: the kernel's NLMSG_OK macro mixes signed and unsigned lengths.
         std::size_t at = 0;

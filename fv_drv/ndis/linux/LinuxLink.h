@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fv_platform/UniqueFd.h"
+
 namespace ndis_linux {
 
 using MacAddress = std::array<std::uint8_t, 6>;
@@ -45,18 +47,21 @@ static_assert(sizeof(OffloadHeader) == 10);
 // Room for the largest frame a port can carry (a coalesced or segmentation-offloaded one).
 inline constexpr std::size_t kMaxFrameLength = 128 * 1024;
 
+// An 802.1Q tag: its protocol identifier and the tag control word, each two bytes on the wire.
+inline constexpr std::size_t kVlanTagLength = 4;
+inline constexpr std::uint16_t kVlanTagProtocol = 0x8100;
+
+// Puts a tag the kernel took out of a received frame back after the two addresses, where it
+// stood on the wire, and moves the offload header's offsets past it. `frame` has room for the
+// tag after `length`; returns the new length.
+std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
+                          std::uint8_t* frame, std::size_t length);
+
 // A frame descriptor that is read and written one frame at a time.
 class FramePort {
 public:
-    FramePort() = default;
-    FramePort(FramePort&& other) noexcept;
-    FramePort& operator=(FramePort&& other) noexcept;
-    FramePort(const FramePort&) = delete;
-    FramePort& operator=(const FramePort&) = delete;
-    ~FramePort();
-
-    int Fd() const { return fd_; }
-    bool Open() const { return fd_ >= 0; }
+    int Fd() const { return fd_.Get(); }
+    bool Open() const { return fd_.Valid(); }
     // The next frame's length, or -1 when none is waiting or on error. Never blocks; sends may.
     long Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity);
     bool Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length);
@@ -66,12 +71,13 @@ public:
     void Close();
 
 protected:
-    int fd_ = -1;
+    fv::UniqueFd fd_;
     bool socket_ = false;
 };
 
 // A packet socket bound to one interface. Frames this socket sends are not read back. Sends
-// wait for room in the interface's queue rather than drop.
+// wait for room in the interface's queue rather than drop. Frames are received as they were on
+// the wire: a VLAN tag the kernel moved out of the frame is put back.
 class PacketPort : public FramePort {
 public:
     static bool Create(int interfaceIndex, PacketPort& port, std::string& error);
@@ -117,13 +123,12 @@ void RaiseForwardingPriority();
 class LinkWatcher {
 public:
     bool Open(std::string& error);
-    ~LinkWatcher();
-    int Fd() const { return fd_; }
+    int Fd() const { return fd_.Get(); }
     // Drains the socket; true if a message concerned interface `index`.
     bool Drain(int index);
 
 private:
-    int fd_ = -1;
+    fv::UniqueFd fd_;
 };
 
 }  // namespace ndis_linux

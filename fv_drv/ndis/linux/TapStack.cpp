@@ -29,7 +29,7 @@ struct TapStack::Slot {
 TapStack::TapStack() {
     NDIS_STATUS status;
     NdisAllocatePacketPoolEx(&status, &pool_, kPoolDescriptors, kPoolLimit - kPoolDescriptors, 0);
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    stopFd_.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
 }
 
 TapStack::~TapStack() {
@@ -38,12 +38,11 @@ TapStack::~TapStack() {
         if (s->packet != nullptr) NdisFreePacket(s->packet);
     }
     if (pool_ != nullptr) NdisFreePacketPool(pool_);
-    if (stopFd_ >= 0) close(stopFd_);
 }
 
 bool TapStack::Start(const std::string& name, const MacAddress& mac, int mtu, bool carrier,
                      std::string& error) {
-    if (pool_ == nullptr || stopFd_ < 0) {
+    if (pool_ == nullptr || !stopFd_) {
         error = "out of resources";
         return false;
     }
@@ -63,7 +62,7 @@ bool TapStack::Start(const std::string& name, const MacAddress& mac, int mtu, bo
 void TapStack::Stop() {
     if (reader_.joinable()) {
         const std::uint64_t one = 1;
-        if (write(stopFd_, &one, sizeof one) != sizeof one) {
+        if (write(stopFd_.Get(), &one, sizeof one) != sizeof one) {
             // A full counter already wakes the reader.
         }
         reader_.join();
@@ -93,7 +92,7 @@ TapStack::Slot* TapStack::TakeSlot() {
 
 void TapStack::ReadLoop() {
     RaiseForwardingPriority();
-    pollfd fds[2] = {{tap_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    pollfd fds[2] = {{tap_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
     PNDIS_PACKET batch[kSendBatch];
     for (;;) {
         if (poll(fds, 2, -1) < 0) continue;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "LinuxLink.h"
+#include "fv_platform/UniqueFd.h"
 #include "fv_drv/ndis/ndis_media.h"
 
 namespace ndis_linux {
@@ -54,7 +55,7 @@ private:
     void SetCarrier(bool on);
 
     TapPort tap_;
-    int stopFd_ = -1;
+    fv::UniqueFd stopFd_;
     std::thread reader_;
     std::atomic<NDIS_HANDLE> adapter_{nullptr};
     NDIS_HANDLE pool_ = nullptr;
