@@ -70,7 +70,7 @@ Settings::~Settings() {
          {&Popup, &PopupTimeout, &LogBlockedToVideo, &LogGrantedToVideo, &LogBlockedToFile,
           &LogGrantedToFile, &LogCollectorLimit, &AutoStart, &LoadMinimized, &TrayAlwaysVisible,
           &TrayBlinkingEnbaled, &AlwaysOnTop, &AutoUpdateEnabled}) {
-        setting->reg.Set(setting->value);
+        setting->reg.WriteBack(setting->value);
     }
 }
 

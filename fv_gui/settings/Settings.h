@@ -52,7 +52,8 @@ public:
     // from the current directory (with a trailing "/"). `programPath` is the path the autostart
     // entry holds when on (ProgramPath() when empty).
     explicit Settings(std::string programPath = {});
-    // Writes back every 32-bit setting whose current value differs from the registry's.
+    // Writes back every 32-bit setting whose current value differs from the registry's (not
+    // over a value whose hive could not be read).
     ~Settings();
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
