@@ -237,8 +237,8 @@ void DriverSession::CloseSession() {
     const bool abandoned = blockedAbandoned_ || grantedAbandoned_;
     if (!abandoned) {
         // No drainer holds any of these once the readers have ended.
-        for (Mutex* m : {&state_->blockedRecordLock, &state_->grantedRecordLock,
-                         &state_->blockedDrainLock, &state_->grantedDrainLock}) {
+        for (Mutex* m : {&state_->blocked.recordLock, &state_->granted.recordLock,
+                         &state_->blocked.drainLock, &state_->granted.drainLock}) {
             m->Lock();
             m->Unlock();
         }

@@ -16,14 +16,14 @@ bool DriverSession::StartReaders() {
         blockedAbandoned_ = false;
         blockedWatcher_ = std::make_unique<Thread>(
             [state = state_, packet = blockedEvent_, exit = chainExitEvent_] {
-                RunWatcher(state, RecordKind::Blocked, packet, exit);
+                state->blocked.Watch(state, packet, exit);
             });
     }
     if (grantedWatcher_) return false;
     grantedAbandoned_ = false;
     grantedWatcher_ = std::make_unique<Thread>(
         [state = state_, packet = grantedEvent_, exit = chainExitEvent_] {
-            RunWatcher(state, RecordKind::Granted, packet, exit);
+            state->granted.Watch(state, packet, exit);
         });
     return grantedWatcher_->Started();
 }

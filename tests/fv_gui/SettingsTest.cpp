@@ -2,13 +2,14 @@
 #include <grp.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -278,6 +279,22 @@ TEST_F(RegistryTest, CountersFromSeveralThreads) {
     granted.join();
     EXPECT_EQ(stats.GetRunningBlocked(), 10000u);
     EXPECT_EQ(stats.GetRunningGranted(), 10000u);
+}
+
+TEST_F(RegistryTest, SettingsAreReadByOtherThreadsWhileChanged) {
+    fv::Settings settings("/usr/bin/ferrovane");
+    std::atomic<bool> done{false};
+    std::uint64_t seen = 0;
+    std::thread reader([&] {
+        while (!done.load()) seen += settings.LogBlockedToFile.value + settings.LogCollectorLimit.value;
+    });
+    for (std::uint32_t i = 0; i < 20000; ++i) {
+        settings.LogBlockedToFile.value = i & 1;
+        settings.LogCollectorLimit.value = i;
+    }
+    done.store(true);
+    reader.join();
+    (void)seen;  // the race, if any, is what the thread sanitizer build reports
 }
 
 TEST_F(RegistryTest, AutostartEntry) {
