@@ -1,6 +1,7 @@
 #include "fv_gui/client/DriverSession.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -71,7 +72,8 @@ bool DriverSession::CreateEvents() {
     std::shared_ptr<Event>* slots[] = {&blockedEvent_, &grantedEvent_, &exitEvent_};
     for (std::size_t i = 0; i < std::size(slots); ++i) {
         *slots[i] = CreateNamedEvent(kSessionEventNames[i], Event::Mode::AutoReset);
-        if (!(*slots[i])->Valid()) {
+        if (*slots[i] == nullptr || !(*slots[i])->Valid()) {
+            messageText_ = std::string(kEventCreateFailedText) + std::strerror(errno);
             for (std::size_t k = 0; k <= i; ++k) {
                 ReleaseNamedEvent(kSessionEventNames[k]);
                 slots[k]->reset();

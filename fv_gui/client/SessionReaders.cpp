@@ -18,6 +18,7 @@ bool DriverSession::StartReaders() {
             [state = state_, packet = blockedEvent_, exit = chainExitEvent_] {
                 state->blocked.Watch(state, packet, exit);
             });
+        if (!KeepStarted(blockedWatcher_)) return false;
     }
     if (grantedWatcher_) return false;
     grantedAbandoned_ = false;
@@ -25,7 +26,14 @@ bool DriverSession::StartReaders() {
         [state = state_, packet = grantedEvent_, exit = chainExitEvent_] {
             state->granted.Watch(state, packet, exit);
         });
-    return grantedWatcher_->Started();
+    return KeepStarted(grantedWatcher_);
+}
+
+bool DriverSession::KeepStarted(std::unique_ptr<Thread>& watcher) {
+    if (watcher->Started()) return true;
+    messageText_ = kThreadStartFailedText + watcher->StartError();
+    watcher.reset();
+    return false;
 }
 
 void DriverSession::SetExitEvent() {

@@ -2,8 +2,9 @@
 // version checks, request order, drains, notifications, failed reads, stops and watchers that
 // do not end.
 #include <arpa/inet.h>
-#include <sys/file.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -378,6 +379,42 @@ TEST_F(SessionTest, LogFileInUseDisablesLoggingNotFiltering) {
     ::close(holder);
     EXPECT_TRUE(session->SetFiltering(false));
     EXPECT_TRUE(ReadFile(LogFile()).empty());
+}
+
+// Holds the process at its descriptors in use: the next one asked for cannot be had.
+class DescriptorLimit {
+public:
+    DescriptorLimit() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit low = saved_;
+        low.rlim_cur = rlim_t(lowestFree);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+TEST_F(SessionTest, NoDescriptorsLeftFailsOpenAndStartWithAMessage) {
+    {
+        DescriptorLimit limit;
+        EXPECT_FALSE(session->OpenSession(Parameters(kAdapter)));
+    }
+    EXPECT_FALSE(session->MessageText().empty());
+    EXPECT_FALSE(session->EventsHeld());
+
+    ASSERT_TRUE(session->OpenSession(Parameters(kAdapter)));
+    {
+        DescriptorLimit limit;
+        EXPECT_FALSE(session->SetFiltering(true));  // no reader thread can be started
+    }
+    EXPECT_FALSE(session->MessageText().empty());
+    EXPECT_FALSE(session->FilteringOn());
+    EXPECT_FALSE(session->EventsHeld());
+    EXPECT_FALSE(session->AdapterHandleOpen());
 }
 
 }  // namespace
