@@ -275,6 +275,11 @@ std::shared_ptr<GrantedAddressCache> DriverSession::GrantedCache() const {
     return state_->cache;
 }
 
+std::shared_ptr<ConnectionLog> DriverSession::Log() const {
+    std::lock_guard guard(state_->sessionLock);
+    return state_->log;
+}
+
 bool DriverSession::WatcherExists(RecordKind kind) const {
     return kind == RecordKind::Blocked ? blockedWatcher_ != nullptr : grantedWatcher_ != nullptr;
 }

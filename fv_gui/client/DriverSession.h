@@ -78,6 +78,9 @@ public:
     const std::string& BlocklistPath() const { return blocklistPath_; }
     std::shared_ptr<const IpTable> Blocklist() const;
     std::shared_ptr<GrantedAddressCache> GrantedCache() const;
+    // The connection log while one exists (a stop destroys it): the preferences move it to
+    // another folder with ChangeFolder.
+    std::shared_ptr<ConnectionLog> Log() const;
     bool WatcherExists(RecordKind kind) const;
     bool AdapterHandleOpen() const { return state_->adapter.Valid(); }
     bool EventsHeld() const { return blockedEvent_ && grantedEvent_ && exitEvent_; }

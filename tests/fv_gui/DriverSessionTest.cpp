@@ -259,6 +259,22 @@ TEST_F(SessionTest, AFailedRecordReadIsCountedButNeverShownAsAPacket) {
     EXPECT_NE(log.find(std::string("  ") + fv::kGrantedRecordUnreadableText + "\r\n"), std::string::npos);
 }
 
+TEST_F(SessionTest, TheLogMovesToANewFolderWhileFiltering) {
+    OpenAndStart();
+    std::filesystem::create_directories(dir / "newlogs");
+    auto log = session->Log();
+    ASSERT_NE(log, nullptr);
+    EXPECT_TRUE(log->ChangeFolder(dir / "newlogs/"));
+    driver->Report(true, {Record(Address(203, 0, 113, 7), 1, 2, 1, 6)});
+    ASSERT_TRUE(WaitUntil([&] { return statistics->GetRunningBlocked() == 1; }));
+    ASSERT_TRUE(session->SetFiltering(false));
+    EXPECT_EQ(session->Log(), nullptr);
+    const std::string moved = ReadFile(dir / "newlogs/fvconns.log");
+    EXPECT_NE(moved.find("[!] Logfile changed, old is"), std::string::npos);
+    EXPECT_NE(moved.find("(203.0.113.7)"), std::string::npos);
+    EXPECT_EQ(ReadFile(LogFile()).find("(203.0.113.7)"), std::string::npos);
+}
+
 TEST_F(SessionTest, GrantedAddressesAreLoggedOncePerCacheTurn) {
     OpenAndStart();
     driver->Report(false, {Record(Address(192, 0, 2, 10), 40000, 53, 1, 17),
