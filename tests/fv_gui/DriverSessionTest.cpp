@@ -415,6 +415,11 @@ private:
 };
 
 TEST_F(SessionTest, NoDescriptorsLeftFailsOpenAndStartWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    // UBSan probes memory through a pipe of its own: without descriptors it reports every
+    // object it checks as invalid.
+    GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
     {
         DescriptorLimit limit;
         EXPECT_FALSE(session->OpenSession(Parameters(kAdapter)));
