@@ -1,4 +1,4 @@
-#include "ControlWire.h"
+#include "fv_platform/ControlWire.h"
 
 #include <sys/socket.h>
 

@@ -1,4 +1,4 @@
-#include "DeviceClient.h"
+#include "fv_platform/DeviceClient.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "ControlWire.h"
-#include "NamedEvents.h"
+#include "fv_platform/ControlWire.h"
+#include "fv_platform/NamedEvents.h"
 
 namespace fv {
 namespace {
@@ -106,12 +106,12 @@ std::uint32_t ErrorFromStatus(std::uint32_t status) {
     }
 }
 
-DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept : fd_(std::move(other.fd_)) {}
 
 DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
     if (this != &other) {
         Close();
-        fd_ = std::exchange(other.fd_, -1);
+        fd_ = std::move(other.fd_);
     }
     return *this;
 }
@@ -121,22 +121,22 @@ DeviceHandle::~DeviceHandle() {
 }
 
 void DeviceHandle::Close() {
-    if (fd_ < 0) return;
+    if (!fd_.Valid()) return;
     // Like CloseHandle, return only once the driver has let go of what the handle held: the
     // device ends its side of the connection after its close has run. A device that does not
     // answer in time is left to finish on its own.
-    shutdown(fd_, SHUT_WR);
+    shutdown(fd_.Get(), SHUT_WR);
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.Get(), POLLIN, 0};
         if (left <= 0 || poll(&p, 1, int(left)) <= 0) break;
         char discard[64];
-        if (recv(fd_, discard, sizeof discard, 0) <= 0) break;
+        if (recv(fd_.Get(), discard, sizeof discard, 0) <= 0) break;
     }
-    close(std::exchange(fd_, -1));
+    fd_.Reset();
 }
 
 DeviceHandle OpenDevice(const std::string& path) {
@@ -148,12 +148,12 @@ DeviceHandle OpenDevice(const std::string& path) {
         return handle;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    handle.fd_.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!handle.fd_.Valid()) {
         SetLastError(kErrorNoSystemResources);
         return handle;
     }
-    handle.fd_ = fd;
+    const int fd = handle.fd_.Get();
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         SetLastError(errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorFileNotFound);
         handle.Close();
@@ -195,9 +195,10 @@ bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input
     message.resize(sizeof request + inputLength);
     std::memcpy(message.data(), &request, sizeof request);
     if (inputLength != 0) std::memcpy(message.data() + sizeof request, input, inputLength);
-    if (!wire::SendAll(handle.fd_, message.data(), message.size()) ||
-        !wire::ReceiveAllSoon(handle.fd_, &reply, sizeof reply) || reply.returned > outputLength ||
-        !wire::ReceiveAll(handle.fd_, output, reply.returned)) {
+    const int fd = handle.fd_.Get();
+    if (!wire::SendAll(fd, message.data(), message.size()) ||
+        !wire::ReceiveAllSoon(fd, &reply, sizeof reply) || reply.returned > outputLength ||
+        !wire::ReceiveAll(fd, output, reply.returned)) {
         // The device went away or spoke out of turn: this handle is finished.
         handle.Close();
         SetLastError(kErrorGenFailure);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fv_platform/UniqueFd.h"
+
 namespace fv {
 
 inline constexpr std::uint32_t kErrorSuccess = 0;
@@ -38,7 +40,7 @@ public:
     DeviceHandle& operator=(const DeviceHandle&) = delete;
     ~DeviceHandle();
 
-    bool Valid() const { return fd_ >= 0; }
+    bool Valid() const { return fd_.Valid(); }
     void Close();
 
 private:
@@ -46,7 +48,7 @@ private:
     friend bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input,
                                 std::uint32_t inputLength, void* output, std::uint32_t outputLength,
                                 std::uint32_t* bytesReturned);
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 // Connects to the device socket at `path` carrying the process's named events. Invalid on

@@ -1,6 +1,7 @@
-#include "NamedEvents.h"
+#include "fv_platform/NamedEvents.h"
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
 
 namespace fv {
@@ -25,7 +26,12 @@ std::shared_ptr<Event> CreateNamedEvent(const std::string& name, Event::Mode mod
     for (auto& [n, e] : t.events) {
         if (n == name) return e;
     }
-    auto event = std::make_shared<Event>(mode, initiallySignalled);
+    std::shared_ptr<Event> event;
+    try {
+        event = std::make_shared<Event>(mode, initiallySignalled);
+    } catch (const std::exception&) {
+        return nullptr;  // errno tells why
+    }
     t.events.emplace_back(name, event);
     return event;
 }

@@ -7,11 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "Event.h"
+#include "fv_platform/Event.h"
 
 namespace fv {
 
-// Creates the named event, or returns the existing one of that name (as CreateEvent does).
+// Creates the named event, or returns the existing one of that name (as CreateEvent does); null,
+// with errno set, when no event can be created.
 std::shared_ptr<Event> CreateNamedEvent(const std::string& name, Event::Mode mode,
                                         bool initiallySignalled = false);
 // Drops the process's reference to the name; holders keep their event.

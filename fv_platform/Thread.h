@@ -3,15 +3,18 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
-#include "Event.h"
+#include "fv_platform/Event.h"
 
 namespace fv {
 
 class Thread {
 public:
     Thread() = default;
+    // A thread that cannot be created (no descriptor for its handle, no thread to be had) is
+    // not started; StartError() says why.
     explicit Thread(std::function<void()> body);
     Thread(Thread&&) noexcept = default;
     Thread& operator=(Thread&& other) noexcept;
@@ -21,6 +24,7 @@ public:
     ~Thread();
 
     bool Started() const { return finished_ != nullptr; }
+    const std::string& StartError() const { return error_; }
     // Manual-reset: every wait after the end succeeds.
     Waitable& Handle() { return *finished_; }
     bool Finished() const { return finished_ != nullptr && finished_->TryAcquire(); }
@@ -32,6 +36,7 @@ public:
 private:
     std::shared_ptr<Event> finished_;
     std::thread thread_;
+    std::string error_;
 };
 
 }  // namespace fv

@@ -1,4 +1,4 @@
-#include "TickCount.h"
+#include "fv_platform/TickCount.h"
 
 #include <time.h>
 

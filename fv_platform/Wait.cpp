@@ -1,4 +1,4 @@
-#include "Wait.h"
+#include "fv_platform/Wait.h"
 
 #include <poll.h>
 

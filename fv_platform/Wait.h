@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <span>
 
-#include "Event.h"
+#include "fv_platform/Event.h"
 
 namespace fv {
 

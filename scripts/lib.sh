@@ -25,10 +25,10 @@ fv_install_packages() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# fv_build DIR [cmake options...]
+# fv_build DIR [cmake options...]: the project's own builds keep warnings as errors.
 fv_build() {
     local dir=$1
     shift
-    cmake -S "$FV_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$FV_ROOT" -B "$dir" -G Ninja -DFV_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fv_platform/UniqueFd.h"
+
 namespace fv {
 
 namespace {
@@ -19,21 +21,6 @@ constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 constexpr std::size_t kKeptWhole = 50;
 constexpr std::size_t kCutLength = 48;
 constexpr std::size_t kBucketThreshold = 4096;
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Stable LSD radix sort of (first << 32 | line) values by their high 32 bits.
 void SortByFirst(std::vector<std::uint64_t>& values) {
@@ -147,8 +134,8 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
     if (ranges == nullptr) return false;
     rangeCount_ = 0;
     addressCount_ = 0;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return false;
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) return false;
 
     RangeEntry* const entries = reinterpret_cast<RangeEntry*>(ranges + 1);
     const std::uint32_t firstNew = ranges->count;
@@ -205,7 +192,7 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         // the end whatever it says).
         std::size_t chunkSize = kReadChunk;
         struct stat status {};
-        if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+        if (::fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode) &&
             static_cast<std::uint64_t>(status.st_size) < kReadChunk) {
             chunkSize = std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 4096);
         }
@@ -218,7 +205,7 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
             full = !fits();
         };
         while (!full) {
-            const ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
+            const ssize_t got = ::read(file.Get(), chunk.data(), chunk.size());
             if (got < 0) {
                 if (errno == EINTR) continue;
                 readFailed = true;

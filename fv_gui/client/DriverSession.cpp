@@ -1,6 +1,7 @@
 #include "fv_gui/client/DriverSession.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -72,7 +73,8 @@ bool DriverSession::CreateEvents() {
     std::shared_ptr<Event>* slots[] = {&blockedEvent_, &grantedEvent_, &exitEvent_};
     for (std::size_t i = 0; i < std::size(slots); ++i) {
         *slots[i] = CreateNamedEvent(kSessionEventNames[i], Event::Mode::AutoReset);
-        if (!(*slots[i])->Valid()) {
+        if (*slots[i] == nullptr || !(*slots[i])->Valid()) {
+            messageText_ = std::string(kEventCreateFailedText) + std::strerror(errno);
             for (std::size_t k = 0; k <= i; ++k) {
                 ReleaseNamedEvent(kSessionEventNames[k]);
                 slots[k]->reset();
@@ -238,8 +240,8 @@ void DriverSession::CloseSession() {
     const bool abandoned = blockedAbandoned_ || grantedAbandoned_;
     if (!abandoned) {
         // No drainer holds any of these once the readers have ended.
-        for (Mutex* m : {&state_->blockedRecordLock, &state_->grantedRecordLock,
-                         &state_->blockedDrainLock, &state_->grantedDrainLock}) {
+        for (Mutex* m : {&state_->blocked.recordLock, &state_->granted.recordLock,
+                         &state_->blocked.drainLock, &state_->granted.drainLock}) {
             m->Lock();
             m->Unlock();
         }
@@ -272,6 +274,11 @@ std::shared_ptr<const IpTable> DriverSession::Blocklist() const {
 std::shared_ptr<GrantedAddressCache> DriverSession::GrantedCache() const {
     std::lock_guard guard(state_->sessionLock);
     return state_->cache;
+}
+
+std::shared_ptr<ConnectionLog> DriverSession::Log() const {
+    std::lock_guard guard(state_->sessionLock);
+    return state_->log;
 }
 
 bool DriverSession::WatcherExists(RecordKind kind) const {

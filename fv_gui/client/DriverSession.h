@@ -21,6 +21,9 @@ inline constexpr const char kVersionIncompatibleFormat[] =
     "you cannot continue.\r\n\r\nUninstall the old version and then reinstall the new one.";
 inline constexpr const char kExitChainFailedMessage[] =
     "EndExitEventChain() returned false!\r\nReport this to the author, please!";
+// The message text after an open or a start that the system refused resources for.
+inline constexpr const char kEventCreateFailedText[] = "Could not create an event: ";
+inline constexpr const char kThreadStartFailedText[] = "Could not start a reader thread: ";
 // How long a stop waits for the exit signal the last watcher leaves behind.
 inline constexpr std::uint32_t kExitSignalWaitMs = 2000;
 // How long each of the two waits for a watcher to end lasts before it is given up.
@@ -67,12 +70,17 @@ public:
     bool EndExitEventChain();
 
     const AdapterList& Adapters() const { return adapters_; }
+    // After a failed version check the incompatibility text; after an open or a start that
+    // failed for want of a system resource, what was refused.
     const std::string& MessageText() const { return messageText_; }
     bool FilteringOn() const { return filteringOn_; }
     bool DriverPresent() const { return driverPresent_; }
     const std::string& BlocklistPath() const { return blocklistPath_; }
     std::shared_ptr<const IpTable> Blocklist() const;
     std::shared_ptr<GrantedAddressCache> GrantedCache() const;
+    // The connection log while one exists (a stop destroys it): the preferences move it to
+    // another folder with ChangeFolder.
+    std::shared_ptr<ConnectionLog> Log() const;
     bool WatcherExists(RecordKind kind) const;
     bool AdapterHandleOpen() const { return state_->adapter.Valid(); }
     bool EventsHeld() const { return blockedEvent_ && grantedEvent_ && exitEvent_; }
@@ -81,6 +89,8 @@ public:
 
 private:
     bool CreateLogWriter();
+    // Forgets a watcher that could not be started, with the reason as the message text.
+    bool KeepStarted(std::unique_ptr<Thread>& watcher);
     void SetExitEvent();
     // Waits for one watcher; gives it up (keeping the reference) when it does not end in time.
     void EndWatcher(std::unique_ptr<Thread>& watcher, bool& abandoned);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -17,46 +18,9 @@
 namespace fv {
 namespace {
 
-// The state a drain works with, taken once at its start. The table outlives the log that
-// refers to it.
-struct DrainContext {
-    ReaderOutputs outputs;
-    std::shared_ptr<const IpTable> table;
-    std::shared_ptr<ConnectionLog> log;
-    std::shared_ptr<GrantedAddressCache> cache;
-};
-
 DrainContext TakeContext(ReaderState& state) {
     std::lock_guard guard(state.sessionLock);
     return {state.outputs, state.table, state.log, state.cache};
-}
-
-void Notify(std::atomic<std::uint32_t>& last, bool throttled, Event* event) {
-    if (event == nullptr) return;
-    if (!throttled) {
-        event->Set();
-        return;
-    }
-    const std::uint32_t now = TickCount();
-    if (std::uint32_t(now - last.load()) > kNotifyIntervalMs) {
-        event->Set();
-        last.store(now);
-    }
-}
-
-// The pending count of one ring, or none when the request fails or answers short.
-bool PendingCount(ReaderState& state, std::uint32_t code, std::uint32_t& count) {
-    std::uint32_t returned = 0;
-    return state.adapter.Call(code, nullptr, 0, &count, sizeof count, &returned) &&
-           returned == sizeof count;
-}
-
-// Reads one record into `record`; false (the record untouched by the driver) on a failure or a
-// short answer.
-bool ReadRecord(ReaderState& state, std::uint32_t code, PacketEventRecord& record) {
-    std::uint32_t returned = 0;
-    return state.adapter.Call(code, nullptr, 0, &record, sizeof record, &returned) &&
-           returned == sizeof record;
 }
 
 template <std::size_t N>
@@ -66,23 +30,95 @@ void CopyText(char (&to)[N], const std::string& text) {
     to[length] = '\0';
 }
 
+bool LogsToFile(const DrainContext& context, RecordKind kind) {
+    const Settings* settings = context.outputs.settings;
+    if (context.log == nullptr || settings == nullptr) return false;
+    const DwordSetting& setting =
+        kind == RecordKind::Blocked ? settings->LogBlockedToFile : settings->LogGrantedToFile;
+    return setting.value != 0;
+}
+
+void DeliverBlocked(ReaderState& state, const DrainContext& context,
+                    const PacketEventRecord& record) {
+    BlockedPacketView& view = state.blockedView;
+    std::memset(&view, kViewPresetByte, sizeof view);
+    view.packet = record;
+    std::string description;
+    if (context.table == nullptr || !context.table->LookupName(record.remoteAddress, description)) {
+        description = kDescriptionLookupFailed;
+    }
+    CopyText(view.description, description);
+    // Written on a miss too: the consumers show the text beside the description.
+    CopyText(view.addressText, FormatDottedAddress(record.remoteAddress));
+    if (context.outputs.queue != nullptr) context.outputs.queue->PushBlocked(view);
+    if (LogsToFile(context, RecordKind::Blocked)) context.log->LogRecord(view.packet, true);
+}
+
+void DeliverGranted(ReaderState&, const DrainContext& context, const PacketEventRecord& record) {
+    if (context.outputs.queue != nullptr) context.outputs.queue->PushGranted(record);
+    if (LogsToFile(context, RecordKind::Granted) && context.cache != nullptr &&
+        context.cache->Admit(record.remoteAddress)) {
+        context.log->LogRecord(record, false);
+    }
+}
+
 }  // namespace
 
-void RunWatcher(std::shared_ptr<ReaderState> state, RecordKind kind,
-                std::shared_ptr<Event> packetEvent, std::shared_ptr<Event> exitEvent) {
+ReaderState::ReaderState()
+    : blocked(RecordKind::Blocked, DeliverBlocked), granted(RecordKind::Granted, DeliverGranted) {}
+
+Event* RecordChannel::NotifyEvent(const ReaderOutputs& outputs) const {
+    return kind_ == RecordKind::Blocked ? outputs.blockedNotify : outputs.grantedNotify;
+}
+
+void RecordChannel::Notify(Event* event) {
+    if (event == nullptr) return;
+    if (!throttle_) {
+        event->Set();
+        return;
+    }
+    const std::uint32_t now = TickCount();
+    if (std::uint32_t(now - lastNotify_.load()) > kNotifyIntervalMs) {
+        event->Set();
+        lastNotify_.store(now);
+        notifyOwed_.store(false);
+    } else {
+        // The main window reads the queue only when woken: these records need a wake-up of
+        // their own once the interval has passed, or they wait for the next packet.
+        notifyOwed_.store(true);
+    }
+}
+
+std::uint32_t RecordChannel::SettleOwedNotify(Event* event) {
+    if (!notifyOwed_.load() || event == nullptr) return kInfinite;
+    const std::uint32_t since = TickCount() - lastNotify_.load();
+    if (since <= kNotifyIntervalMs) return kNotifyIntervalMs - since + 1;
+    Notify(event);
+    return kInfinite;
+}
+
+void RecordChannel::Watch(const std::shared_ptr<ReaderState>& state,
+                          const std::shared_ptr<Event>& packetEvent,
+                          const std::shared_ptr<Event>& exitEvent) {
     for (;;) {
-        const std::uint32_t result = WaitForObjects({packetEvent.get(), exitEvent.get()}, kInfinite);
-        if (result != kWaitObject0) break;  // the exit event, or a wait that cannot succeed
+        std::uint32_t timeout = kInfinite;
         {
-            Thread drainer([state, kind] {
-                if (kind == RecordKind::Blocked) {
-                    DrainBlocked(*state);
-                } else {
-                    DrainGranted(*state);
-                }
-            });
-            WaitForObject(drainer.Handle(), kInfinite);
-            drainer.Join();
+            std::shared_lock attached(state->detachLock);
+            if (!state->detached) timeout = SettleOwedNotify(NotifyEvent(TakeContext(*state).outputs));
+        }
+        const std::uint32_t result = WaitForObjects({packetEvent.get(), exitEvent.get()}, timeout);
+        if (result == kWaitTimeout) continue;  // an owed wake-up is due
+        if (result != kWaitObject0) break;     // the exit event, or a wait that cannot succeed
+        {
+            // The drain runs on a thread of its own that the watcher only waits for: a stuck
+            // request then holds the drainer, and the watcher can still be given up on.
+            Thread drainer([state, this] { Drain(*state); });
+            if (drainer.Started()) {
+                WaitForObject(drainer.Handle(), kInfinite);
+                drainer.Join();
+            } else {
+                Drain(*state);  // no thread to be had: the records are still taken
+            }
         }
         if (state->stop.load()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(kWatcherPauseMs));
@@ -91,88 +127,52 @@ void RunWatcher(std::shared_ptr<ReaderState> state, RecordKind kind,
     exitEvent->Set();
 }
 
-void DrainBlocked(ReaderState& state) {
-    std::lock_guard drain(state.blockedDrainLock);
+void RecordChannel::Drain(ReaderState& state) {
+    const bool blocked = kind_ == RecordKind::Blocked;
+    std::lock_guard drain(drainLock);
     std::uint32_t count = 0;
-    if (!PendingCount(state, IOCTL_GET_BLOCKED_COUNT, count)) return;
+    std::uint32_t returned = 0;
+    if (!state.adapter.Call(blocked ? IOCTL_GET_BLOCKED_COUNT : IOCTL_GET_GRANTED_COUNT, nullptr, 0,
+                            &count, sizeof count, &returned) ||
+        returned != sizeof count) {
+        return;
+    }
     const DrainContext context = TakeContext(state);
     const ReaderOutputs& out = context.outputs;
     for (std::uint32_t i = 0; i < count; ++i) {
+        // Counted whether or not its record can be read: the count vouches for a packet the
+        // driver decided on.
         {
             std::shared_lock attached(state.detachLock);
             if (state.detached) return;
-            if (out.statistics != nullptr) out.statistics->CountBlocked();
+            if (out.statistics != nullptr) {
+                if (blocked) {
+                    out.statistics->CountBlocked();
+                } else {
+                    out.statistics->CountGranted();
+                }
+            }
         }
         bool read;
         {
-            std::lock_guard record(state.blockedRecordLock);
-            BlockedPacketView& view = state.blockedView;
-            std::memset(&view, kPlaceholderByte, sizeof view);
-            read = ReadRecord(state, IOCTL_GET_BLOCKED_RECORD, view.packet);
-            if (read) {
-                view.packet.remoteAddress = ntohl(view.packet.remoteAddress);
-                std::string description;
-                if (context.table == nullptr ||
-                    !context.table->LookupName(view.packet.remoteAddress, description)) {
-                    description = kDescriptionLookupFailed;
-                }
-                CopyText(view.description, description);
-                // Written on a miss too: the consumers show the text beside the description.
-                CopyText(view.addressText, FormatDottedAddress(view.packet.remoteAddress));
-            } else {
-                std::memset(&view.packet, kPlaceholderByte, sizeof view.packet);
-                view.description[0] = '\0';
-                view.addressText[0] = '\0';
-            }
+            std::lock_guard record(recordLock);
+            read = state.adapter.Call(blocked ? IOCTL_GET_BLOCKED_RECORD : IOCTL_GET_GRANTED_RECORD,
+                                      nullptr, 0, &record_, sizeof record_, &returned) &&
+                   returned == sizeof record_;
             std::shared_lock attached(state.detachLock);
             if (state.detached) return;
-            if (out.queue != nullptr) out.queue->PushBlocked(view);
-            if (context.log != nullptr && out.settings != nullptr &&
-                out.settings->LogBlockedToFile.value != 0) {
-                context.log->LogRecord(view.packet, true);
+            if (read) {
+                record_.remoteAddress = ntohl(record_.remoteAddress);
+                deliver_(state, context, record_);
+                Notify(NotifyEvent(out));
+            } else if (LogsToFile(context, kind_)) {
+                // No packet is made up for it: the log says what happened.
+                context.log->WriteLine(blocked ? kBlockedRecordUnreadableText
+                                               : kGrantedRecordUnreadableText);
             }
-            Notify(state.lastBlockedNotify, state.blockedThrottle, out.blockedNotify);
         }
         if (state.stop.load()) return;
         // A connection that broke answers nothing more; the next signal starts afresh.
-        if (!read && !state.adapter.Valid()) return;
-    }
-}
-
-void DrainGranted(ReaderState& state) {
-    std::lock_guard drain(state.grantedDrainLock);
-    std::uint32_t count = 0;
-    if (!PendingCount(state, IOCTL_GET_GRANTED_COUNT, count)) return;
-    const DrainContext context = TakeContext(state);
-    const ReaderOutputs& out = context.outputs;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        {
-            std::shared_lock attached(state.detachLock);
-            if (state.detached) return;
-            if (out.statistics != nullptr) out.statistics->CountGranted();
-        }
-        bool read;
-        {
-            std::lock_guard record(state.grantedRecordLock);
-            PacketEventRecord& granted = state.grantedRecord;
-            std::memset(&granted, kPlaceholderByte, sizeof granted);
-            read = ReadRecord(state, IOCTL_GET_GRANTED_RECORD, granted);
-            if (read) {
-                granted.remoteAddress = ntohl(granted.remoteAddress);
-            } else {
-                std::memset(&granted, kPlaceholderByte, sizeof granted);
-            }
-            std::shared_lock attached(state.detachLock);
-            if (state.detached) return;
-            if (out.queue != nullptr) out.queue->PushGranted(granted);
-            if (context.log != nullptr && context.cache != nullptr && out.settings != nullptr &&
-                out.settings->LogGrantedToFile.value != 0 &&
-                context.cache->Admit(granted.remoteAddress)) {
-                context.log->LogRecord(granted, false);
-            }
-            Notify(state.lastGrantedNotify, state.grantedThrottle, out.grantedNotify);
-        }
-        if (state.stop.load()) return;
         if (!read && !state.adapter.Valid()) return;
     }
 }

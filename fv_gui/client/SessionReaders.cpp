@@ -16,16 +16,24 @@ bool DriverSession::StartReaders() {
         blockedAbandoned_ = false;
         blockedWatcher_ = std::make_unique<Thread>(
             [state = state_, packet = blockedEvent_, exit = chainExitEvent_] {
-                RunWatcher(state, RecordKind::Blocked, packet, exit);
+                state->blocked.Watch(state, packet, exit);
             });
+        if (!KeepStarted(blockedWatcher_)) return false;
     }
     if (grantedWatcher_) return false;
     grantedAbandoned_ = false;
     grantedWatcher_ = std::make_unique<Thread>(
         [state = state_, packet = grantedEvent_, exit = chainExitEvent_] {
-            RunWatcher(state, RecordKind::Granted, packet, exit);
+            state->granted.Watch(state, packet, exit);
         });
-    return grantedWatcher_->Started();
+    return KeepStarted(grantedWatcher_);
+}
+
+bool DriverSession::KeepStarted(std::unique_ptr<Thread>& watcher) {
+    if (watcher->Started()) return true;
+    messageText_ = kThreadStartFailedText + watcher->StartError();
+    watcher.reset();
+    return false;
 }
 
 void DriverSession::SetExitEvent() {

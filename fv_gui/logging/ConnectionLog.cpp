@@ -1,11 +1,7 @@
 #include "fv_gui/logging/ConnectionLog.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 
@@ -106,40 +102,21 @@ std::string ConnectionLog::CurrentPath() {
 }
 
 bool ConnectionLog::Open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
     // Others may read the file but not write it: one writer holds the lock.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    fd_ = fd;
-    return true;
+    file_ = LockedFile::OpenForAppend(path);
+    return file_.Valid();
 }
 
 void ConnectionLog::CloseFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    file_.Close();
 }
 
 void ConnectionLog::SeekEnd() {
-    if (fd_ >= 0) ::lseek(fd_, 0, SEEK_END);
+    file_.SeekEnd();
 }
 
 void ConnectionLog::Write(const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (fd_ >= 0 && left > 0) {
-        const ssize_t written = ::write(fd_, p, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;  // single write failures are not reported
-        }
-        p += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    (void)file_.Write(text);  // single write failures are not reported
 }
 
 std::string ConnectionLog::BannerStart() {
@@ -171,7 +148,7 @@ bool ConnectionLog::ChangeFolder(const std::string& folder) {
     const std::string path = folder + baseName_;
     if (EqualNoCase(path, currentPath_)) return false;
 
-    const bool wasOpen = fd_ >= 0;
+    const bool wasOpen = file_.Valid();
     const std::string oldPath = currentPath_;
     CloseFile();  // no footer in the old file
     if (Open(path)) {
@@ -201,8 +178,7 @@ void ConnectionLog::Stop() {
     Write("\r\n\r\n" + kRule);
     Write("\r\nLOGGING STOPPED on " + FormatLongDate(Now()) + "\r\n\r\n");
     SeekEnd();
-    if (fd_ >= 0) ::fsync(fd_);
-    CloseFile();
+    file_.SyncAndClose();
     enabled_ = false;
 }
 

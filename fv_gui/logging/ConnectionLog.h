@@ -4,7 +4,7 @@
 // The file is opened for writing in append mode, created when absent, never truncated, and held
 // with an exclusive advisory lock (flock) while open: other programs may read it, but a second
 // writer that asks for the lock is refused. A file another writer holds, or a folder that cannot
-// be written, cannot be opened. Every line is handed to the system with one write(2).
+// be written, cannot be opened. Every line is handed to the system at once, unbuffered.
 #pragma once
 
 #include <atomic>
@@ -17,6 +17,7 @@
 
 #include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_gui/logging/MessageSink.h"
+#include "fv_platform/LockedFile.h"
 
 namespace fv {
 
@@ -68,7 +69,7 @@ public:
 private:
     bool Open(const std::string& path);
     void CloseFile();
-    void Write(const std::string& text);  // one write(2) at the end of the file
+    void Write(const std::string& text);  // at the end of the file
     void SeekEnd();
     std::string BannerStart();
     std::string CountsLine();
@@ -79,7 +80,7 @@ private:
     std::string currentPath_;
     MessageSink* sink_;
     Clock clock_;
-    int fd_ = -1;
+    LockedFile file_;
     std::atomic<bool> enabled_{false};
     std::mutex recordLock_;  // taken before writeLock_
     std::mutex writeLock_;

@@ -24,6 +24,8 @@ PacketStatistics::PacketStatistics()
       totalGrantedValue_(kTotalGrantedPath, "0", Hive::LocalMachine) {
     totalBlocked_ = ParseDecimalTotal(totalBlockedValue_.Get());
     totalGranted_ = ParseDecimalTotal(totalGrantedValue_.Get());
+    totalBlockedUnknown_ = totalBlockedValue_.Unreadable();
+    totalGrantedUnknown_ = totalGrantedValue_.Unreadable();
 }
 
 void PacketStatistics::CountBlocked() {
@@ -69,18 +71,39 @@ void PacketStatistics::ResetRunningGranted() {
 void PacketStatistics::ResetTotalBlocked() {
     std::lock_guard lock(totalBlockedLock_);
     totalBlocked_ = 0;
+    totalBlockedUnknown_ = false;
 }
 
 void PacketStatistics::ResetTotalGranted() {
     std::lock_guard lock(totalGrantedLock_);
     totalGranted_ = 0;
+    totalGrantedUnknown_ = false;
 }
 
+namespace {
+
+std::int64_t Add(std::int64_t total, std::uint64_t count) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(total) + count);
+}
+
+// A stored total that could not be read at start is read again: the session's count is added to
+// it. While it stays unreadable nothing is written, so the count never replaces the lifetime total.
+void SaveTotal(RegistryString& stored, std::int64_t& total, bool& unknown, std::uint64_t running) {
+    if (unknown) {
+        const std::string text = stored.Read();
+        if (stored.Unreadable()) return;
+        total = Add(total, static_cast<std::uint64_t>(ParseDecimalTotal(text)));
+        unknown = false;
+    }
+    total = Add(total, running);
+    stored.Set(std::to_string(total));
+}
+
+}  // namespace
+
 void PacketStatistics::Save() {
-    totalBlocked_ = static_cast<std::int64_t>(static_cast<std::uint64_t>(totalBlocked_) + runningBlocked_);
-    totalGranted_ = static_cast<std::int64_t>(static_cast<std::uint64_t>(totalGranted_) + runningGranted_);
-    totalBlockedValue_.Set(std::to_string(totalBlocked_));
-    totalGrantedValue_.Set(std::to_string(totalGranted_));
+    SaveTotal(totalBlockedValue_, totalBlocked_, totalBlockedUnknown_, runningBlocked_);
+    SaveTotal(totalGrantedValue_, totalGranted_, totalGrantedUnknown_, runningGranted_);
 }
 
 }  // namespace fv

@@ -35,7 +35,9 @@ public:
     void ResetTotalGranted();
 
     // Adds the running counts to the totals and writes the totals as decimal text. Called once
-    // at exit, when no reader thread runs; takes no lock; leaves the running counts alone.
+    // at exit, when no reader thread runs; takes no lock; leaves the running counts alone. A
+    // total whose hive could not be read at start is read again first, and not written while
+    // it stays unreadable.
     void Save();
 
 private:
@@ -47,6 +49,8 @@ private:
     std::uint64_t runningGranted_ = 0;
     std::int64_t totalBlocked_ = 0;
     std::int64_t totalGranted_ = 0;
+    bool totalBlockedUnknown_ = false;  // the stored total could not be read (and not reset since)
+    bool totalGrantedUnknown_ = false;
     RegistryString totalBlockedValue_;
     RegistryString totalGrantedValue_;
 };

@@ -1,6 +1,5 @@
 #include "fv_gui/settings/RegistryValue.h"
 
-#include <optional>
 
 namespace fv {
 
@@ -32,9 +31,11 @@ RegistryDword::RegistryDword(std::string_view fullPath, std::uint32_t defaultVal
 }
 
 std::uint32_t RegistryDword::Read() {
-    const std::optional<std::uint32_t> value = registry::QueryDword(root_, key_, name_);
-    if (!value) return default_;
-    last_ = *value;
+    std::uint32_t value = 0;
+    const registry::ReadResult result = registry::ReadDword(root_, key_, name_, value);
+    unreadable_ = result == registry::ReadResult::Unreadable;
+    if (result != registry::ReadResult::Found) return default_;
+    last_ = value;
     found_ = true;
     return last_;
 }
@@ -44,7 +45,14 @@ std::uint32_t RegistryDword::Get() { return found_ ? last_ : Read(); }
 void RegistryDword::Set(std::uint32_t value) {
     if (value == last_) return;
     last_ = value;
-    if (registry::SetDword(root_, key_, name_, value)) found_ = true;
+    if (registry::SetDword(root_, key_, name_, value)) {
+        found_ = true;
+        unreadable_ = false;
+    }
+}
+
+void RegistryDword::WriteBack(std::uint32_t value) {
+    if (!unreadable_) Set(value);
 }
 
 RegistryString::RegistryString(std::string_view fullPath, std::string defaultValue, Hive root)
@@ -54,9 +62,11 @@ RegistryString::RegistryString(std::string_view fullPath, std::string defaultVal
 }
 
 std::string RegistryString::Read() {
-    std::optional<std::string> value = registry::QueryString(root_, key_, name_);
-    if (!value) return default_;
-    last_ = std::move(*value);
+    std::string value;
+    const registry::ReadResult result = registry::ReadString(root_, key_, name_, value);
+    unreadable_ = result == registry::ReadResult::Unreadable;
+    if (result != registry::ReadResult::Found) return default_;
+    last_ = std::move(value);
     found_ = true;
     return last_;
 }
@@ -66,7 +76,10 @@ std::string RegistryString::Get() { return found_ ? last_ : Read(); }
 void RegistryString::Set(std::string_view value) {
     if (value == last_) return;
     last_ = std::string(value);
-    if (registry::SetString(root_, key_, name_, value)) found_ = true;
+    if (registry::SetString(root_, key_, name_, value)) {
+        found_ = true;
+        unreadable_ = false;
+    }
 }
 
 }  // namespace fv

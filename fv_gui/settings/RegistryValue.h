@@ -28,8 +28,12 @@ public:
     std::uint32_t Get();
     // Writes `value` when it differs from the last value; equal values write nothing.
     void Set(std::uint32_t value);
+    // Set, unless the hive could not be read when the value was last read and nothing has been
+    // written since: what it holds is unknown, and a default must not replace it.
+    void WriteBack(std::uint32_t value);
 
     bool Found() const { return found_; }
+    bool Unreadable() const { return unreadable_; }
     std::uint32_t LastValue() const { return last_; }
     std::uint32_t Default() const { return default_; }
     const std::string& Key() const { return key_; }
@@ -42,6 +46,7 @@ private:
     std::uint32_t last_ = 0;
     std::uint32_t default_;
     bool found_ = false;
+    bool unreadable_ = false;
 };
 
 class RegistryString {
@@ -55,6 +60,8 @@ public:
     void Set(std::string_view value);
 
     bool Found() const { return found_; }
+    // The hive could not be read at the last read, and nothing has been written since.
+    bool Unreadable() const { return unreadable_; }
     const std::string& LastValue() const { return last_; }
     const std::string& Default() const { return default_; }
     const std::string& Key() const { return key_; }
@@ -67,6 +74,7 @@ private:
     std::string last_;
     std::string default_;
     bool found_ = false;
+    bool unreadable_ = false;
 };
 
 }  // namespace fv

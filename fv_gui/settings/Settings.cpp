@@ -1,11 +1,11 @@
 #include "fv_gui/settings/Settings.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <climits>
+#include <fstream>
 
+#include "fv_platform/LockedFile.h"
 #include "fv_platform/Text.h"
 
 namespace fv {
@@ -70,23 +70,16 @@ Settings::~Settings() {
          {&Popup, &PopupTimeout, &LogBlockedToVideo, &LogGrantedToVideo, &LogBlockedToFile,
           &LogGrantedToFile, &LogCollectorLimit, &AutoStart, &LoadMinimized, &TrayAlwaysVisible,
           &TrayBlinkingEnbaled, &AlwaysOnTop, &AutoUpdateEnabled}) {
-        setting->reg.Set(setting->value);
+        setting->reg.WriteBack(setting->value);
     }
 }
 
 bool Settings::CheckBlocklistFile() const {
-    const int fd = ::open(IPDB.value.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool alone = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return alone;
+    return LockedFile::IsUnshared(IPDB.value);
 }
 
 bool Settings::CheckLogFile() const {
-    const int fd = ::open((LogPath.value + BaseLogFilename.value).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    return std::ifstream(LogPath.value + BaseLogFilename.value).is_open();
 }
 
 std::pair<bool, std::string> Settings::CheckAutostartEntry() {

@@ -2,6 +2,7 @@
 // and the autostart entry (the current user's Run key).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ inline constexpr const char kAutostartInvalidMessage[] =
 std::string ProgramPath();
 
 // A 32-bit setting: its registry value and the current value the program reads and changes.
+// The current value is atomic: the reader threads read it while the window thread changes it.
 struct DwordSetting {
     DwordSetting(std::string_view name, std::uint32_t defaultValue);
     // Changes the current value and writes it at once (nothing when the registry holds it).
@@ -32,7 +34,7 @@ struct DwordSetting {
         reg.Set(newValue);
     }
     RegistryDword reg;
-    std::uint32_t value;
+    std::atomic<std::uint32_t> value;
 };
 
 struct StringSetting {
@@ -52,7 +54,8 @@ public:
     // from the current directory (with a trailing "/"). `programPath` is the path the autostart
     // entry holds when on (ProgramPath() when empty).
     explicit Settings(std::string programPath = {});
-    // Writes back every 32-bit setting whose current value differs from the registry's.
+    // Writes back every 32-bit setting whose current value differs from the registry's (not
+    // over a value whose hive could not be read).
     ~Settings();
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;

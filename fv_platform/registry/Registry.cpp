@@ -1,9 +1,12 @@
 #include "fv_platform/registry/Registry.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,12 +14,14 @@
 #include <system_error>
 
 #include "fv_platform/Text.h"
+#include "fv_platform/UniqueFd.h"
 
 namespace fv::registry {
 
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+constexpr mode_t kSharedHiveMode = 0664;
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
@@ -42,16 +47,20 @@ std::string_view TrimKey(std::string_view key) {
 
 class Database {
 public:
-    Database(const std::string& file, bool write) {
-        const int flags =
-            write ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
-        if (sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) !=
-            SQLITE_OK) {
-            sqlite3_close(db_);
-            db_ = nullptr;
-            return;
+    enum class Mode {
+        // An existing hive, opened read-write when possible so that a journal left by a writer
+        // that died mid-transaction is rolled back; read-only is the fallback.
+        Read,
+        // Created when absent.
+        Write,
+    };
+
+    Database(const std::string& file, Mode mode) {
+        if (mode == Mode::Write) {
+            Open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        } else if (!Open(file, SQLITE_OPEN_READWRITE)) {
+            Open(file, SQLITE_OPEN_READONLY);
         }
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     }
     ~Database() {
         if (db_ != nullptr) sqlite3_close(db_);
@@ -66,6 +75,16 @@ public:
     }
 
 private:
+    bool Open(const std::string& file, int flags) {
+        if (sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+            return false;
+        }
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        return true;
+    }
+
     sqlite3* db_ = nullptr;
 };
 
@@ -172,8 +191,34 @@ std::string HiveFile(Hive hive) {
     return std::string("/var/lib/ferrovane/") + name;
 }
 
+namespace {
+
+bool FileExists(const std::string& file) {
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 || errno != ENOENT;
+}
+
+// After a query that could not be prepared: a hive without the table yet holds nothing; any
+// other failure (not a database, locked, a journal that cannot be rolled back) is unreadable.
+ReadResult MissingTableOrUnreadable(sqlite3* db, const char* table) {
+    Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    if (!exists.Ok()) return ReadResult::Unreadable;
+    exists.Text(1, table);
+    if (sqlite3_step(exists.get()) != SQLITE_ROW) return ReadResult::Unreadable;
+    return sqlite3_column_int(exists.get(), 0) == 0 ? ReadResult::Absent : ReadResult::Unreadable;
+}
+
+ReadResult StepResult(int rc) {
+    if (rc == SQLITE_ROW) return ReadResult::Found;
+    return rc == SQLITE_DONE ? ReadResult::Absent : ReadResult::Unreadable;
+}
+
+}  // namespace
+
 bool KeyExists(Hive hive, std::string_view key) {
-    Database db(HiveFile(hive), false);
+    const std::string file = HiveFile(hive);
+    if (!FileExists(file)) return false;
+    Database db(file, Database::Mode::Read);
     if (!db.Ok()) return false;
     Statement query(db.get(), "SELECT 1 FROM reg_key WHERE path = ?1");
     if (!query.Ok()) return false;
@@ -181,24 +226,50 @@ bool KeyExists(Hive hive, std::string_view key) {
     return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-std::optional<Value> QueryValue(Hive hive, std::string_view key, std::string_view name) {
-    Database db(HiveFile(hive), false);
-    if (!db.Ok()) return std::nullopt;
+ReadResult ReadValue(Hive hive, std::string_view key, std::string_view name, Value& value) {
+    const std::string file = HiveFile(hive);
+    if (!FileExists(file)) return ReadResult::Absent;
+    Database db(file, Database::Mode::Read);
+    if (!db.Ok()) return ReadResult::Unreadable;
     Statement query(db.get(), "SELECT type, data FROM reg_value WHERE key = ?1 AND name = ?2");
-    if (!query.Ok()) return std::nullopt;
+    if (!query.Ok()) return MissingTableOrUnreadable(db.get(), "reg_value");
     query.Text(1, TrimKey(key));
     query.Text(2, name);
-    if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
-    Value value;
+    const ReadResult result = StepResult(sqlite3_step(query.get()));
+    if (result != ReadResult::Found) return result;
     value.type = static_cast<std::uint32_t>(sqlite3_column_int64(query.get(), 0));
     const void* bytes = sqlite3_column_blob(query.get(), 1);
     const int size = sqlite3_column_bytes(query.get(), 1);
+    value.data.clear();
     if (bytes != nullptr && size > 0) {
         const auto* begin = static_cast<const unsigned char*>(bytes);
         value.data.assign(begin, begin + size);
     }
+    return ReadResult::Found;
+}
+
+std::optional<Value> QueryValue(Hive hive, std::string_view key, std::string_view name) {
+    Value value;
+    if (ReadValue(hive, key, name, value) != ReadResult::Found) return std::nullopt;
     return value;
 }
+
+namespace {
+
+// The machine's hive is shared by the members of the folder's group (a setgid folder): it is
+// created group-writable, whatever the creator's umask, so that every member can save to it.
+// SQLite gives its journal the hive's mode.
+void CreateSharedHive(const std::string& file) {
+    struct stat folder {};
+    if (::stat(std::filesystem::path(file).parent_path().c_str(), &folder) != 0 ||
+        (folder.st_mode & S_ISGID) == 0) {
+        return;
+    }
+    UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kSharedHiveMode));
+    if (fd.Valid()) (void)::fchmod(fd.Get(), kSharedHiveMode);
+}
+
+}  // namespace
 
 bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint32_t type,
               const void* data, std::size_t size) {
@@ -206,9 +277,10 @@ bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint3
     const std::string file = HiveFile(hive);
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+    if (hive == Hive::LocalMachine && !FileExists(file)) CreateSharedHive(file);
     bool written = false;
     {
-        Database db(file, true);
+        Database db(file, Database::Mode::Write);
         if (!db.Ok()) return false;
         if (!db.Exec("BEGIN IMMEDIATE")) return false;
         bool ok = db.Exec(kSchema);
@@ -258,22 +330,37 @@ bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint3
     return written;
 }
 
-std::optional<std::uint32_t> QueryDword(Hive hive, std::string_view key, std::string_view name) {
-    std::optional<Value> value = QueryValue(hive, key, name);
-    if (!value || value->data.size() > 4) return std::nullopt;
-    std::uint32_t result = 0;
-    for (std::size_t i = 0; i < value->data.size(); ++i) {
-        result |= static_cast<std::uint32_t>(value->data[i]) << (8 * i);
+ReadResult ReadDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t& result) {
+    Value value;
+    const ReadResult read = ReadValue(hive, key, name, value);
+    if (read != ReadResult::Found) return read;
+    if (value.data.size() > 4) return ReadResult::Absent;  // not a 32-bit value
+    result = 0;
+    for (std::size_t i = 0; i < value.data.size(); ++i) {
+        result |= static_cast<std::uint32_t>(value.data[i]) << (8 * i);
     }
-    return result;
+    return ReadResult::Found;
+}
+
+ReadResult ReadString(Hive hive, std::string_view key, std::string_view name, std::string& result) {
+    Value value;
+    const ReadResult read = ReadValue(hive, key, name, value);
+    if (read != ReadResult::Found) return read;
+    const char* text = reinterpret_cast<const char*>(value.data.data());
+    result = value.data.empty() ? std::string() : std::string(text, ::strnlen(text, value.data.size()));
+    return ReadResult::Found;
+}
+
+std::optional<std::uint32_t> QueryDword(Hive hive, std::string_view key, std::string_view name) {
+    std::uint32_t value = 0;
+    if (ReadDword(hive, key, name, value) != ReadResult::Found) return std::nullopt;
+    return value;
 }
 
 std::optional<std::string> QueryString(Hive hive, std::string_view key, std::string_view name) {
-    std::optional<Value> value = QueryValue(hive, key, name);
-    if (!value) return std::nullopt;
-    if (value->data.empty()) return std::string();
-    const char* text = reinterpret_cast<const char*>(value->data.data());
-    return std::string(text, ::strnlen(text, value->data.size()));
+    std::string value;
+    if (ReadString(hive, key, name, value) != ReadResult::Found) return std::nullopt;
+    return value;
 }
 
 bool SetDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t value) {

@@ -1,7 +1,12 @@
-// The registry stand-in: each hive is a SQLite file (DESIGN.md section 4). Key paths are written
-// with backslashes ("Software\Ferrovane\Settings"); keys and value names compare without regard
-// to ASCII letter case. Every write is its own transaction. A hive that cannot be opened, read or
-// written behaves as a failed registry call: reads find nothing, writes return false.
+// The registry stand-in: each hive is a SQLite file with the tables reg_key and reg_value (see
+// kSchema in Registry.cpp). Key paths are written with backslashes ("Software\Ferrovane\Settings");
+// keys and value names compare without regard to ASCII letter case. Every write is its own
+// transaction. A hive that cannot be opened, read or written behaves as a failed registry call:
+// reads find nothing, writes return false. Readers open a hive read-write when they may, so that a
+// transaction cut short by a crash is rolled back instead of making the hive unreadable.
+//
+// The machine's hive, created in a setgid folder, is group-writable (0664): every member of the
+// folder's group keeps the lifetime totals.
 //
 // Hive files: $FERROVANE_REGISTRY_DIR/HKCU.sqlite and .../HKLM.sqlite when that variable is set;
 // otherwise $XDG_CONFIG_HOME/ferrovane/HKCU.sqlite (default ~/.config/ferrovane/) and
@@ -41,7 +46,17 @@ std::string ConfigHome();
 // The autostart entry that mirrors the Run value.
 std::string AutostartDesktopFile();
 
+enum class ReadResult {
+    Found,
+    Absent,      // no hive, key or value: the registry holds nothing there
+    Unreadable,  // the hive exists but could not be read: what it holds is unknown
+};
+
 bool KeyExists(Hive hive, std::string_view key);
+ReadResult ReadValue(Hive hive, std::string_view key, std::string_view name, Value& value);
+// As QueryDword and QueryString below; `result` is written only when found.
+ReadResult ReadDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t& result);
+ReadResult ReadString(Hive hive, std::string_view key, std::string_view name, std::string& result);
 // nullopt when the hive, the key or the value is absent or cannot be read.
 std::optional<Value> QueryValue(Hive hive, std::string_view key, std::string_view name);
 // Creates the key and its parents when needed and writes the value, in one transaction.

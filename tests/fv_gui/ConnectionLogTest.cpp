@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -262,6 +263,32 @@ TEST(LogDates, EnglishNamesAndPadding) {
     const std::time_t when = ::timegm(&t);
     EXPECT_EQ(fv::FormatLongDate(when), "Sunday, January 03, 2027 at 04:05:06");
     EXPECT_EQ(fv::FormatStampDate(when), "2027/01/03  04:05:06");
+}
+
+// A line goes out whole through partial writes and interruptions; a write that takes nothing
+// ends it (trying again would take nothing for ever).
+TEST(LogWrites, PartialWritesContinueAndAStalledWriteFails) {
+    static std::string written;
+    static int calls;
+    written.clear();
+    calls = 0;
+    auto trickle = [](int, const void* data, std::size_t) -> ssize_t {
+        if (++calls % 2 == 0) {
+            errno = EINTR;
+            return -1;
+        }
+        written += *static_cast<const char*>(data);
+        return 1;
+    };
+    EXPECT_TRUE(fv::WriteAll(-1, "line\r\n", 6, trickle));
+    EXPECT_EQ(written, "line\r\n");
+
+    calls = 0;
+    auto stalled = [](int, const void*, std::size_t size) -> ssize_t {
+        return ++calls < 1000 ? 0 : ssize_t(size);
+    };
+    EXPECT_FALSE(fv::WriteAll(-1, "line", 4, stalled));
+    EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

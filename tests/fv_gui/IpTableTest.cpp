@@ -49,7 +49,8 @@ struct Loaded {
     }
 };
 
-// The store exactly as the description says: an ordered map built in file order.
+// A plain model of the store: an ordered map built in file order, where the first range that
+// covers an address keeps it.
 class ReferenceStore {
 public:
     bool Find(std::uint32_t address, std::string* description = nullptr) const {
@@ -288,7 +289,7 @@ TEST(IpTableBadInput, MixedLineEnds) {
     EXPECT_EQ(l.buffer.At(3).first, Ip(4, 0, 0, 1));
 }
 
-// The flat store gives what the ordered map of the description gives, for files with many
+// The flat store gives what the ordered map of ReferenceStore gives, for files with many
 // overlaps, duplicates and ranges starting at 0.0.0.0.
 TEST(IpTableModel, MatchesOrderedMap) {
     for (unsigned seed = 1; seed <= 30; ++seed) {
@@ -304,7 +305,9 @@ TEST(IpTableModel, MatchesOrderedMap) {
             if (random() % 50 == 0) a = 0;
             std::uint32_t b = a + static_cast<std::uint32_t>(random() % 300);
             if (random() % 2) std::swap(a, b);
-            const std::string description = "d" + std::to_string(i);
+            // Not "d" + std::to_string(i): GCC 12 at -O3 warns (-Wrestrict) inside libstdc++.
+            std::string description = "d";
+            description += std::to_string(i);
             text += description + ":" + fv::FormatDottedAddress(a) + "-" + fv::FormatDottedAddress(b) +
                     (random() % 2 ? "\r\n" : "\n");
             reference.Add(std::min(a, b), std::max(a, b) - std::min(a, b), description);

@@ -1,10 +1,15 @@
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -276,6 +281,22 @@ TEST_F(RegistryTest, CountersFromSeveralThreads) {
     EXPECT_EQ(stats.GetRunningGranted(), 10000u);
 }
 
+TEST_F(RegistryTest, SettingsAreReadByOtherThreadsWhileChanged) {
+    fv::Settings settings("/usr/bin/ferrovane");
+    std::atomic<bool> done{false};
+    std::uint64_t seen = 0;
+    std::thread reader([&] {
+        while (!done.load()) seen += settings.LogBlockedToFile.value + settings.LogCollectorLimit.value;
+    });
+    for (std::uint32_t i = 0; i < 20000; ++i) {
+        settings.LogBlockedToFile.value = i & 1;
+        settings.LogCollectorLimit.value = i;
+    }
+    done.store(true);
+    reader.join();
+    (void)seen;  // the race, if any, is what the thread sanitizer build reports
+}
+
 TEST_F(RegistryTest, AutostartEntry) {
     fv::Settings settings("/usr/Bin/Ferrovane");
     EXPECT_EQ(settings.CheckAutostartEntry(), std::make_pair(false, std::string()));
@@ -310,6 +331,115 @@ TEST_F(RegistryTest, FileChecks) {
     EXPECT_FALSE(settings.CheckBlocklistFile());  // no sharing allowed
     ::close(holder);
     EXPECT_TRUE(settings.CheckBlocklistFile());
+}
+
+// Runs `body` in a child process as `uid`:`gid` with `group` as its one supplementary group
+// (when the test runs as root; otherwise as the current user). Returns the child's exit status.
+template <typename Body>
+int AsGroupMember(uid_t uid, gid_t group, Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(1, &group) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)) {
+            ::_exit(90);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// A writer killed in the middle of a transaction, with part of it already in the hive file.
+void KillWriterMidTransaction(const std::string& hive) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(hive.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) ::_exit(1);
+        // A tiny page cache makes the transaction spill into the file before its commit.
+        sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN IMMEDIATE;"
+                         "UPDATE reg_value SET data = x'07000000' WHERE name = 'Popup';"
+                         "INSERT INTO reg_value VALUES ('k', 'big', 3, zeroblob(2000000));",
+                     nullptr, nullptr, nullptr);
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+}
+
+TEST_F(RegistryTest, HotJournalIsRolledBackNotReadAsDefaults) {
+    ASSERT_TRUE(reg::SetDword(Hive::CurrentUser, kSettings, "Popup", 2));
+    ASSERT_TRUE(reg::SetDword(Hive::CurrentUser, kSettings, "PopupTimeout", 5000));
+    KillWriterMidTransaction(Hkcu());
+    ASSERT_TRUE(std::filesystem::exists(Hkcu() + "-journal"));
+    {
+        fv::Settings settings("/usr/bin/ferrovane");
+        EXPECT_EQ(settings.Popup.value, 2u);
+        EXPECT_EQ(settings.PopupTimeout.value, 5000u);
+    }
+    EXPECT_EQ(reg::QueryDword(Hive::CurrentUser, kSettings, "Popup"), 2u);
+    EXPECT_EQ(reg::QueryDword(Hive::CurrentUser, kSettings, "PopupTimeout"), 5000u);
+    EXPECT_FALSE(reg::QueryValue(Hive::CurrentUser, "k", "big"));
+}
+
+TEST_F(RegistryTest, HiveUnreadableAtStartIsNotOverwrittenWithDefaults) {
+    std::filesystem::create_directories(dir / "reg");
+    if (::geteuid() == 0) {
+        std::filesystem::permissions(dir.Path(), std::filesystem::perms(0755));
+        ASSERT_EQ(::chown((dir / "reg").c_str(), 65534, 65534), 0);
+    }
+    const std::string hkcu = Hkcu();
+    const std::string hklm = dir / "reg/HKLM.sqlite";
+    const int status = AsGroupMember(65534, 65534, [&] {
+        if (!reg::SetDword(Hive::CurrentUser, kSettings, "Popup", 2)) return 1;
+        if (!reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "100")) return 2;
+        ::chmod(hkcu.c_str(), 0);
+        ::chmod(hklm.c_str(), 0);
+        {
+            fv::Settings settings("/usr/bin/ferrovane");
+            fv::PacketStatistics stats;
+            if (settings.Popup.value != 1 || stats.GetTotalBlocked() != 0) return 3;
+            stats.CountBlocked();
+            // The hives become readable again before the program exits.
+            ::chmod(hkcu.c_str(), 0644);
+            ::chmod(hklm.c_str(), 0644);
+            stats.Save();
+        }
+        if (reg::QueryDword(Hive::CurrentUser, kSettings, "Popup").value_or(0) != 2) return 4;
+        // The session's count is added to the stored total, not written in its place.
+        if (reg::QueryString(Hive::LocalMachine, kStats, "TotalBlocked").value_or("") != "101") return 5;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(RegistryTest, MachineHiveInASetgidFolderIsGroupWritable) {
+    std::filesystem::create_directories(dir / "reg");
+    ASSERT_EQ(::chmod((dir / "reg").c_str(), 02775), 0);
+    ASSERT_TRUE(reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "1"));
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "reg/HKLM.sqlite").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
+}
+
+TEST_F(RegistryTest, EveryMemberOfTheGroupSavesTheTotals) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+    constexpr gid_t kGroup = 4242;
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms(0755));
+    std::filesystem::create_directories(dir / "reg");
+    ASSERT_EQ(::chown((dir / "reg").c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod((dir / "reg").c_str(), 02775), 0);
+    auto saveCounts = [](int count) {
+        return [count] {
+            fv::PacketStatistics stats;
+            for (int i = 0; i < count; ++i) stats.CountBlocked();
+            stats.Save();
+            return 0;
+        };
+    };
+    EXPECT_EQ(AsGroupMember(65534, kGroup, saveCounts(1)), 0);
+    EXPECT_EQ(AsGroupMember(65533, kGroup, saveCounts(2)), 0);
+    EXPECT_EQ(reg::QueryString(Hive::LocalMachine, kStats, "TotalBlocked"), "3");
 }
 
 }  // namespace
