@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "BlocklistFile.h"
+#include "bench/fv_gui/BlocklistFile.h"
 #include "fv_gui/blocklist/IpTable.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "BlocklistFile.h"
+#include "bench/fv_gui/BlocklistFile.h"
 #include "fv_gui/blocklist/IpTable.h"
 
 int main(int argc, char** argv) {

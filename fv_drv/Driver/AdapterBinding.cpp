@@ -1,9 +1,9 @@
-#include "AdapterBinding.h"
+#include "fv_drv/Driver/AdapterBinding.h"
 
 #include <cstring>
 #include <new>
 
-#include "DriverGlobals.h"
+#include "fv_drv/Driver/DriverGlobals.h"
 
 namespace {
 

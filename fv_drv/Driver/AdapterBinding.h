@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "../ndis/ndis.h"
-#include "FilterEngine.h"
+#include "fv_drv/ndis/ndis.h"
+#include "fv_drv/Driver/FilterEngine.h"
 
 struct OpenContext;  // a control handle that opened this adapter
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "fv_drv/contract/ControlCodes.h"
-#include "ControlRequests.h"
+#include "fv_drv/Driver/ControlRequests.h"
 
 namespace {
 

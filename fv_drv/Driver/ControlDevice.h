@@ -1,7 +1,7 @@
 // The control device: registered while at least one virtual adapter is initialized.
 #pragma once
 
-#include "../ndis/ndis.h"
+#include "fv_drv/ndis/ndis.h"
 
 // A virtual adapter has initialized: the first one registers the device.
 void RegisterControlDevice();

@@ -1,7 +1,7 @@
 // Registration of the control device, counted over the initialized virtual adapters. A
 // registration or removal in progress finishes before the next one starts.
-#include "ControlDevice.h"
-#include "DriverGlobals.h"
+#include "fv_drv/Driver/ControlDevice.h"
+#include "fv_drv/Driver/DriverGlobals.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fv_drv/contract/ControlCodes.h"
-#include "ControlRequests.h"
+#include "fv_drv/Driver/ControlRequests.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 //
 // Lock order: adapter lock, then the event lock. Releasing the events takes each adapter lock
 // under the global lock, with the event lock no longer held.
-#include "ControlRequests.h"
+#include "fv_drv/Driver/ControlRequests.h"
 
 namespace {
 

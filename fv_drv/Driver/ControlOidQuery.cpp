@@ -2,7 +2,7 @@
 // waits; the adapter lock is held only to check the adapter's state.
 #include <cstring>
 
-#include "ControlRequests.h"
+#include "fv_drv/Driver/ControlRequests.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <atomic>
 
-#include "../ndis/ndis.h"
-#include "DriverGlobals.h"
-#include "OpenContext.h"
+#include "fv_drv/ndis/ndis.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/OpenContext.h"
 
 // One device-control request: input and output share the system buffer. Information is what the
 // caller gets back with the status.

@@ -1,8 +1,8 @@
-#include "DriverEntry.h"
+#include "fv_drv/Driver/DriverEntry.h"
 
-#include "ControlRequests.h"
-#include "DriverGlobals.h"
-#include "Handlers.h"
+#include "fv_drv/Driver/ControlRequests.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
 
 namespace {
 

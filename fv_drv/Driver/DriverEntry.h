@@ -1,7 +1,7 @@
 // Loading and unloading the driver.
 #pragma once
 
-#include "../ndis/ndis.h"
+#include "fv_drv/ndis/ndis.h"
 
 // Registers the virtual-adapter miniport and the "Ferrovane" protocol and associates them.
 NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);

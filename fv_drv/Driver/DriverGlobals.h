@@ -2,8 +2,8 @@
 // registration and the named-event table.
 #pragma once
 
-#include "../ndis/ndis.h"
-#include "AdapterBinding.h"
+#include "fv_drv/ndis/ndis.h"
+#include "fv_drv/Driver/AdapterBinding.h"
 
 // Registration state of the control device (under the global lock).
 enum class ControlDeviceState : UCHAR { Ready = 0, Registering = 1, Deregistering = 2 };

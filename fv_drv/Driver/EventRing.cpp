@@ -1,4 +1,4 @@
-#include "EventRing.h"
+#include "fv_drv/Driver/EventRing.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "../ndis/ndis.h"
+#include "fv_drv/ndis/ndis.h"
 #include "fv_drv/contract/PacketEventRecord.h"
 
 inline constexpr std::int32_t kEventRingSlots = 200000;

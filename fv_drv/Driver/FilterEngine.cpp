@@ -1,4 +1,4 @@
-#include "FilterEngine.h"
+#include "fv_drv/Driver/FilterEngine.h"
 
 #include <arpa/inet.h>
 

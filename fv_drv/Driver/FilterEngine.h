@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "../ndis/ndis.h"
-#include "EventRing.h"
-#include "LookupCache.h"
-#include "RangeTable.h"
+#include "fv_drv/ndis/ndis.h"
+#include "fv_drv/Driver/EventRing.h"
+#include "fv_drv/Driver/LookupCache.h"
+#include "fv_drv/Driver/RangeTable.h"
 
 // Zero when the adapter binds: filtering off, no table, no events.
 struct FilterState {

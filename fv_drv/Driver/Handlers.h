@@ -2,7 +2,7 @@
 // and its protocol edge (the bindings to lower adapters).
 #pragma once
 
-#include "../ndis/ndis.h"
+#include "fv_drv/ndis/ndis.h"
 
 // Miniport edge.
 NDIS_STATUS MiniportInitialize(PNDIS_STATUS openErrorStatus, PUINT selectedMediumIndex,

@@ -1,4 +1,4 @@
-#include "LookupCache.h"
+#include "fv_drv/Driver/LookupCache.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "RangeTable.h"
+#include "fv_drv/Driver/RangeTable.h"
 
 // Two-way sets, so that two busy addresses that hash alike do not evict each other.
 inline constexpr std::uint32_t kLookupCacheBits = 12;

@@ -1,7 +1,7 @@
 // The virtual adapter's initialization and halt.
-#include "ControlDevice.h"
-#include "DriverGlobals.h"
-#include "Handlers.h"
+#include "fv_drv/Driver/ControlDevice.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
 
 namespace {
 

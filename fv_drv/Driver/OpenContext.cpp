@@ -1,4 +1,4 @@
-#include "OpenContext.h"
+#include "fv_drv/Driver/OpenContext.h"
 
 #include <new>
 

@@ -3,8 +3,8 @@
 
 #include <atomic>
 
-#include "../ndis/ndis.h"
-#include "AdapterBinding.h"
+#include "fv_drv/ndis/ndis.h"
+#include "fv_drv/Driver/AdapterBinding.h"
 
 // Hangs off the handle's file object (FsContext). Every reference on the context carries one
 // reference on its binding, so the binding outlives the adapter's unbind while a handle holds it.

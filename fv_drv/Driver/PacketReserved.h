@@ -1,7 +1,7 @@
 // What the driver keeps in the descriptors it allocates: a reference to the packet it stands for.
 #pragma once
 
-#include "../ndis/ndis.h"
+#include "fv_drv/ndis/ndis.h"
 
 // Send descriptors (protocol-reserved area): the sender's packet from above.
 struct SendReserved {

@@ -1,8 +1,8 @@
 // Power and PnP events from below, and status indications passed up.
 #include <cstring>
 
-#include "DriverGlobals.h"
-#include "Handlers.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Binding to a lower adapter and unbinding from it.
 #include <iterator>
 
-#include "DriverGlobals.h"
-#include "Handlers.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
 
 namespace {
 

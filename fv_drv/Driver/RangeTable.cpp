@@ -1,4 +1,4 @@
-#include "RangeTable.h"
+#include "fv_drv/Driver/RangeTable.h"
 
 int CompareAddressToRange(std::uint32_t key, const RangeEntry* entry) {
     if (key == entry->first) return 0;

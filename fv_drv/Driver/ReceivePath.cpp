@@ -1,7 +1,7 @@
 // Incoming frames: from the lower adapter, through the filter, up to the protocols above.
-#include "DriverGlobals.h"
-#include "Handlers.h"
-#include "PacketReserved.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
+#include "fv_drv/Driver/PacketReserved.h"
 
 namespace {
 

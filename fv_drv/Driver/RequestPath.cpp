@@ -2,8 +2,8 @@
 // request block, except the power requests the virtual adapter answers itself.
 #include <cstring>
 
-#include "DriverGlobals.h"
-#include "Handlers.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
 
 namespace {
 

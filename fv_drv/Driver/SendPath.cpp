@@ -1,7 +1,7 @@
 // Outgoing packets: from the protocols above, through the filter, down to the lower adapter.
-#include "DriverGlobals.h"
-#include "Handlers.h"
-#include "PacketReserved.h"
+#include "fv_drv/Driver/DriverGlobals.h"
+#include "fv_drv/Driver/Handlers.h"
+#include "fv_drv/Driver/PacketReserved.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ControlServer.h"
+#include "fv_drv/host/ControlServer.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "DeviceBridge.h"
+#include "fv_drv/host/DeviceBridge.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "ControlServer.h"
+#include "fv_drv/host/ControlServer.h"
 #include "fv_drv/ndis/ndis_device.h"
 
 namespace fvhost {

@@ -1,4 +1,4 @@
-#include "HostOptions.h"
+#include "fv_drv/host/HostOptions.h"
 
 #include <net/if.h>
 

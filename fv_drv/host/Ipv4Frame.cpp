@@ -1,4 +1,4 @@
-#include "Ipv4Frame.h"
+#include "fv_drv/host/Ipv4Frame.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "LinuxBindings.h"
+#include "fv_drv/host/LinuxBindings.h"
 
 namespace fvhost {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "HostOptions.h"
+#include "fv_drv/host/HostOptions.h"
 #include "fv_drv/ndis/linux/LinuxAdapter.h"
 #include "fv_drv/ndis/linux/TapStack.h"
 

@@ -1,11 +1,11 @@
-#include "SimTraffic.h"
+#include "fv_drv/host/SimTraffic.h"
 
 #include <array>
 #include <chrono>
 #include <iterator>
 #include <random>
 
-#include "Ipv4Frame.h"
+#include "fv_drv/host/Ipv4Frame.h"
 
 namespace fvhost {
 namespace {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "DeviceBridge.h"
-#include "HostOptions.h"
-#include "LinuxBindings.h"
-#include "SimTraffic.h"
+#include "fv_drv/host/DeviceBridge.h"
+#include "fv_drv/host/HostOptions.h"
+#include "fv_drv/host/LinuxBindings.h"
+#include "fv_drv/host/SimTraffic.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/ndis/ndis_media.h"

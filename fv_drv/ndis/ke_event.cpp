@@ -1,4 +1,4 @@
-#include "ke_event.h"
+#include "fv_drv/ndis/ke_event.h"
 
 #include <fcntl.h>
 #include <poll.h>

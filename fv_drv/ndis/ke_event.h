@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "fv_platform/UniqueFd.h"
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 struct KEVENT {
     fv::UniqueFd Fd;

@@ -1,7 +1,7 @@
 // Reading a binding's configuration (the protocol section of one lower adapter).
 #pragma once
 
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 enum NDIS_PARAMETER_TYPE : UINT {
     NdisParameterInteger = 0,

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "ndis_internal.h"
+#include "fv_drv/ndis/ndis_internal.h"
 
 using namespace ndis_detail;
 

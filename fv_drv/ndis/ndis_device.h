@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ke_event.h"
-#include "ndis_types.h"
+#include "fv_drv/ndis/ke_event.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 struct DRIVER_OBJECT;
 using PDRIVER_OBJECT = DRIVER_OBJECT*;

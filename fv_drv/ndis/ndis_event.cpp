@@ -1,4 +1,4 @@
-#include "ndis_event.h"
+#include "fv_drv/ndis/ndis_event.h"
 
 #include <chrono>
 #include <cstring>

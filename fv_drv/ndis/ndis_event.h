@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 struct NDIS_EVENT {
     std::mutex Lock;

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "ndis_config.h"
-#include "ndis_media.h"
-#include "ndis_miniport.h"
-#include "ndis_protocol.h"
+#include "fv_drv/ndis/ndis_config.h"
+#include "fv_drv/ndis/ndis_media.h"
+#include "fv_drv/ndis/ndis_miniport.h"
+#include "fv_drv/ndis/ndis_protocol.h"
 
 namespace ndis_detail {
 

@@ -1,4 +1,4 @@
-#include "ndis_lock.h"
+#include "fv_drv/ndis/ndis_lock.h"
 
 #include <sched.h>
 

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 struct NDIS_SPIN_LOCK {
     std::atomic<bool> Locked{false};

@@ -35,10 +35,10 @@
 #include <string>
 #include <vector>
 
-#include "ndis_device.h"
-#include "ndis_oid.h"
-#include "ndis_packet.h"
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_device.h"
+#include "fv_drv/ndis/ndis_oid.h"
+#include "fv_drv/ndis/ndis_packet.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 namespace ndis_media {
 

@@ -1,4 +1,4 @@
-#include "ndis_memory.h"
+#include "fv_drv/ndis/ndis_memory.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Non-paged pool allocations with tags. Tests can make allocations with a given tag fail.
 #pragma once
 
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 // Tags are four characters read as a little-endian 32-bit value, as in the kernel.
 constexpr ULONG MakePoolTag(const char (&t)[5]) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "ndis_internal.h"
+#include "fv_drv/ndis/ndis_internal.h"
 
 using namespace ndis_detail;
 

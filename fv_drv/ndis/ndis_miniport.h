@@ -2,10 +2,10 @@
 // adapter instances and the indications a miniport makes to the protocols bound above it.
 #pragma once
 
-#include "ndis_device.h"
-#include "ndis_oid.h"
-#include "ndis_packet.h"
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_device.h"
+#include "fv_drv/ndis/ndis_oid.h"
+#include "fv_drv/ndis/ndis_packet.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 using PPNDIS_PACKET = PNDIS_PACKET*;
 

@@ -1,5 +1,5 @@
 // Open bindings on lower adapters: the protocol's calls down and the adapter's calls up.
-#include "ndis_internal.h"
+#include "fv_drv/ndis/ndis_internal.h"
 
 using namespace ndis_detail;
 

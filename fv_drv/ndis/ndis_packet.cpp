@@ -1,4 +1,4 @@
-#include "ndis_packet.h"
+#include "fv_drv/ndis/ndis_packet.h"
 
 void NdisChainBufferAtBack(PNDIS_PACKET packet, PNDIS_BUFFER buffer) {
     PNDIS_BUFFER last = buffer;

@@ -1,7 +1,7 @@
 // Buffer descriptors and packet descriptors: a frame lies in a chain of buffers.
 #pragma once
 
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 struct NDIS_BUFFER {
     NDIS_BUFFER* Next = nullptr;

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "ndis_packet.h"
+#include "fv_drv/ndis/ndis_packet.h"
 
 struct NDIS_PACKET_POOL {
     std::mutex Lock;

@@ -2,9 +2,9 @@
 // calls a protocol makes on an open binding.
 #pragma once
 
-#include "ndis_oid.h"
-#include "ndis_packet.h"
-#include "ndis_types.h"
+#include "fv_drv/ndis/ndis_oid.h"
+#include "fv_drv/ndis/ndis_packet.h"
+#include "fv_drv/ndis/ndis_types.h"
 
 struct NDIS_PROTOCOL_CHARACTERISTICS {
     UCHAR MajorNdisVersion = 0;

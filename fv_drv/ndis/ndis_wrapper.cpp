@@ -1,7 +1,7 @@
 // Wrapper, registration of the driver's two edges, binding to lower adapters, configuration.
 #include <algorithm>
 
-#include "ndis_internal.h"
+#include "fv_drv/ndis/ndis_internal.h"
 
 using namespace ndis_detail;
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "DriverHarness.h"
+#include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/Driver/ControlDevice.h"
 
 namespace fvtest {

@@ -2,7 +2,7 @@
 // adapter states that refuse requests.
 #include <thread>
 
-#include "ControlHarness.h"
+#include "tests/fv_drv/ControlHarness.h"
 
 namespace fvtest {
 namespace {

@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "ControlHarness.h"
+#include "tests/fv_drv/ControlHarness.h"
 #include "fv_drv/contract/DeviceNames.h"
 
 namespace fvtest {

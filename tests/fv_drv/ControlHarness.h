@@ -8,7 +8,7 @@
 #include <list>
 #include <set>
 
-#include "DriverHarness.h"
+#include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/contract/ControlCodes.h"
 
 namespace fvtest {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "FrameBuilder.h"
+#include "tests/fv_drv/FrameBuilder.h"
 #include "fv_drv/Driver/AdapterBinding.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/Driver/DriverGlobals.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "FrameBuilder.h"
+#include "tests/fv_drv/FrameBuilder.h"
 
 namespace {
 

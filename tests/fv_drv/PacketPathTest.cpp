@@ -1,7 +1,7 @@
 // The send path and the two receive paths with the filter in between.
 #include <thread>
 
-#include "DriverHarness.h"
+#include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/Driver/Handlers.h"
 
 namespace fvtest {

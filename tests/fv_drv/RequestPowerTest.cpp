@@ -2,7 +2,7 @@
 #include <atomic>
 #include <thread>
 
-#include "DriverHarness.h"
+#include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/Driver/Handlers.h"
 
 namespace fvtest {

@@ -4,7 +4,7 @@
 #include <random>
 #include <thread>
 
-#include "DriverHarness.h"
+#include "tests/fv_drv/DriverHarness.h"
 
 namespace fvtest {
 namespace {

@@ -2,8 +2,8 @@
 // adapter queries, and adapter handles, against a scripted device.
 #include <cstring>
 
-#include "ClientFixture.h"
-#include "ScriptedDriver.h"
+#include "tests/fv_gui/ClientFixture.h"
+#include "tests/fv_gui/ScriptedDriver.h"
 #include "fv_gui/client/AdapterEnumeration.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_drv/contract/Statuses.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
+#include "tests/fv_gui/TestFiles.h"
 #include "fv_drv/contract/DeviceNames.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/MessageSink.h"

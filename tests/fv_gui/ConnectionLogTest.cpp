@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestFiles.h"
+#include "tests/fv_gui/TestFiles.h"
 #include "fv_gui/blocklist/IpTable.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "ClientFixture.h"
-#include "HostedDriver.h"
+#include "tests/fv_gui/ClientFixture.h"
+#include "tests/fv_gui/HostedDriver.h"
 #include "fv_gui/client/DeviceAccess.h"
 
 namespace {

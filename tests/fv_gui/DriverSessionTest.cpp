@@ -10,8 +10,8 @@
 #include <chrono>
 #include <thread>
 
-#include "ClientFixture.h"
-#include "ScriptedDriver.h"
+#include "tests/fv_gui/ClientFixture.h"
+#include "tests/fv_gui/ScriptedDriver.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_platform/Wait.h"
 #include "fv_drv/contract/DeviceNames.h"

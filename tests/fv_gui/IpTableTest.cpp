@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "TestFiles.h"
+#include "tests/fv_gui/TestFiles.h"
 
 namespace {
 

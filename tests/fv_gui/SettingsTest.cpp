@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "TestFiles.h"
+#include "tests/fv_gui/TestFiles.h"
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/registry/Registry.h"

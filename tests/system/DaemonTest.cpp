@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestNetwork.h"
+#include "tests/system/TestNetwork.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_drv/Driver/RangeTable.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "NetnsFixture.h"
+#include "tests/system/NetnsFixture.h"
 #include "fv_drv/ndis/linux/LinuxLink.h"
 
 namespace {

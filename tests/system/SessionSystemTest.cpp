@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "TestNetwork.h"
+#include "tests/system/TestNetwork.h"
 #include "fv_drv/host/HostOptions.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/PacketRecordQueue.h"

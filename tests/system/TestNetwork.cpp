@@ -1,4 +1,4 @@
-#include "TestNetwork.h"
+#include "tests/system/TestNetwork.h"
 
 #include <netinet/ip_icmp.h>
 #include <poll.h>

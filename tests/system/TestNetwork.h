@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-#include "NetnsFixture.h"
+#include "tests/system/NetnsFixture.h"
 
 namespace fvsys {
 

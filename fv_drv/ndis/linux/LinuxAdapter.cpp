@@ -1,4 +1,4 @@
-#include "LinuxAdapter.h"
+#include "fv_drv/ndis/linux/LinuxAdapter.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,4 +1,4 @@
-#include "LinuxLink.h"
+#include "fv_drv/ndis/linux/LinuxLink.h"
 
 // glibc's interface header must come before the kernel's.
 #include <arpa/inet.h>

@@ -1,4 +1,4 @@
-#include "TapStack.h"
+#include "fv_drv/ndis/linux/TapStack.h"
 
 #include <linux/if_tun.h>
 #include <poll.h>
@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "LinuxAdapter.h"
+#include "fv_drv/ndis/linux/LinuxAdapter.h"
 
 namespace ndis_linux {
 namespace {

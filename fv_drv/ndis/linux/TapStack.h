@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "LinuxLink.h"
+#include "fv_drv/ndis/linux/LinuxLink.h"
 #include "fv_platform/UniqueFd.h"
 #include "fv_drv/ndis/ndis_media.h"
 

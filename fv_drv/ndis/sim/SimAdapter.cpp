@@ -1,4 +1,4 @@
-#include "SimAdapter.h"
+#include "fv_drv/ndis/sim/SimAdapter.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "SimStack.h"
+#include "fv_drv/ndis/sim/SimStack.h"
 
 #include <cstring>
 

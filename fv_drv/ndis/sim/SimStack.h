@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "SimAdapter.h"
+#include "fv_drv/ndis/sim/SimAdapter.h"
 
 namespace sim {
 
