@@ -29,35 +29,35 @@ struct HostedDriver {
     HostedDriver()
         : dir(std::filesystem::temp_directory_path() / ("fvbench-" + std::to_string(getpid()))),
           bridge((std::filesystem::create_directories(dir), (dir / kControlDeviceName).string()),
-                 fvhost::PeerPolicy{geteuid(), gid_t(-1)}) {
-        ndis_host::SetDeviceHost(&bridge);
-        ndis_host::LoadDriver(DriverEntry);
-        adapter = std::make_unique<sim::Adapter>();
+                 fv::host::PeerPolicy{geteuid(), gid_t(-1)}) {
+        ndis::host::SetDeviceHost(&bridge);
+        ndis::host::LoadDriver(DriverEntry);
+        adapter = std::make_unique<ndis::sim::Adapter>();
         adapter->KeepHistory = false;
-        ndis_host::AddLowerAdapter(adapter.get());
+        ndis::host::AddLowerAdapter(adapter.get());
         stack.KeepHistory = false;
         stack.Bind(adapter->UpperBindings());
     }
     ~HostedDriver() {
         stack.Close();
-        ndis_host::RemoveLowerAdapter(adapter.get());
-        ndis_host::UnloadDriver();
-        ndis_host::SetDeviceHost(nullptr);
+        ndis::host::RemoveLowerAdapter(adapter.get());
+        ndis::host::UnloadDriver();
+        ndis::host::SetDeviceHost(nullptr);
         std::filesystem::remove_all(dir);
     }
     void SendListed(int count) {
-        fvhost::Ipv4FrameSpec shape;
+        fv::host::Ipv4FrameSpec shape;
         shape.source = 0x0A000002;
         shape.destination = kListed;
         shape.sourcePort = 40000;
         shape.destinationPort = 80;
-        const auto frame = fvhost::BuildIpv4Frame(shape);
+        const auto frame = fv::host::BuildIpv4Frame(shape);
         for (int i = 0; i < count; ++i) stack.Send(frame);
     }
     std::filesystem::path dir;
-    fvhost::DeviceBridge bridge;
-    std::unique_ptr<sim::Adapter> adapter;
-    sim::Stack stack;
+    fv::host::DeviceBridge bridge;
+    std::unique_ptr<ndis::sim::Adapter> adapter;
+    ndis::sim::Stack stack;
 };
 
 void BM_BlockedRecordReads(benchmark::State& state) {

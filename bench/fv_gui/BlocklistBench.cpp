@@ -16,7 +16,7 @@ struct Buffer {
 };
 
 void BM_LoadBlocklist(benchmark::State& state) {
-    const std::string path = fvbench::GenerateBlocklist(fvbench::BlocklistPath());
+    const std::string path = fv::bench::GenerateBlocklist(fv::bench::BlocklistPath());
     std::int32_t ranges = 0;
     std::size_t stored = 0;
     for (auto _ : state) {
@@ -33,7 +33,7 @@ void BM_LoadBlocklist(benchmark::State& state) {
 BENCHMARK(BM_LoadBlocklist)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_LookupName(benchmark::State& state) {
-    const std::string path = fvbench::GenerateBlocklist(fvbench::BlocklistPath());
+    const std::string path = fv::bench::GenerateBlocklist(fv::bench::BlocklistPath());
     Buffer buffer;
     fv::IpTable table;
     table.Load(path, buffer.Table(), fv::kSessionRangeBufferSize);

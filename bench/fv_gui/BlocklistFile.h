@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace fvbench {
+namespace fv::bench {
 
 inline std::string GenerateBlocklist(const std::string& path, int lines = 600000) {
     if (std::filesystem::exists(path)) return path;
@@ -54,4 +54,4 @@ inline std::string BlocklistPath() {
     return (std::filesystem::temp_directory_path() / "fv-bench-600k-v1.p2p").string();
 }
 
-}  // namespace fvbench
+}  // namespace fv::bench

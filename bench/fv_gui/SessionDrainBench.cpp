@@ -38,22 +38,22 @@ void BM_BlockedRecordsIntoQueueAndLog(benchmark::State& state) {
     ::setenv("FERROVANE_REGISTRY_DIR", (dir / "reg").c_str(), 1);
     std::ofstream(dir / "list.p2p") << "Bench Net:203.0.113.0-203.0.113.255\r\n";
 
-    fvhost::DeviceBridge bridge((dir / kControlDeviceName).string(),
-                                fvhost::PeerPolicy{::geteuid(), gid_t(-1)});
-    ndis_host::SetDeviceHost(&bridge);
-    ndis_host::LoadDriver(DriverEntry);
-    auto adapter = std::make_unique<sim::Adapter>();
+    fv::host::DeviceBridge bridge((dir / kControlDeviceName).string(),
+                                fv::host::PeerPolicy{::geteuid(), gid_t(-1)});
+    ndis::host::SetDeviceHost(&bridge);
+    ndis::host::LoadDriver(DriverEntry);
+    auto adapter = std::make_unique<ndis::sim::Adapter>();
     adapter->KeepHistory = false;
-    ndis_host::AddLowerAdapter(adapter.get());
-    sim::Stack stack;
+    ndis::host::AddLowerAdapter(adapter.get());
+    ndis::sim::Stack stack;
     stack.KeepHistory = false;
     stack.Bind(adapter->UpperBindings());
-    fvhost::Ipv4FrameSpec layout;
+    fv::host::Ipv4FrameSpec layout;
     layout.source = 0x0A000002;
     layout.destination = kListed;
     layout.sourcePort = 40000;
     layout.destinationPort = 443;
-    const auto frame = fvhost::BuildIpv4Frame(layout);
+    const auto frame = fv::host::BuildIpv4Frame(layout);
     {
         fv::Settings settings((dir / "program").string());
         settings.LogGrantedToFile.value = 0;
@@ -94,9 +94,9 @@ void BM_BlockedRecordsIntoQueueAndLog(benchmark::State& state) {
         session.CloseSession();
     }
     stack.Close();
-    ndis_host::RemoveLowerAdapter(adapter.get());
-    ndis_host::UnloadDriver();
-    ndis_host::SetDeviceHost(nullptr);
+    ndis::host::RemoveLowerAdapter(adapter.get());
+    ndis::host::UnloadDriver();
+    ndis::host::SetDeviceHost(nullptr);
     for (const char* name : {kBlockedEventName, kGrantedEventName, kExitEventName}) {
         fv::ReleaseNamedEvent(name);
     }

@@ -13,7 +13,7 @@
 
 int main(int argc, char** argv) {
     const std::string path =
-        argc > 1 ? std::string(argv[1]) : fvbench::GenerateBlocklist(fvbench::BlocklistPath());
+        argc > 1 ? std::string(argv[1]) : fv::bench::GenerateBlocklist(fv::bench::BlocklistPath());
     rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
     const auto start = std::chrono::steady_clock::now();

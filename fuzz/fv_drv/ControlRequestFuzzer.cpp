@@ -32,7 +32,7 @@ constexpr std::uint32_t kCodes[] = {
 constexpr NDIS_OID kOids[] = {OID_GEN_VENDOR_DESCRIPTION, OID_GEN_MEDIA_IN_USE,
                               OID_GEN_MAC_OPTIONS, OID_802_3_CURRENT_ADDRESS, OID_PNP_CAPABILITIES};
 
-class Host final : public ndis_host::DeviceHost {
+class Host final : public ndis::host::DeviceHost {
 public:
     NDIS_STATUS DeviceAdded(PDEVICE_OBJECT d) override {
         std::copy(std::begin(d->MajorFunction), std::end(d->MajorFunction), device.MajorFunction);
@@ -49,8 +49,8 @@ struct Fds {
     int fds[3];
 };
 
-sim::AdapterConfig Config(int n) {
-    sim::AdapterConfig c;
+ndis::sim::AdapterConfig Config(int n) {
+    ndis::sim::AdapterConfig c;
     c.Name = u"\\Device\\sim" + std::u16string(1, char16_t(u'0' + n));
     c.UpperBindings = u"\\Device\\fv-sim" + std::u16string(1, char16_t(u'0' + n));
     return c;
@@ -64,12 +64,12 @@ void Abort(const char* what) {
 class Session {
 public:
     explicit Session(FuzzedDataProvider& in) : in_(in) {
-        ndis_host::SetDeviceHost(&host_);
-        if (ndis_host::LoadDriver(DriverEntry) != STATUS_SUCCESS) Abort("load");
+        ndis::host::SetDeviceHost(&host_);
+        if (ndis::host::LoadDriver(DriverEntry) != STATUS_SUCCESS) Abort("load");
         for (int i = 0; i < 2; ++i) {
-            adapters_.push_back(std::make_unique<sim::Adapter>(Config(i)));
-            ndis_host::AddLowerAdapter(adapters_.back().get());
-            stacks_.push_back(std::make_unique<sim::Stack>());
+            adapters_.push_back(std::make_unique<ndis::sim::Adapter>(Config(i)));
+            ndis::host::AddLowerAdapter(adapters_.back().get());
+            stacks_.push_back(std::make_unique<ndis::sim::Stack>());
             stacks_.back()->Bind(adapters_.back()->UpperBindings());
         }
         // The first handle's process has all three events, the second only the blocked one.
@@ -84,12 +84,12 @@ public:
     ~Session() {
         for (FILE_OBJECT& f : files_) CloseHandle(&f);
         for (auto& s : stacks_) s->Close();
-        for (auto& a : adapters_) ndis_host::RemoveLowerAdapter(a.get());
-        ndis_host::UnloadDriver();
-        ndis_host::SetDeviceHost(nullptr);
-        ndis_test::FailAllocations(kDriverPoolTag, 0);
-        if (ndis_test::OutstandingAllocations(kDriverPoolTag) != 0) Abort("driver memory leaked");
-        if (ndis_test::OutstandingAllocations(kEventRingPoolTag) != 0) Abort("ring leaked");
+        for (auto& a : adapters_) ndis::host::RemoveLowerAdapter(a.get());
+        ndis::host::UnloadDriver();
+        ndis::host::SetDeviceHost(nullptr);
+        ndis::test::FailAllocations(kDriverPoolTag, 0);
+        if (ndis::test::OutstandingAllocations(kDriverPoolTag) != 0) Abort("driver memory leaked");
+        if (ndis::test::OutstandingAllocations(kEventRingPoolTag) != 0) Abort("ring leaked");
     }
 
     void Step() {
@@ -114,9 +114,9 @@ public:
                 break;
             }
             case 4:
-                ndis_test::FailAllocations(kDriverPoolTag, 1);
+                ndis::test::FailAllocations(kDriverPoolTag, 1);
                 Request(file, adapter);
-                ndis_test::FailAllocations(kDriverPoolTag, 0);
+                ndis::test::FailAllocations(kDriverPoolTag, 0);
                 break;
             default:
                 Request(file, adapter);
@@ -129,7 +129,7 @@ private:
         IRP irp;
         irp.Stack.MajorFunction = major;
         irp.Stack.FileObject = file;
-        ndis_host::DispatchIrp(&host_.device, &irp);
+        ndis::host::DispatchIrp(&host_.device, &irp);
     }
     void CloseHandle(FILE_OBJECT* file) {
         Dispatch(file, IRP_MJ_CLEANUP);
@@ -194,7 +194,7 @@ private:
         irp.Stack.DeviceIoControl.IoControlCode = code;
         irp.Stack.DeviceIoControl.InputBufferLength = ULONG(input.size());
         irp.Stack.DeviceIoControl.OutputBufferLength = outputLength;
-        const NTSTATUS status = ndis_host::DispatchIrp(&host_.device, &irp);
+        const NTSTATUS status = ndis::host::DispatchIrp(&host_.device, &irp);
         if (status != irp.IoStatus.Status) Abort("returned and completed statuses differ");
         if (status == STATUS_SUCCESS && irp.IoStatus.Information > outputLength) {
             Abort("success claims more bytes than the output holds");
@@ -203,8 +203,8 @@ private:
 
     FuzzedDataProvider& in_;
     Host host_;
-    std::vector<std::unique_ptr<sim::Adapter>> adapters_;
-    std::vector<std::unique_ptr<sim::Stack>> stacks_;
+    std::vector<std::unique_ptr<ndis::sim::Adapter>> adapters_;
+    std::vector<std::unique_ptr<ndis::sim::Stack>> stacks_;
     FILE_OBJECT files_[2];
 };
 

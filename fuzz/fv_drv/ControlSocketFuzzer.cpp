@@ -18,9 +18,9 @@
 namespace {
 
 // Echoes its input reversed and claims any Information it is told to; fails unknown codes.
-class EchoHandle final : public fvhost::ControlHandle {
+class EchoHandle final : public fv::host::ControlHandle {
 public:
-    explicit EchoHandle(std::vector<fvhost::NamedEventFd> events) : events_(std::move(events)) {}
+    explicit EchoHandle(std::vector<fv::host::NamedEventFd> events) : events_(std::move(events)) {}
     ~EchoHandle() override {
         for (auto& e : events_) close(e.fd);
     }
@@ -32,13 +32,13 @@ public:
     }
 
 private:
-    std::vector<fvhost::NamedEventFd> events_;
+    std::vector<fv::host::NamedEventFd> events_;
 };
 
-class EchoDevice final : public fvhost::ControlDevice {
+class EchoDevice final : public fv::host::ControlDevice {
 public:
-    std::uint32_t Create(std::vector<fvhost::NamedEventFd> events,
-                         std::unique_ptr<fvhost::ControlHandle>& handle) override {
+    std::uint32_t Create(std::vector<fv::host::NamedEventFd> events,
+                         std::unique_ptr<fv::host::ControlHandle>& handle) override {
         handle = std::make_unique<EchoHandle>(std::move(events));
         return 0;
     }
@@ -48,12 +48,12 @@ struct Server {
     Server()
         : path((std::filesystem::temp_directory_path() / ("fvfuzz-" + std::to_string(getpid())))
                    .string()),
-          server(device, fvhost::PeerPolicy{geteuid(), gid_t(-1)}) {
+          server(device, fv::host::PeerPolicy{geteuid(), gid_t(-1)}) {
         if (!server.Start(path)) std::abort();
     }
     std::string path;
     EchoDevice device;
-    fvhost::ControlServer server;
+    fv::host::ControlServer server;
 };
 
 Server& TheServer() {

@@ -17,7 +17,7 @@
 
 #include "fv_platform/ControlWire.h"
 
-namespace fvhost {
+namespace fv::host {
 
 namespace wire = fv::wire;
 
@@ -310,4 +310,4 @@ void ControlServer::Serve(Connection& connection) {
     // The handle closes here, on this connection's thread, as the peer went away.
 }
 
-}  // namespace fvhost
+}  // namespace fv::host

@@ -17,7 +17,7 @@
 
 #include "fv_platform/UniqueFd.h"
 
-namespace fvhost {
+namespace fv::host {
 
 // A named event handed over by the opener; the descriptor belongs to the handle.
 struct NamedEventFd {
@@ -96,4 +96,4 @@ private:
     std::list<std::unique_ptr<Connection>> connections_;
 };
 
-}  // namespace fvhost
+}  // namespace fv::host

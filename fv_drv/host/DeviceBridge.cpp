@@ -7,7 +7,7 @@
 
 #include "fv_platform/UniqueFd.h"
 
-namespace fvhost {
+namespace fv::host {
 namespace {
 
 class BridgeHandle final : public ControlHandle {
@@ -53,7 +53,7 @@ private:
         irp.Stack.MajorFunction = major;
         irp.Stack.FileObject = &fileObject_;
         irp.SystemBuffer = buffer;
-        return ndis_host::DispatchIrp(device_, &irp);
+        return ndis::host::DispatchIrp(device_, &irp);
     }
 
     PDEVICE_OBJECT device_;
@@ -117,4 +117,4 @@ bool DeviceBridge::Serving() {
     return device_ != nullptr;
 }
 
-}  // namespace fvhost
+}  // namespace fv::host

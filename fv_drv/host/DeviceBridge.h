@@ -9,15 +9,15 @@
 #include "fv_drv/host/ControlServer.h"
 #include "fv_drv/ndis/ndis_device.h"
 
-namespace fvhost {
+namespace fv::host {
 
-class DeviceBridge final : public ndis_host::DeviceHost, public ControlDevice {
+class DeviceBridge final : public ndis::host::DeviceHost, public ControlDevice {
 public:
     // The device appears as `socketPath` while the driver has it registered.
     DeviceBridge(std::string socketPath, PeerPolicy policy);
     ~DeviceBridge() override;
 
-    // ndis_host::DeviceHost
+    // ndis::host::DeviceHost
     NDIS_STATUS DeviceAdded(PDEVICE_OBJECT device) override;
     void DeviceRemoved(PDEVICE_OBJECT device) override;
 
@@ -34,4 +34,4 @@ private:
     PDEVICE_OBJECT device_ = nullptr;
 };
 
-}  // namespace fvhost
+}  // namespace fv::host

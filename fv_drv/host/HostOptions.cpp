@@ -2,7 +2,7 @@
 
 #include <net/if.h>
 
-namespace fvhost {
+namespace fv::host {
 
 const char* const kHostUsage =
     "usage: ferrovane-sys [--device-dir DIR] [--device-group NAME] [--bind LOWER[=UPPER]]... "
@@ -77,4 +77,4 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
     return true;
 }
 
-}  // namespace fvhost
+}  // namespace fv::host

@@ -6,7 +6,7 @@
 
 #include "fv_drv/contract/DeviceNames.h"
 
-namespace fvhost {
+namespace fv::host {
 
 inline constexpr const char* kUpperPrefix = "fv-";
 
@@ -29,4 +29,4 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
 
 extern const char* const kHostUsage;
 
-}  // namespace fvhost
+}  // namespace fv::host

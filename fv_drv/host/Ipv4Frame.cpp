@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace fvhost {
+namespace fv::host {
 namespace {
 
 constexpr std::size_t kEthernetHeader = 14;
@@ -48,4 +48,4 @@ std::vector<std::uint8_t> BuildIpv4Frame(const Ipv4FrameSpec& s) {
     return f;
 }
 
-}  // namespace fvhost
+}  // namespace fv::host

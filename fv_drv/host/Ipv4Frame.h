@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace fvhost {
+namespace fv::host {
 
 struct Ipv4FrameSpec {
     std::array<std::uint8_t, 6> destinationMac{};
@@ -20,4 +20,4 @@ struct Ipv4FrameSpec {
 
 std::vector<std::uint8_t> BuildIpv4Frame(const Ipv4FrameSpec& shape);
 
-}  // namespace fvhost
+}  // namespace fv::host

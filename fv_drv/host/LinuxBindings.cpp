@@ -1,6 +1,6 @@
 #include "fv_drv/host/LinuxBindings.h"
 
-namespace fvhost {
+namespace fv::host {
 
 LinuxBindings::~LinuxBindings() {
     Stop();
@@ -8,21 +8,21 @@ LinuxBindings::~LinuxBindings() {
 
 bool LinuxBindings::Start(const std::vector<Binding>& bindings, std::string& error) {
     for (const Binding& b : bindings) {
-        ndis_linux::InterfaceInfo info;
-        if (!ndis_linux::QueryInterface(b.lower, info, error)) {
+        ndis::linux_media::InterfaceInfo info;
+        if (!ndis::linux_media::QueryInterface(b.lower, info, error)) {
             Stop();
             return false;
         }
         Port& port = ports_.emplace_back();
-        port.adapter = std::make_unique<ndis_linux::LinuxAdapter>(info, b.upper);
+        port.adapter = std::make_unique<ndis::linux_media::LinuxAdapter>(info, b.upper);
         if (!port.adapter->Prepare(error)) {
             error = b.lower + ": " + error;
             Stop();
             return false;
         }
-        ndis_host::AddLowerAdapter(port.adapter.get());
+        ndis::host::AddLowerAdapter(port.adapter.get());
         port.added = true;
-        port.tap = std::make_unique<ndis_linux::TapStack>();
+        port.tap = std::make_unique<ndis::linux_media::TapStack>();
         // The TAP is the adapter's only sender: its frames go out in batches.
         port.adapter->SetBatching(true);
         port.tap->OnBatchSent([adapter = port.adapter.get()] { adapter->FlushSends(); });
@@ -39,9 +39,9 @@ void LinuxBindings::Stop() {
     // The stack goes first, so that nothing is sent into an adapter that is unbinding.
     for (auto it = ports_.rbegin(); it != ports_.rend(); ++it) {
         if (it->tap) it->tap->Stop();
-        if (it->added) ndis_host::RemoveLowerAdapter(it->adapter.get());
+        if (it->added) ndis::host::RemoveLowerAdapter(it->adapter.get());
     }
     ports_.clear();
 }
 
-}  // namespace fvhost
+}  // namespace fv::host

@@ -9,7 +9,7 @@
 #include "fv_drv/ndis/linux/LinuxAdapter.h"
 #include "fv_drv/ndis/linux/TapStack.h"
 
-namespace fvhost {
+namespace fv::host {
 
 class LinuxBindings {
 public:
@@ -20,11 +20,11 @@ public:
 
 private:
     struct Port {
-        std::unique_ptr<ndis_linux::LinuxAdapter> adapter;
-        std::unique_ptr<ndis_linux::TapStack> tap;
+        std::unique_ptr<ndis::linux_media::LinuxAdapter> adapter;
+        std::unique_ptr<ndis::linux_media::TapStack> tap;
         bool added = false;
     };
     std::vector<Port> ports_;
 };
 
-}  // namespace fvhost
+}  // namespace fv::host

@@ -7,7 +7,7 @@
 
 #include "fv_drv/host/Ipv4Frame.h"
 
-namespace fvhost {
+namespace fv::host {
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(50);
@@ -23,13 +23,13 @@ struct Service {
 constexpr Service kServices[] = {{6, 443},   {6, 80}, {17, 53}, {6, 6881},
                                  {17, 6881}, {1, 0},  {6, 25},  {17, 123}};
 
-std::vector<sim::AdapterConfig> Configs() {
-    sim::AdapterConfig ethernet;
+std::vector<ndis::sim::AdapterConfig> Configs() {
+    ndis::sim::AdapterConfig ethernet;
     ethernet.Name = u"sim0";
     ethernet.UpperBindings = u"fv-sim0";
     ethernet.VendorDescription = "Ferrovane Simulated Ethernet Adapter";
     ethernet.Address = {0x02, 0x46, 0x56, 0x00, 0x00, 0x01};
-    sim::AdapterConfig wan = ethernet;
+    ndis::sim::AdapterConfig wan = ethernet;
     wan.Name = u"sim1";
     wan.UpperBindings = u"fv-sim1";
     wan.Medium = NdisMediumWan;
@@ -47,11 +47,11 @@ SimTraffic::~SimTraffic() {
 }
 
 bool SimTraffic::Start() {
-    for (const sim::AdapterConfig& config : Configs()) {
-        adapters_.push_back(std::make_unique<sim::Adapter>(config));
+    for (const ndis::sim::AdapterConfig& config : Configs()) {
+        adapters_.push_back(std::make_unique<ndis::sim::Adapter>(config));
         adapters_.back()->KeepHistory = false;
-        ndis_host::AddLowerAdapter(adapters_.back().get());
-        stacks_.push_back(std::make_unique<sim::Stack>());
+        ndis::host::AddLowerAdapter(adapters_.back().get());
+        stacks_.push_back(std::make_unique<ndis::sim::Stack>());
         stacks_.back()->KeepHistory = false;
         if (!stacks_.back()->Bind(config.UpperBindings)) return false;
     }
@@ -63,7 +63,7 @@ void SimTraffic::Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
     for (auto& s : stacks_) s->Close();
-    for (auto& a : adapters_) ndis_host::RemoveLowerAdapter(a.get());
+    for (auto& a : adapters_) ndis::host::RemoveLowerAdapter(a.get());
     stacks_.clear();
     adapters_.clear();
 }
@@ -110,4 +110,4 @@ void SimTraffic::Run() {
     }
 }
 
-}  // namespace fvhost
+}  // namespace fv::host

@@ -12,7 +12,7 @@
 #include "fv_drv/ndis/sim/SimAdapter.h"
 #include "fv_drv/ndis/sim/SimStack.h"
 
-namespace fvhost {
+namespace fv::host {
 
 class SimTraffic {
 public:
@@ -26,10 +26,10 @@ public:
 private:
     void Run();
 
-    std::vector<std::unique_ptr<sim::Adapter>> adapters_;
-    std::vector<std::unique_ptr<sim::Stack>> stacks_;
+    std::vector<std::unique_ptr<ndis::sim::Adapter>> adapters_;
+    std::vector<std::unique_ptr<ndis::sim::Stack>> stacks_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
-}  // namespace fvhost
+}  // namespace fv::host

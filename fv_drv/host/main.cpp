@@ -45,15 +45,15 @@ fv::UniqueFd StopSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    fvhost::HostOptions options;
+    fv::host::HostOptions options;
     std::string error;
-    if (!fvhost::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
+    if (!fv::host::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
                                   std::getenv(kDeviceDirVariable), options, error)) {
-        std::fprintf(stderr, "ferrovane-sys: %s\n%s", error.c_str(), fvhost::kHostUsage);
+        std::fprintf(stderr, "ferrovane-sys: %s\n%s", error.c_str(), fv::host::kHostUsage);
         return 2;
     }
 
-    fvhost::PeerPolicy policy{geteuid(), gid_t(-1)};
+    fv::host::PeerPolicy policy{geteuid(), gid_t(-1)};
     if (!options.deviceGroup.empty()) {
         const group* g = getgrnam(options.deviceGroup.c_str());
         if (g == nullptr) return Fail("no group " + options.deviceGroup);
@@ -67,12 +67,12 @@ int main(int argc, char** argv) {
     const fv::UniqueFd signals = StopSignals();
     if (!signals) return Fail(std::string("signalfd: ") + std::strerror(errno));
 
-    fvhost::DeviceBridge bridge(options.deviceDir + "/" + kControlDeviceName, policy);
-    ndis_host::SetDeviceHost(&bridge);
-    if (ndis_host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
+    fv::host::DeviceBridge bridge(options.deviceDir + "/" + kControlDeviceName, policy);
+    ndis::host::SetDeviceHost(&bridge);
+    if (ndis::host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
 
-    fvhost::LinuxBindings interfaces;
-    fvhost::SimTraffic sim;
+    fv::host::LinuxBindings interfaces;
+    fv::host::SimTraffic sim;
     bool started = interfaces.Start(options.bindings, error);
     if (started && options.sim) {
         started = sim.Start();
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     }
     sim.Stop();
     interfaces.Stop();
-    ndis_host::UnloadDriver();
-    ndis_host::SetDeviceHost(nullptr);
+    ndis::host::UnloadDriver();
+    ndis::host::SetDeviceHost(nullptr);
     return started ? 0 : Fail(error);
 }

@@ -51,7 +51,7 @@ void ObDereferenceObject(PKEVENT event) {
     }
 }
 
-namespace ndis_host {
+namespace ndis::host {
 
 PKEVENT CreateEventObject(int fd) {
     // Anything else (a pipe, a socket) could block a set, or be made to, forever.
@@ -63,4 +63,4 @@ PKEVENT CreateEventObject(int fd) {
     return event;
 }
 
-}  // namespace ndis_host
+}  // namespace ndis::host

@@ -19,8 +19,8 @@ void KeClearEvent(PKEVENT event);
 void ObReferenceObject(PKEVENT event);
 void ObDereferenceObject(PKEVENT event);
 
-namespace ndis_host {
+namespace ndis::host {
 // Wraps a duplicate of `fd` in a new event object with one reference; none if `fd` is bad or
 // not an eventfd.
 PKEVENT CreateEventObject(int fd);
-}  // namespace ndis_host
+}  // namespace ndis::host

@@ -4,7 +4,7 @@
 
 #include "fv_drv/ndis/ndis_internal.h"
 
-using namespace ndis_detail;
+using namespace ndis::detail;
 
 NDIS_STATUS NdisMRegisterDevice(NDIS_HANDLE, PNDIS_STRING deviceName, PNDIS_STRING symbolicName,
                                 PDRIVER_DISPATCH majorFunctions[], PDEVICE_OBJECT* deviceObject,
@@ -15,7 +15,7 @@ NDIS_STATUS NdisMRegisterDevice(NDIS_HANDLE, PNDIS_STRING deviceName, PNDIS_STRI
     device->Name = FromNdisString(deviceName);
     device->SymbolicName = FromNdisString(symbolicName);
     std::copy(majorFunctions, majorFunctions + IRP_MJ_MAXIMUM_FUNCTION + 1, device->MajorFunction);
-    ndis_host::DeviceHost* host;
+    ndis::host::DeviceHost* host;
     {
         std::lock_guard guard(TheWrapper().Lock);
         host = TheWrapper().DeviceHost;
@@ -32,7 +32,7 @@ NDIS_STATUS NdisMRegisterDevice(NDIS_HANDLE, PNDIS_STRING deviceName, PNDIS_STRI
 NDIS_STATUS NdisMDeregisterDevice(NDIS_HANDLE ndisDeviceHandle) {
     auto* device = static_cast<PDEVICE_OBJECT>(ndisDeviceHandle);
     if (device == nullptr) return NDIS_STATUS_FAILURE;
-    ndis_host::DeviceHost* host;
+    ndis::host::DeviceHost* host;
     {
         std::lock_guard guard(TheWrapper().Lock);
         host = TheWrapper().DeviceHost;
@@ -42,14 +42,14 @@ NDIS_STATUS NdisMDeregisterDevice(NDIS_HANDLE ndisDeviceHandle) {
     return NDIS_STATUS_SUCCESS;
 }
 
-namespace ndis_host {
+namespace ndis::host {
 
 void SetDeviceHost(DeviceHost* host) {
     std::lock_guard guard(TheWrapper().Lock);
     TheWrapper().DeviceHost = host;
 }
 
-}  // namespace ndis_host
+}  // namespace ndis::host
 
 namespace {
 
@@ -80,7 +80,7 @@ PKEVENT IoCreateNotificationEvent(PUNICODE_STRING eventName, PHANDLE eventHandle
     }
     for (const FILE_OBJECT_EVENT& e : file->Events) {
         if (e.Name != plain) continue;
-        PKEVENT event = ndis_host::CreateEventObject(e.Fd);
+        PKEVENT event = ndis::host::CreateEventObject(e.Fd);
         *eventHandle = event;  // the handle is the reference the event starts with
         return event;
     }
@@ -93,7 +93,7 @@ NTSTATUS ZwClose(HANDLE handle) {
     return STATUS_SUCCESS;
 }
 
-namespace ndis_host {
+namespace ndis::host {
 
 NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp) {
     const UCHAR major = irp->Stack.MajorFunction;
@@ -112,4 +112,4 @@ NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp) {
     return status;
 }
 
-}  // namespace ndis_host
+}  // namespace ndis::host

@@ -89,13 +89,13 @@ NDIS_STATUS NdisMDeregisterDevice(NDIS_HANDLE ndisDeviceHandle);
 inline constexpr WCHAR kNamedObjectDirectory[] = u"\\BaseNamedObjects\\";
 
 // Opens the named event of the process whose request is being dispatched (see
-// ndis_host::DispatchIrp). Returns the event with one reference owned by `*eventHandle`, or none
+// ndis::host::DispatchIrp). Returns the event with one reference owned by `*eventHandle`, or none
 // (and a null handle) when that process has no event of this name. Passive level only.
 PKEVENT IoCreateNotificationEvent(PUNICODE_STRING eventName, PHANDLE eventHandle);
 // Closes a handle from IoCreateNotificationEvent, dropping its reference on the event.
 NTSTATUS ZwClose(HANDLE handle);
 
-namespace ndis_host {
+namespace ndis::host {
 
 // What the host does when the driver registers or removes its control device. Both calls come
 // from driver threads, never with a driver lock held.
@@ -117,4 +117,4 @@ void SetDeviceHost(DeviceHost* host);
 // of a handle through here, the same FILE_OBJECT from create to close.
 NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp);
 
-}  // namespace ndis_host
+}  // namespace ndis::host

@@ -14,7 +14,7 @@
 #include "fv_drv/ndis/ndis_miniport.h"
 #include "fv_drv/ndis/ndis_protocol.h"
 
-namespace ndis_detail {
+namespace ndis::detail {
 
 struct ProtocolBlock {
     NDIS_PROTOCOL_CHARACTERISTICS Chars;
@@ -27,9 +27,9 @@ struct DriverBlock {
 };
 
 // One protocol's open binding on one lower adapter: the adapter's LowerEdge.
-class OpenBlock final : public ndis_media::LowerEdge {
+class OpenBlock final : public ndis::media::LowerEdge {
 public:
-    OpenBlock(ProtocolBlock* protocol, NDIS_HANDLE context, ndis_media::LowerAdapter* adapter)
+    OpenBlock(ProtocolBlock* protocol, NDIS_HANDLE context, ndis::media::LowerAdapter* adapter)
         : Protocol(protocol), Context(context), Adapter(adapter) {}
 
     void OpenComplete(NDIS_STATUS status) override;
@@ -49,13 +49,13 @@ public:
 
     ProtocolBlock* const Protocol;
     const NDIS_HANDLE Context;
-    ndis_media::LowerAdapter* const Adapter;
+    ndis::media::LowerAdapter* const Adapter;
 };
 
 // A protocol bound (or binding) to a lower adapter.
 struct BindingRecord {
     ProtocolBlock* Protocol;
-    ndis_media::LowerAdapter* Adapter;
+    ndis::media::LowerAdapter* Adapter;
     OpenBlock* Open;  // none until NdisOpenAdapter, and after the close
 };
 
@@ -66,7 +66,7 @@ struct MiniportBlock {
     NDIS_HANDLE Context = nullptr;
     NDIS_MEDIUM Medium = NdisMedium802_3;
     ULONG Attributes = 0;
-    std::atomic<ndis_media::UpperProtocol*> Upper{nullptr};
+    std::atomic<ndis::media::UpperProtocol*> Upper{nullptr};
     std::mutex RequestLock;
     PNDIS_REQUEST ActiveRequest = nullptr;
     std::deque<PNDIS_REQUEST> WaitingRequests;
@@ -83,18 +83,18 @@ struct Wrapper {
     DRIVER_OBJECT Driver;
     std::vector<std::unique_ptr<ProtocolBlock>> Protocols;
     std::vector<std::unique_ptr<DriverBlock>> Drivers;
-    std::vector<ndis_media::LowerAdapter*> Adapters;
+    std::vector<ndis::media::LowerAdapter*> Adapters;
     std::vector<BindingRecord> Bindings;
     std::vector<MiniportBlock*> Miniports;
-    ndis_host::DeviceHost* DeviceHost = nullptr;
+    ndis::host::DeviceHost* DeviceHost = nullptr;
 };
 
 Wrapper& TheWrapper();
 
 // Binds `protocol` to `adapter` unless it is bound already.
-void BindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter);
+void BindProtocol(ProtocolBlock* protocol, ndis::media::LowerAdapter* adapter);
 // Calls the protocol's unbind handler for every open binding on `adapter` (any adapter: none).
-void UnbindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter);
+void UnbindProtocol(ProtocolBlock* protocol, ndis::media::LowerAdapter* adapter);
 // Takes the open out of the bookkeeping (before its protocol learns it is gone, so that no one
 // finds it afterwards); ForgetOpen also frees it.
 void DetachOpen(OpenBlock* open);
@@ -116,4 +116,4 @@ inline bool DropHolder(PNDIS_PACKET p) { return std::atomic_ref<LONG>(p->Holders
 NDIS_STRING StringView(const std::u16string& s);
 std::u16string FromNdisString(const NDIS_STRING* s);
 
-}  // namespace ndis_detail
+}  // namespace ndis::detail

@@ -2,7 +2,7 @@
 
 #include <sched.h>
 
-namespace ndis_detail {
+namespace ndis::detail {
 
 void SpinUntilFree(std::atomic<bool>& locked) {
     constexpr int kSpinsBeforeYield = 64;
@@ -18,4 +18,4 @@ void SpinUntilFree(std::atomic<bool>& locked) {
     }
 }
 
-}  // namespace ndis_detail
+}  // namespace ndis::detail

@@ -12,7 +12,7 @@ struct NDIS_SPIN_LOCK {
 };
 using PNDIS_SPIN_LOCK = NDIS_SPIN_LOCK*;
 
-namespace ndis_detail {
+namespace ndis::detail {
 void SpinUntilFree(std::atomic<bool>& locked);
 }
 
@@ -21,7 +21,7 @@ inline void NdisFreeSpinLock(PNDIS_SPIN_LOCK) {}
 
 inline void NdisAcquireSpinLock(PNDIS_SPIN_LOCK lock) {
     while (lock->Locked.exchange(true, std::memory_order_acquire)) {
-        ndis_detail::SpinUntilFree(lock->Locked);
+        ndis::detail::SpinUntilFree(lock->Locked);
     }
 }
 inline void NdisReleaseSpinLock(PNDIS_SPIN_LOCK lock) {

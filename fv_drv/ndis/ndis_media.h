@@ -1,18 +1,18 @@
 // The media: what lies below and above an intermediate driver.
 //
-//   upper protocol (the "stack": sim::Stack, or a TAP device)
-//        |  ndis_media::UpperSendPackets / UpperRequest / ...      ^ UpperProtocol callbacks
+//   upper protocol (the "stack": ndis::sim::Stack, or a TAP device)
+//        |  ndis::media::UpperSendPackets / UpperRequest / ...      ^ UpperProtocol callbacks
 //        v                                                         |
 //   virtual adapter  = the driver's miniport edge (NdisIMInitializeDeviceInstanceEx)
 //   driver (fv_drv/Driver)
 //   binding          = the driver's protocol edge (NdisOpenAdapter)
 //        |  LowerAdapter::Send / Request / ...                     ^ LowerEdge calls
 //        v                                                         |
-//   lower adapter    (sim::Adapter, or a real interface through AF_PACKET)
+//   lower adapter    (ndis::sim::Adapter, or a real interface through AF_PACKET)
 //
-// A medium supplies LowerAdapter objects and registers them with ndis_host::AddLowerAdapter;
+// A medium supplies LowerAdapter objects and registers them with ndis::host::AddLowerAdapter;
 // every registered protocol then binds to them. Above, an upper protocol attaches to a virtual
-// adapter by its name (the lower adapter's UpperBindings value) with ndis_media::BindUpper.
+// adapter by its name (the lower adapter's UpperBindings value) with ndis::media::BindUpper.
 //
 // Rules every medium keeps:
 // - Completion: an operation that returns NDIS_STATUS_PENDING is completed exactly once, later,
@@ -40,7 +40,7 @@
 #include "fv_drv/ndis/ndis_packet.h"
 #include "fv_drv/ndis/ndis_types.h"
 
-namespace ndis_media {
+namespace ndis::media {
 
 // Answers a query with `size` bytes of `value`, or says how much room it needs. For media.
 NDIS_STATUS AnswerQuery(PNDIS_REQUEST request, const void* value, UINT size);
@@ -145,9 +145,9 @@ NDIS_STATUS UpperTransferData(NDIS_HANDLE virtualAdapter, NDIS_HANDLE macReceive
                               PUINT bytesTransferred);
 void UpperReturnPackets(PNDIS_PACKET* packets, UINT count);
 
-}  // namespace ndis_media
+}  // namespace ndis::media
 
-namespace ndis_host {
+namespace ndis::host {
 
 using DriverEntryRoutine = NTSTATUS (*)(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
 
@@ -156,12 +156,12 @@ NTSTATUS LoadDriver(DriverEntryRoutine entry);
 // Unbinds everything, then runs the protocol's and the driver's unload handlers.
 void UnloadDriver();
 // The adapter must outlive its binding; every registered protocol binds to it now.
-void AddLowerAdapter(ndis_media::LowerAdapter* adapter);
+void AddLowerAdapter(ndis::media::LowerAdapter* adapter);
 // Unbinds every protocol from the adapter.
-void RemoveLowerAdapter(ndis_media::LowerAdapter* adapter);
+void RemoveLowerAdapter(ndis::media::LowerAdapter* adapter);
 // A PnP reconfigure event with no binding context, to every registered protocol.
 void ReconfigureProtocols();
 // Names of the virtual adapters that have initialized.
 std::vector<std::u16string> VirtualAdapters();
 
-}  // namespace ndis_host
+}  // namespace ndis::host

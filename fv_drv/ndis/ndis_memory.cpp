@@ -72,7 +72,7 @@ void NdisMoveMemory(PVOID destination, const void* source, ULONG length) {
     std::memmove(destination, source, length);
 }
 
-namespace ndis_test {
+namespace ndis::test {
 
 void FailAllocations(ULONG tag, int count) {
     std::lock_guard guard(Book().lock);
@@ -94,4 +94,4 @@ long OutstandingAllocations(ULONG tag) {
     return it == Book().outstanding.end() ? 0 : it->second;
 }
 
-}  // namespace ndis_test
+}  // namespace ndis::test

@@ -14,7 +14,7 @@ void NdisFreeMemory(PVOID virtualAddress, UINT length, UINT memoryFlags);
 void NdisZeroMemory(PVOID destination, ULONG length);
 void NdisMoveMemory(PVOID destination, const void* source, ULONG length);
 
-namespace ndis_test {
+namespace ndis::test {
 // The next `count` allocations carrying `tag` fail with NDIS_STATUS_FAILURE.
 void FailAllocations(ULONG tag, int count);
 // New allocations carrying `tag` come filled with `byte` (pool memory is not cleared); a negative
@@ -22,4 +22,4 @@ void FailAllocations(ULONG tag, int count);
 void FillAllocations(ULONG tag, int byte);
 // Outstanding allocations per tag, for leak checks.
 long OutstandingAllocations(ULONG tag);
-}  // namespace ndis_test
+}  // namespace ndis::test

@@ -5,7 +5,7 @@
 
 #include "fv_drv/ndis/ndis_internal.h"
 
-using namespace ndis_detail;
+using namespace ndis::detail;
 
 namespace {
 
@@ -223,7 +223,7 @@ void NdisMTransferDataComplete(NDIS_HANDLE h, PNDIS_PACKET packet, NDIS_STATUS s
     }
 }
 
-namespace ndis_media {
+namespace ndis::media {
 
 NDIS_STATUS AnswerQuery(PNDIS_REQUEST request, const void* value, UINT size) {
     auto& q = request->DATA.QUERY_INFORMATION;
@@ -292,9 +292,9 @@ void UpperReturnPackets(PNDIS_PACKET* packets, UINT count) {
     }
 }
 
-}  // namespace ndis_media
+}  // namespace ndis::media
 
-namespace ndis_host {
+namespace ndis::host {
 
 std::vector<std::u16string> VirtualAdapters() {
     Wrapper& w = TheWrapper();
@@ -304,4 +304,4 @@ std::vector<std::u16string> VirtualAdapters() {
     return names;
 }
 
-}  // namespace ndis_host
+}  // namespace ndis::host

@@ -1,7 +1,7 @@
 // Open bindings on lower adapters: the protocol's calls down and the adapter's calls up.
 #include "fv_drv/ndis/ndis_internal.h"
 
-using namespace ndis_detail;
+using namespace ndis::detail;
 
 namespace {
 
@@ -27,10 +27,10 @@ void NdisOpenAdapter(PNDIS_STATUS status, PNDIS_STATUS openErrorStatus,
     auto* protocol = static_cast<ProtocolBlock*>(ndisProtocolHandle);
     const std::u16string name = FromNdisString(adapterName);
     Wrapper& w = TheWrapper();
-    ndis_media::LowerAdapter* adapter = nullptr;
+    ndis::media::LowerAdapter* adapter = nullptr;
     {
         std::lock_guard guard(w.Lock);
-        for (ndis_media::LowerAdapter* a : w.Adapters) {
+        for (ndis::media::LowerAdapter* a : w.Adapters) {
             if (a->Name() == name) adapter = a;
         }
     }
@@ -94,7 +94,7 @@ void NdisReturnPackets(PNDIS_PACKET* packetsToReturn, UINT numberOfPackets) {
     for (UINT i = 0; i < numberOfPackets; ++i) {
         PNDIS_PACKET p = packetsToReturn[i];
         if (DropHolder(p)) {
-            static_cast<ndis_media::LowerAdapter*>(p->ReturnTo)->ReturnPacket(p);
+            static_cast<ndis::media::LowerAdapter*>(p->ReturnTo)->ReturnPacket(p);
         }
     }
 }
@@ -105,7 +105,7 @@ PNDIS_PACKET NdisGetReceivedPacket(NDIS_HANDLE ndisBindingHandle, NDIS_HANDLE ma
     return c.Packet;
 }
 
-namespace ndis_detail {
+namespace ndis::detail {
 
 void OpenBlock::OpenComplete(NDIS_STATUS status) {
     const bool failed = status != NDIS_STATUS_SUCCESS;
@@ -169,4 +169,4 @@ NDIS_STATUS OpenBlock::PnPEvent(PNET_PNP_EVENT event) {
     return Protocol->Chars.PnPEventHandler(Context, event);
 }
 
-}  // namespace ndis_detail
+}  // namespace ndis::detail

@@ -115,10 +115,10 @@ inline void NdisDprFreePacket(PNDIS_PACKET packet) { NdisFreePacket(packet); }
 // Descriptors in use.
 UINT NdisPacketPoolUsage(NDIS_HANDLE poolHandle);
 
-namespace ndis_test {
+namespace ndis::test {
 // The next `count` allocations from the pool fail with NDIS_STATUS_RESOURCES.
 void FailPacketAllocations(NDIS_HANDLE poolHandle, int count);
-}  // namespace ndis_test
+}  // namespace ndis::test
 
 void NdisChainBufferAtBack(PNDIS_PACKET packet, PNDIS_BUFFER buffer);
 void NdisChainBufferAtFront(PNDIS_PACKET packet, PNDIS_BUFFER buffer);

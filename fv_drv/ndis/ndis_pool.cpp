@@ -103,10 +103,10 @@ void NdisIMCopySendCompletePerPacketInfo(PNDIS_PACKET destination, PNDIS_PACKET 
     destination->Extension = source->Extension;
 }
 
-namespace ndis_test {
+namespace ndis::test {
 
 void FailPacketAllocations(NDIS_HANDLE poolHandle, int count) {
     static_cast<PNDIS_PACKET_POOL>(poolHandle)->FailuresToInject.store(count);
 }
 
-}  // namespace ndis_test
+}  // namespace ndis::test

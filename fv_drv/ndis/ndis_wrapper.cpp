@@ -3,9 +3,9 @@
 
 #include "fv_drv/ndis/ndis_internal.h"
 
-using namespace ndis_detail;
+using namespace ndis::detail;
 
-namespace ndis_detail {
+namespace ndis::detail {
 
 Wrapper& TheWrapper() {
     static Wrapper wrapper;
@@ -25,7 +25,7 @@ std::u16string FromNdisString(const NDIS_STRING* s) {
     return std::u16string(s->Buffer, s->Length / sizeof(WCHAR));
 }
 
-void BindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter) {
+void BindProtocol(ProtocolBlock* protocol, ndis::media::LowerAdapter* adapter) {
     Wrapper& w = TheWrapper();
     {
         std::lock_guard guard(w.Lock);
@@ -49,7 +49,7 @@ void BindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter) {
     }
 }
 
-void UnbindProtocol(ProtocolBlock* protocol, ndis_media::LowerAdapter* adapter) {
+void UnbindProtocol(ProtocolBlock* protocol, ndis::media::LowerAdapter* adapter) {
     Wrapper& w = TheWrapper();
     for (;;) {
         OpenBlock* open = nullptr;
@@ -83,7 +83,7 @@ void ForgetOpen(OpenBlock* open) {
     delete open;
 }
 
-}  // namespace ndis_detail
+}  // namespace ndis::detail
 
 void NdisMInitializeWrapper(PNDIS_HANDLE ndisWrapperHandle, PVOID, PVOID, PVOID) {
     *ndisWrapperHandle = &TheWrapper();
@@ -161,12 +161,12 @@ void NdisDeregisterProtocol(PNDIS_STATUS status, NDIS_HANDLE ndisProtocolHandle)
 }
 
 void NdisReEnumerateProtocolBindings(NDIS_HANDLE ndisProtocolHandle) {
-    std::vector<ndis_media::LowerAdapter*> adapters;
+    std::vector<ndis::media::LowerAdapter*> adapters;
     {
         std::lock_guard guard(TheWrapper().Lock);
         adapters = TheWrapper().Adapters;
     }
-    for (ndis_media::LowerAdapter* a : adapters) {
+    for (ndis::media::LowerAdapter* a : adapters) {
         BindProtocol(static_cast<ProtocolBlock*>(ndisProtocolHandle), a);
     }
 }
@@ -236,7 +236,7 @@ void NdisInitUnicodeString(PNDIS_STRING string, const WCHAR* source) {
     string->Buffer = const_cast<PWSTR>(source);
 }
 
-namespace ndis_host {
+namespace ndis::host {
 
 NTSTATUS LoadDriver(DriverEntryRoutine entry) {
     Wrapper& w = TheWrapper();
@@ -270,7 +270,7 @@ void UnloadDriver() {
     w.Driver.DriverUnload = nullptr;
 }
 
-void AddLowerAdapter(ndis_media::LowerAdapter* adapter) {
+void AddLowerAdapter(ndis::media::LowerAdapter* adapter) {
     Wrapper& w = TheWrapper();
     std::vector<ProtocolBlock*> protocols;
     {
@@ -281,7 +281,7 @@ void AddLowerAdapter(ndis_media::LowerAdapter* adapter) {
     for (ProtocolBlock* p : protocols) BindProtocol(p, adapter);
 }
 
-void RemoveLowerAdapter(ndis_media::LowerAdapter* adapter) {
+void RemoveLowerAdapter(ndis::media::LowerAdapter* adapter) {
     UnbindProtocol(nullptr, adapter);
     Wrapper& w = TheWrapper();
     std::lock_guard guard(w.Lock);
@@ -303,4 +303,4 @@ void ReconfigureProtocols() {
     }
 }
 
-}  // namespace ndis_host
+}  // namespace ndis::host

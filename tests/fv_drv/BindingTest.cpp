@@ -6,17 +6,17 @@
 #include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/Driver/ControlDevice.h"
 
-namespace fvtest {
+namespace fv::test {
 namespace {
 
 using BindingTest = DriverTest;
 
 TEST_F(BindingTest, BindsEveryAdapterAndListsTheNewestFirst) {
-    sim::Adapter& a0 = AddAdapter(SimConfig(0));
-    sim::Adapter& a1 = AddAdapter(SimConfig(1, NdisMedium802_5));
+    ndis::sim::Adapter& a0 = AddAdapter(SimConfig(0));
+    ndis::sim::Adapter& a1 = AddAdapter(SimConfig(1, NdisMedium802_5));
     EXPECT_TRUE(a0.IsOpen());
     EXPECT_TRUE(a1.IsOpen());
-    EXPECT_EQ(ndis_host::VirtualAdapters().size(), 2u);
+    EXPECT_EQ(ndis::host::VirtualAdapters().size(), 2u);
 
     AdapterBinding* b0 = BindingOf(a0);
     AdapterBinding* b1 = BindingOf(a1);
@@ -34,19 +34,19 @@ TEST_F(BindingTest, BindsEveryAdapterAndListsTheNewestFirst) {
 
 TEST_F(BindingTest, ControlDeviceLivesWhileAnyVirtualAdapterDoes) {
     EXPECT_EQ(deviceHost.added, 0);
-    sim::Adapter& a0 = AddAdapter(SimConfig(0));
+    ndis::sim::Adapter& a0 = AddAdapter(SimConfig(0));
     ASSERT_EQ(deviceHost.added, 1);
     ASSERT_NE(deviceHost.live, nullptr);
     EXPECT_EQ(deviceHost.live->Name, u"\\Device\\Ferrovane");
     EXPECT_EQ(deviceHost.live->SymbolicName, u"\\DosDevices\\Ferrovane");
     EXPECT_NE(deviceHost.live->MajorFunction[IRP_MJ_DEVICE_CONTROL], nullptr);
 
-    sim::Adapter& a1 = AddAdapter(SimConfig(1));
+    ndis::sim::Adapter& a1 = AddAdapter(SimConfig(1));
     EXPECT_EQ(deviceHost.added, 1);
     EXPECT_EQ(g_driver.MiniportCount, 2u);
-    ndis_host::RemoveLowerAdapter(&a0);
+    ndis::host::RemoveLowerAdapter(&a0);
     EXPECT_EQ(deviceHost.removed, 0);
-    ndis_host::RemoveLowerAdapter(&a1);
+    ndis::host::RemoveLowerAdapter(&a1);
     EXPECT_EQ(deviceHost.removed, 1);
     EXPECT_EQ(deviceHost.live, nullptr);
     EXPECT_EQ(g_driver.DeviceState, ControlDeviceState::Ready);
@@ -73,7 +73,7 @@ TEST_F(BindingTest, DeviceRegistrationWaitsForARemovalInProgress) {
 
 // A host that takes its time to bring the device up, so that a second adapter initializes while
 // the first is still registering.
-class SlowDeviceHost final : public ndis_host::DeviceHost {
+class SlowDeviceHost final : public ndis::host::DeviceHost {
 public:
     NDIS_STATUS DeviceAdded(PDEVICE_OBJECT) override {
         if (live.fetch_add(1) != 0) ++overlapping;
@@ -89,30 +89,30 @@ public:
 
 TEST_F(BindingTest, AdaptersInitializingTogetherRegisterTheDeviceOnce) {
     SlowDeviceHost slow;
-    ndis_host::SetDeviceHost(&slow);
-    std::vector<std::unique_ptr<sim::Adapter>> together;
-    for (int i = 0; i < 3; ++i) together.push_back(std::make_unique<sim::Adapter>(SimConfig(i)));
+    ndis::host::SetDeviceHost(&slow);
+    std::vector<std::unique_ptr<ndis::sim::Adapter>> together;
+    for (int i = 0; i < 3; ++i) together.push_back(std::make_unique<ndis::sim::Adapter>(SimConfig(i)));
     {
         std::vector<std::thread> threads;
         for (auto& a : together) {
-            threads.emplace_back([&a] { ndis_host::AddLowerAdapter(a.get()); });
+            threads.emplace_back([&a] { ndis::host::AddLowerAdapter(a.get()); });
         }
         for (auto& t : threads) t.join();
     }
     EXPECT_EQ(slow.added.load(), 1);
     EXPECT_EQ(slow.overlapping.load(), 0);
     EXPECT_EQ(g_driver.MiniportCount, 3u);
-    for (auto& a : together) ndis_host::RemoveLowerAdapter(a.get());
+    for (auto& a : together) ndis::host::RemoveLowerAdapter(a.get());
     EXPECT_EQ(slow.live.load(), 0);
     EXPECT_EQ(g_driver.ControlDeviceHandle, nullptr);
-    ndis_host::SetDeviceHost(&deviceHost);
+    ndis::host::SetDeviceHost(&deviceHost);
 }
 
 TEST_F(BindingTest, RefusedDeviceLeavesTheAdaptersWorking) {
     deviceHost.addStatus = NDIS_STATUS_FAILURE;
-    sim::Adapter& a = AddAdapter(SimConfig(0));
+    ndis::sim::Adapter& a = AddAdapter(SimConfig(0));
     EXPECT_EQ(g_driver.ControlDeviceHandle, nullptr);
-    sim::Stack& stack = StackOver(a);
+    ndis::sim::Stack& stack = StackOver(a);
     stack.Send(Outgoing(Ip(8, 8, 8, 8)));
     EXPECT_EQ(a.SentCount(), 1u);
 }
@@ -132,53 +132,53 @@ TEST_F(BindingTest, ControlDeviceCreateClearsTheContextsAndUnboundHandlesAreRefu
 }
 
 TEST_F(BindingTest, AdapterWithoutUpperBindingsIsLeftClosed) {
-    sim::AdapterConfig c = SimConfig(0);
+    ndis::sim::AdapterConfig c = SimConfig(0);
     c.UpperBindings.clear();
-    sim::Adapter& a = AddAdapter(c);
+    ndis::sim::Adapter& a = AddAdapter(c);
     EXPECT_FALSE(a.IsOpen());
     EXPECT_EQ(BindingOf(a), nullptr);
-    EXPECT_TRUE(ndis_host::VirtualAdapters().empty());
+    EXPECT_TRUE(ndis::host::VirtualAdapters().empty());
 }
 
 TEST_F(BindingTest, FailedOpenLeavesNoBinding) {
-    sim::AdapterConfig c = SimConfig(0);
-    auto adapter = std::make_unique<sim::Adapter>(c);
+    ndis::sim::AdapterConfig c = SimConfig(0);
+    auto adapter = std::make_unique<ndis::sim::Adapter>(c);
     adapter->OpenStatus = NDIS_STATUS_ADAPTER_NOT_READY;
-    adapter->Opens = sim::Completion::Deferred;
+    adapter->Opens = ndis::sim::Completion::Deferred;
     adapters.push_back(std::move(adapter));
-    ndis_host::AddLowerAdapter(adapters.back().get());
+    ndis::host::AddLowerAdapter(adapters.back().get());
     EXPECT_EQ(BindingOf(*adapters.back()), nullptr);
     EXPECT_FALSE(adapters.back()->IsOpen());
 }
 
 TEST_F(BindingTest, PendingOpenAndCloseAreWaitedFor) {
-    sim::AdapterConfig c = SimConfig(0);
-    auto adapter = std::make_unique<sim::Adapter>(c);
-    adapter->Opens = sim::Completion::Deferred;
-    adapter->Closes = sim::Completion::Deferred;
+    ndis::sim::AdapterConfig c = SimConfig(0);
+    auto adapter = std::make_unique<ndis::sim::Adapter>(c);
+    adapter->Opens = ndis::sim::Completion::Deferred;
+    adapter->Closes = ndis::sim::Completion::Deferred;
     adapters.push_back(std::move(adapter));
-    sim::Adapter& a = *adapters.back();
-    ndis_host::AddLowerAdapter(&a);
+    ndis::sim::Adapter& a = *adapters.back();
+    ndis::host::AddLowerAdapter(&a);
     ASSERT_NE(BindingOf(a), nullptr);
     EXPECT_TRUE(a.IsOpen());
-    ndis_host::RemoveLowerAdapter(&a);
+    ndis::host::RemoveLowerAdapter(&a);
     EXPECT_FALSE(a.IsOpen());
     EXPECT_EQ(BindingOf(a), nullptr);
 }
 
 TEST_F(BindingTest, MemoryShortageFailsTheBindAndReconfigureRetries) {
-    ndis_test::FailAllocations(kDriverPoolTag, 1);
-    sim::Adapter& a = AddAdapter(SimConfig(0));
+    ndis::test::FailAllocations(kDriverPoolTag, 1);
+    ndis::sim::Adapter& a = AddAdapter(SimConfig(0));
     EXPECT_EQ(BindingOf(a), nullptr);
     EXPECT_FALSE(a.IsOpen());
 
-    ndis_host::ReconfigureProtocols();
+    ndis::host::ReconfigureProtocols();
     EXPECT_NE(BindingOf(a), nullptr);
     EXPECT_TRUE(a.IsOpen());
 }
 
 TEST_F(BindingTest, LookupNeedsTheExactLowerNameAndHoldsTheRecord) {
-    sim::Adapter& a = AddAdapter(SimConfig(0));
+    ndis::sim::Adapter& a = AddAdapter(SimConfig(0));
     const std::u16string name = a.Name();
     const ULONG bytes = ULONG(name.size() * sizeof(char16_t));
     EXPECT_EQ(ReferenceBindingByLowerName(name.data(), bytes - 2), nullptr);
@@ -190,7 +190,7 @@ TEST_F(BindingTest, LookupNeedsTheExactLowerNameAndHoldsTheRecord) {
     ASSERT_NE(held, nullptr);
     EXPECT_EQ(held->References.load(), 2);
     Block(held, kListed);
-    ndis_host::RemoveLowerAdapter(&a);
+    ndis::host::RemoveLowerAdapter(&a);
     // Unbound and halted, but the record, its table and name stay for the holder.
     EXPECT_EQ(g_driver.Bindings, nullptr);
     EXPECT_EQ(held->References.load(), 1);
@@ -202,15 +202,15 @@ TEST_F(BindingTest, LookupNeedsTheExactLowerNameAndHoldsTheRecord) {
 TEST_F(BindingTest, UnloadUnbindsEverythingAndDeregistersInOrder) {
     AddAdapter(SimConfig(0));
     AddAdapter(SimConfig(1));
-    ndis_host::UnloadDriver();
+    ndis::host::UnloadDriver();
     EXPECT_EQ(g_driver.Bindings, nullptr);
     EXPECT_EQ(g_driver.ProtocolHandle, nullptr);
     EXPECT_EQ(g_driver.DriverHandle, nullptr);
     EXPECT_EQ(deviceHost.removed, 1);
-    EXPECT_EQ(ndis_test::OutstandingAllocations(kDriverPoolTag), bindingsBefore);
+    EXPECT_EQ(ndis::test::OutstandingAllocations(kDriverPoolTag), bindingsBefore);
     for (const auto& a : adapters) EXPECT_FALSE(a->IsOpen());
     // Loading again works from a clean slate; the event table is ready to be filled.
-    ASSERT_EQ(ndis_host::LoadDriver(DriverEntry), STATUS_SUCCESS);
+    ASSERT_EQ(ndis::host::LoadDriver(DriverEntry), STATUS_SUCCESS);
     for (const NamedEventEntry& e : g_driver.Events) EXPECT_EQ(e.MayCreate, TRUE);
     EXPECT_EQ(std::u16string(g_driver.Events[kExitEventSlot].Name.Buffer,
                              g_driver.Events[kExitEventSlot].Name.Length / 2),
@@ -219,4 +219,4 @@ TEST_F(BindingTest, UnloadUnbindsEverythingAndDeregistersInOrder) {
 }
 
 }  // namespace
-}  // namespace fvtest
+}  // namespace fv::test

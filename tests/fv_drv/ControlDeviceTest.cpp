@@ -4,7 +4,7 @@
 
 #include "tests/fv_drv/ControlHarness.h"
 
-namespace fvtest {
+namespace fv::test {
 namespace {
 
 using ControlDeviceTest = ControlTest;
@@ -51,7 +51,7 @@ TEST_F(ControlDeviceTest, BindingListFitsExactlyOrOverflows) {
         EXPECT_EQ(r.information, 0u);
     }
 
-    for (sim::Adapter* a : sims) ndis_host::RemoveLowerAdapter(a);
+    for (ndis::sim::Adapter* a : sims) ndis::host::RemoveLowerAdapter(a);
     r = Call(h, IOCTL_ENUM_BINDINGS, {}, 2);
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.information, 2u);
@@ -95,7 +95,7 @@ TEST_F(ControlDeviceTest, OneHandlePerAdapterAndTheStateOutlivesIt) {
     Close(first);
     EXPECT_EQ(bindings[0]->OpenedBy.load(), nullptr);
     ASSERT_EQ(Call(second, IOCTL_OPEN_ADAPTER, Utf16(sims[0]->Name())).status, STATUS_SUCCESS);
-    sim::Stack& stack = StackOver(*sims[0]);
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
     stack.Send(Outgoing(Ip(203, 0, 113, 9)));
     Reply stats = Call(second, IOCTL_GET_STATS, {}, kStatsSize);
     EXPECT_EQ(WordAt(stats.output, 4), 1u);  // blocked by the first handle's table
@@ -103,7 +103,7 @@ TEST_F(ControlDeviceTest, OneHandlePerAdapterAndTheStateOutlivesIt) {
 
 TEST_F(ControlDeviceTest, OpenFailsCleanlyWithoutMemory) {
     FILE_OBJECT* h = Open();
-    ndis_test::FailAllocations(kDriverPoolTag, 1);
+    ndis::test::FailAllocations(kDriverPoolTag, 1);
     EXPECT_EQ(Call(h, IOCTL_OPEN_ADAPTER, Utf16(sims[0]->Name())).status,
               STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(bindings[0]->OpenedBy.load(), nullptr);
@@ -113,7 +113,7 @@ TEST_F(ControlDeviceTest, OpenFailsCleanlyWithoutMemory) {
 TEST_F(ControlDeviceTest, HandleKeepsItsBindingAcrossTheUnbind) {
     FILE_OBJECT* h = OpenAdapter(0);
     ASSERT_EQ(Call(h, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
-    ndis_host::RemoveLowerAdapter(sims[0]);
+    ndis::host::RemoveLowerAdapter(sims[0]);
     for (ULONG code : {IOCTL_GET_STATS, IOCTL_START_FILTER, IOCTL_GET_BLOCKED_COUNT}) {
         EXPECT_EQ(Call(h, code, {}, kStatsSize).status, STATUS_INVALID_DEVICE_STATE) << code;
     }
@@ -127,7 +127,7 @@ TEST_F(ControlDeviceTest, HandleKeepsItsBindingAcrossTheUnbind) {
 
 TEST_F(ControlDeviceTest, RequestsWaitForFullPower) {
     FILE_OBJECT* h = OpenAdapter(0);
-    sim::Stack& stack = StackOver(*sims[0]);
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
     const std::vector<std::uint8_t> oid = Word(OID_GEN_MEDIA_IN_USE);
     ASSERT_EQ(stack.Set(OID_PNP_SET_POWER, PowerState(NdisDeviceStateD3))->Status,
               NDIS_STATUS_SUCCESS);
@@ -163,13 +163,13 @@ TEST_F(ControlDeviceTest, OidQueryAnswersFromTheLowerAdapter) {
 
 TEST_F(ControlDeviceTest, PendingOidQueryHoldsOffTheUnbind) {
     FILE_OBJECT* h = OpenAdapter(0);
-    sims[0]->Requests = sim::Completion::Deferred;
+    sims[0]->Requests = ndis::sim::Completion::Deferred;
     Reply r{};
     std::thread query([&] { r = Call(h, IOCTL_QUERY_OID, Word(OID_GEN_MEDIA_IN_USE), 4); });
     while (sims[0]->PendingRequests() == 0) std::this_thread::yield();
     std::atomic<bool> unbound{false};
     std::thread unbind([&] {
-        ndis_host::RemoveLowerAdapter(sims[0]);
+        ndis::host::RemoveLowerAdapter(sims[0]);
         unbound = true;
     });
     NdisMSleep(5000);
@@ -183,4 +183,4 @@ TEST_F(ControlDeviceTest, PendingOidQueryHoldsOffTheUnbind) {
 }
 
 }  // namespace
-}  // namespace fvtest
+}  // namespace fv::test

@@ -11,7 +11,7 @@
 #include "tests/fv_drv/ControlHarness.h"
 #include "fv_drv/contract/DeviceNames.h"
 
-namespace fvtest {
+namespace fv::test {
 namespace {
 
 const std::uint32_t kListedAddress = Ip(203, 0, 113, 7);
@@ -79,14 +79,14 @@ TEST_F(ControlFilterTest, UploadWithoutATableRemovesIt) {
     EXPECT_EQ(f->Ranges, nullptr);
 
     ASSERT_EQ(Call(h, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
-    ndis_test::FailAllocations(kDriverPoolTag, 1);
+    ndis::test::FailAllocations(kDriverPoolTag, 1);
     EXPECT_EQ(Call(h, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(f->Ranges, nullptr);  // everything passes until the next upload
 }
 
 TEST_F(ControlFilterTest, StartEmptiesTheRingsAndSilencesReports) {
     StartReporting();
-    sim::Stack& stack = StackOver(*sims[0]);
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
     stack.Send(Outgoing(kListedAddress));
     stack.Send(Outgoing(Ip(8, 8, 4, 4)));
     EXPECT_EQ(Count(IOCTL_GET_BLOCKED_COUNT), 1u);
@@ -122,7 +122,7 @@ TEST_F(ControlFilterTest, StopSignalsExitOnceAndKeepsTheRest) {
 
 TEST_F(ControlFilterTest, CountersAndRecordReadsCheckTheirBuffers) {
     StartReporting();
-    sim::Stack& stack = StackOver(*sims[0]);
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
     stack.Send(Outgoing(kListedAddress));
     sims[0]->IndicatePacket(Incoming(kListedAddress));
     sims[0]->IndicatePacket(Incoming(Ip(1, 1, 1, 1)));
@@ -163,7 +163,7 @@ TEST_F(ControlFilterTest, RecordReadsFailBeforeAnyUpload) {
 TEST_F(ControlFilterTest, BlockedAndGrantedPacketsAreReadBackAsRecords) {
     StartReporting();
     EXPECT_EQ(blocked.Signals(), 0u);
-    sim::Stack& stack = StackOver(*sims[0]);
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
     FrameSpec out;
     out.destination = kListedAddress;
     out.sourcePort = 40001;
@@ -231,7 +231,7 @@ TEST_F(ControlFilterTest, CreatingAnEventClearsASignalLeftInIt) {
 
 TEST_F(ControlFilterTest, ReleasingEventsUnderARunningFilterDetachesThem) {
     StartReporting();
-    sim::Stack& stack = StackOver(*sims[0]);
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
     ASSERT_EQ(Call(Open(), IOCTL_CLOSE_EVENTS).status, STATUS_SUCCESS);
     EXPECT_EQ(f->BlockedEvent, nullptr);
     EXPECT_EQ(f->GrantedEvent, nullptr);
@@ -263,7 +263,7 @@ TEST_F(ControlFilterTest, AnEventThatIsNoEventfdIsRefused) {
     ASSERT_EQ(Call(other, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
     ASSERT_EQ(Call(other, IOCTL_START_FILTER).status, STATUS_SUCCESS);
     ASSERT_EQ(Call(other, IOCTL_SET_REPORT_BLOCKED, {1}).status, STATUS_SUCCESS);
-    sim::Stack& stack = StackOver(*sims[1]);
+    ndis::sim::Stack& stack = StackOver(*sims[1]);
     // More sets than the pipe holds.
     EXPECT_TRUE(EndsSoon([&] { for (int i = 0; i < 2000; ++i) stack.Send(Outgoing(kListedAddress)); },
                          [&] {
@@ -288,7 +288,7 @@ TEST_F(ControlFilterTest, AFullEventIsAlreadySignalledAndNeverWaitedOn) {
     ASSERT_EQ(Call(other, IOCTL_SET_REPORT_BLOCKED, {1}).status, STATUS_SUCCESS);
     const std::uint64_t almostFull = 0xFFFFFFFFFFFFFFFEull;
     ASSERT_EQ(write(full.fd, &almostFull, sizeof almostFull), ssize_t(sizeof almostFull));
-    sim::Stack& stack = StackOver(*sims[1]);
+    ndis::sim::Stack& stack = StackOver(*sims[1]);
     EXPECT_TRUE(EndsSoon(
         [&] {
             stack.Send(Outgoing(kListedAddress));
@@ -310,14 +310,14 @@ TEST_F(ControlFilterTest, UploadIsPreparedBeforeTheAdapterLockIsTaken) {
     std::vector<RangeEntry> many(1 << 20);
     for (std::size_t i = 0; i < many.size(); ++i) many[i] = {std::uint32_t(i * 4), 1};
     const auto image = Upload(many);
-    const long ringsBefore = ndis_test::OutstandingAllocations(kEventRingPoolTag);
+    const long ringsBefore = ndis::test::OutstandingAllocations(kEventRingPoolTag);
     NdisAcquireSpinLock(&bindings[0]->Lock);
     auto upload = std::async(std::launch::async,
                              [&] { return Call(h, IOCTL_SET_RANGES, image).status; });
     bool preparedOutside = false;
     for (int i = 0; i < 200 && !preparedOutside; ++i) {
         NdisMSleep(10000);
-        preparedOutside = ndis_test::OutstandingAllocations(kEventRingPoolTag) == ringsBefore + 2;
+        preparedOutside = ndis::test::OutstandingAllocations(kEventRingPoolTag) == ringsBefore + 2;
     }
     NdisReleaseSpinLock(&bindings[0]->Lock);
     EXPECT_TRUE(preparedOutside);
@@ -329,8 +329,8 @@ TEST_F(ControlFilterTest, UploadIsPreparedBeforeTheAdapterLockIsTaken) {
 // released under them all at once.
 TEST_F(ControlFilterTest, RequestsEventsAndTrafficRunConcurrently) {
     FILE_OBJECT* h2 = OpenAdapter(1, {&blocked, &granted, &exit});
-    sim::Stack& s0 = StackOver(*sims[0]);
-    sim::Stack& s1 = StackOver(*sims[1]);
+    ndis::sim::Stack& s0 = StackOver(*sims[0]);
+    ndis::sim::Stack& s1 = StackOver(*sims[1]);
     for (FILE_OBJECT* handle : {h, h2}) {
         ASSERT_EQ(Call(handle, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
     }
@@ -363,4 +363,4 @@ TEST_F(ControlFilterTest, RequestsEventsAndTrafficRunConcurrently) {
 }
 
 }  // namespace
-}  // namespace fvtest
+}  // namespace fv::test

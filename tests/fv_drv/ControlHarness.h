@@ -11,7 +11,7 @@
 #include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/contract/ControlCodes.h"
 
-namespace fvtest {
+namespace fv::test {
 
 struct Reply {
     NTSTATUS status;
@@ -37,7 +37,7 @@ protected:
     void SetUp() override {
         DriverTest::SetUp();
         for (int i = 0; i < 2; ++i) {
-            sim::Adapter& a = AddAdapter(SimConfig(i));
+            ndis::sim::Adapter& a = AddAdapter(SimConfig(i));
             sims.push_back(&a);
             bindings.push_back(BindingOf(a));
         }
@@ -71,7 +71,7 @@ protected:
         IRP irp;
         irp.Stack.MajorFunction = major;
         irp.Stack.FileObject = file;
-        return ndis_host::DispatchIrp(&device, &irp);
+        return ndis::host::DispatchIrp(&device, &irp);
     }
 
     Reply Call(FILE_OBJECT* file, ULONG code, const std::vector<std::uint8_t>& input = {},
@@ -85,7 +85,7 @@ protected:
         irp.Stack.DeviceIoControl.IoControlCode = code;
         irp.Stack.DeviceIoControl.InputBufferLength = ULONG(input.size());
         irp.Stack.DeviceIoControl.OutputBufferLength = outputLength;
-        const NTSTATUS status = ndis_host::DispatchIrp(&device, &irp);
+        const NTSTATUS status = ndis::host::DispatchIrp(&device, &irp);
         EXPECT_EQ(status, irp.IoStatus.Status);
         buffer.resize(outputLength);
         return {status, irp.IoStatus.Information, buffer};
@@ -127,10 +127,10 @@ protected:
     }
 
     DEVICE_OBJECT device;
-    std::vector<sim::Adapter*> sims;
+    std::vector<ndis::sim::Adapter*> sims;
     std::vector<AdapterBinding*> bindings;
     std::list<FILE_OBJECT> files;
     std::set<FILE_OBJECT*> openFiles;
 };
 
-}  // namespace fvtest
+}  // namespace fv::test

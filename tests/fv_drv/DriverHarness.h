@@ -15,10 +15,10 @@
 #include "fv_drv/ndis/ndis_media.h"
 #include "fv_drv/ndis/sim/SimStack.h"
 
-namespace fvtest {
+namespace fv::test {
 
 // Records the control device's registrations.
-class RecordingDeviceHost final : public ndis_host::DeviceHost {
+class RecordingDeviceHost final : public ndis::host::DeviceHost {
 public:
     NDIS_STATUS DeviceAdded(PDEVICE_OBJECT device) override {
         ++added;
@@ -35,8 +35,8 @@ public:
     NDIS_STATUS addStatus = NDIS_STATUS_SUCCESS;
 };
 
-inline sim::AdapterConfig SimConfig(int n, NDIS_MEDIUM medium = NdisMedium802_3) {
-    sim::AdapterConfig c;
+inline ndis::sim::AdapterConfig SimConfig(int n, NDIS_MEDIUM medium = NdisMedium802_3) {
+    ndis::sim::AdapterConfig c;
     c.Name = u"\\Device\\sim" + std::u16string(1, char16_t(u'0' + n));
     c.UpperBindings = u"\\Device\\fv-sim" + std::u16string(1, char16_t(u'0' + n));
     c.Medium = medium;
@@ -47,37 +47,37 @@ inline sim::AdapterConfig SimConfig(int n, NDIS_MEDIUM medium = NdisMedium802_3)
 class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        bindingsBefore = ndis_test::OutstandingAllocations(kDriverPoolTag);
-        ndis_host::SetDeviceHost(&deviceHost);
-        ASSERT_EQ(ndis_host::LoadDriver(DriverEntry), STATUS_SUCCESS);
+        bindingsBefore = ndis::test::OutstandingAllocations(kDriverPoolTag);
+        ndis::host::SetDeviceHost(&deviceHost);
+        ASSERT_EQ(ndis::host::LoadDriver(DriverEntry), STATUS_SUCCESS);
     }
 
     void TearDown() override {
         for (auto& s : stacks) s->Close();
-        for (auto& a : adapters) ndis_host::RemoveLowerAdapter(a.get());
-        ndis_host::UnloadDriver();
-        ndis_host::SetDeviceHost(nullptr);
-        ndis_test::FailAllocations(kDriverPoolTag, 0);
-        EXPECT_EQ(ndis_test::OutstandingAllocations(kDriverPoolTag), bindingsBefore);
-        EXPECT_EQ(ndis_test::OutstandingAllocations(kEventRingPoolTag), 0);
+        for (auto& a : adapters) ndis::host::RemoveLowerAdapter(a.get());
+        ndis::host::UnloadDriver();
+        ndis::host::SetDeviceHost(nullptr);
+        ndis::test::FailAllocations(kDriverPoolTag, 0);
+        EXPECT_EQ(ndis::test::OutstandingAllocations(kDriverPoolTag), bindingsBefore);
+        EXPECT_EQ(ndis::test::OutstandingAllocations(kEventRingPoolTag), 0);
     }
 
     // Adds a lower adapter; the driver binds to it at once.
-    sim::Adapter& AddAdapter(sim::AdapterConfig config) {
-        adapters.push_back(std::make_unique<sim::Adapter>(std::move(config)));
-        ndis_host::AddLowerAdapter(adapters.back().get());
+    ndis::sim::Adapter& AddAdapter(ndis::sim::AdapterConfig config) {
+        adapters.push_back(std::make_unique<ndis::sim::Adapter>(std::move(config)));
+        ndis::host::AddLowerAdapter(adapters.back().get());
         return *adapters.back();
     }
 
     // A stack bound to the virtual adapter above `adapter`.
-    sim::Stack& StackOver(const sim::Adapter& adapter) {
-        stacks.push_back(std::make_unique<sim::Stack>());
+    ndis::sim::Stack& StackOver(const ndis::sim::Adapter& adapter) {
+        stacks.push_back(std::make_unique<ndis::sim::Stack>());
         EXPECT_TRUE(stacks.back()->Bind(adapter.UpperBindings()));
         return *stacks.back();
     }
 
     // The binding over `adapter` (valid while it stays bound), or none.
-    static AdapterBinding* BindingOf(const sim::Adapter& adapter) {
+    static AdapterBinding* BindingOf(const ndis::sim::Adapter& adapter) {
         const std::u16string name = adapter.Name();
         AdapterBinding* b =
             ReferenceBindingByLowerName(name.data(), ULONG(name.size() * sizeof(char16_t)));
@@ -135,12 +135,12 @@ protected:
     }
 
     RecordingDeviceHost deviceHost;
-    std::vector<std::unique_ptr<sim::Adapter>> adapters;
-    std::vector<std::unique_ptr<sim::Stack>> stacks;
+    std::vector<std::unique_ptr<ndis::sim::Adapter>> adapters;
+    std::vector<std::unique_ptr<ndis::sim::Stack>> stacks;
     long bindingsBefore = 0;
 };
 
 // The listed range used by most tests: 203.0.113.0/24.
 inline const std::vector<RangeEntry> kListed = {{Ip(203, 0, 113, 0), 255}};
 
-}  // namespace fvtest
+}  // namespace fv::test

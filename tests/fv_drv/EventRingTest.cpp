@@ -77,9 +77,9 @@ TEST_F(EventRingTest, RenewDiscardsEverything) {
 }
 
 TEST_F(EventRingTest, SpareBytesNeverCarryEarlierMemory) {
-    ndis_test::FillAllocations(kEventRingPoolTag, 0xEE);
+    ndis::test::FillAllocations(kEventRingPoolTag, 0xEE);
     EventRingRenew(ring);
-    ndis_test::FillAllocations(kEventRingPoolTag, -1);
+    ndis::test::FillAllocations(kEventRingPoolTag, -1);
     EventRingAppend(ring, Record(5));
     PacketEventRecord out{};
     out.padding[0] = out.padding[1] = 0x55;
@@ -101,7 +101,7 @@ TEST(EventRing, FailedAllocationLeavesTheRingWithoutStorage) {
     EventRingRenew(ring);
     ASSERT_NE(ring.storage, nullptr);
     EventRingAppend(ring, Record(1));
-    ndis_test::FailAllocations(kEventRingPoolTag, 1);
+    ndis::test::FailAllocations(kEventRingPoolTag, 1);
     EventRingRenew(ring);
     EXPECT_EQ(ring.storage, nullptr);
     EXPECT_EQ(EventRingPending(ring), 0u);
@@ -111,7 +111,7 @@ TEST(EventRing, FailedAllocationLeavesTheRingWithoutStorage) {
     EventRingRenew(ring);  // the next renewal allocates again
     EXPECT_NE(ring.storage, nullptr);
     EventRingRelease(ring);
-    EXPECT_EQ(ndis_test::OutstandingAllocations(kEventRingPoolTag), 0);
+    EXPECT_EQ(ndis::test::OutstandingAllocations(kEventRingPoolTag), 0);
 }
 
 }  // namespace

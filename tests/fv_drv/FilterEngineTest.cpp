@@ -13,10 +13,10 @@
 
 namespace {
 
-using fvtest::BuildFrame;
-using fvtest::FrameSpec;
-using fvtest::Ip;
-using fvtest::TestPacket;
+using fv::test::BuildFrame;
+using fv::test::FrameSpec;
+using fv::test::Ip;
+using fv::test::TestPacket;
 
 TEST(CopyFrameBytes, CopiesAcrossTheBufferChain) {
     std::vector<std::uint8_t> frame(40);
@@ -59,8 +59,8 @@ protected:
         EventRingRenew(state.BlockedRing);
         EventRingRenew(state.GrantedRing);
         state.FilteringEnabled = 1;
-        state.BlockedEvent = ndis_host::CreateEventObject(blockedFd);
-        state.GrantedEvent = ndis_host::CreateEventObject(grantedFd);
+        state.BlockedEvent = ndis::host::CreateEventObject(blockedFd);
+        state.GrantedEvent = ndis::host::CreateEventObject(grantedFd);
         NdisAllocateSpinLock(&lock);
     }
     void TearDown() override {
@@ -131,7 +131,7 @@ TEST_F(FilterPacketTest, BlockedWithoutReportingQueuesNothing) {
     state.BlockedEvent = nullptr;
     EXPECT_EQ(Send(s), kVerdictBlock);
     EXPECT_EQ(EventRingPending(state.BlockedRing), 0u);
-    state.BlockedEvent = ndis_host::CreateEventObject(blockedFd);
+    state.BlockedEvent = ndis::host::CreateEventObject(blockedFd);
 }
 
 TEST_F(FilterPacketTest, IncomingUnlistedIsGrantedAndNotCountedAsBlocked) {

@@ -8,7 +8,7 @@
 
 #include "fv_drv/ndis/ndis.h"
 
-namespace fvtest {
+namespace fv::test {
 
 inline std::uint32_t Ip(int a, int b, int c, int d) {
     return std::uint32_t(a) << 24 | std::uint32_t(b) << 16 | std::uint32_t(c) << 8 | std::uint32_t(d);
@@ -75,4 +75,4 @@ private:
     NDIS_PACKET packet_;
 };
 
-}  // namespace fvtest
+}  // namespace fv::test

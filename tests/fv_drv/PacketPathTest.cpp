@@ -4,7 +4,7 @@
 #include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/Driver/Handlers.h"
 
-namespace fvtest {
+namespace fv::test {
 namespace {
 
 const std::uint32_t kListedAddress = Ip(203, 0, 113, 7);
@@ -23,9 +23,9 @@ protected:
         stack = &StackOver(*adapter);
         Block(binding, kListed);
     }
-    sim::Adapter* adapter = nullptr;
+    ndis::sim::Adapter* adapter = nullptr;
     AdapterBinding* binding = nullptr;
-    sim::Stack* stack = nullptr;
+    ndis::sim::Stack* stack = nullptr;
 };
 
 TEST_F(PacketPathTest, BlockedSendCompletesWithSuccessAndNeverReachesTheAdapter) {
@@ -40,8 +40,8 @@ TEST_F(PacketPathTest, BlockedSendCompletesWithSuccessAndNeverReachesTheAdapter)
 
 TEST_F(PacketPathTest, PassedSendsCarryTheFrameAndTheAdaptersStatus) {
     const auto frame = Outgoing(kOtherAddress);
-    stack->Send(std::vector<sim::Frame>{frame, Outgoing(kListedAddress), frame});
-    ASSERT_EQ(adapter->SentFrames(), (std::vector<sim::Frame>{frame, frame}));
+    stack->Send(std::vector<ndis::sim::Frame>{frame, Outgoing(kListedAddress), frame});
+    ASSERT_EQ(adapter->SentFrames(), (std::vector<ndis::sim::Frame>{frame, frame}));
 
     adapter->SendStatus = NDIS_STATUS_FAILURE;
     const std::uint64_t failed = stack->Send(frame);
@@ -53,7 +53,7 @@ TEST_F(PacketPathTest, PassedSendsCarryTheFrameAndTheAdaptersStatus) {
 }
 
 TEST_F(PacketPathTest, PendingSendCompletesUpLater) {
-    adapter->Sends = sim::Completion::Deferred;
+    adapter->Sends = ndis::sim::Completion::Deferred;
     const std::uint64_t id = stack->Send(Outgoing(kOtherAddress));
     EXPECT_TRUE(stack->SendCompletions().empty());
     EXPECT_EQ(binding->OutstandingSends.load(), 1);
@@ -63,7 +63,7 @@ TEST_F(PacketPathTest, PendingSendCompletesUpLater) {
 }
 
 TEST_F(PacketPathTest, SendsFailInLowPowerAndWhenDescriptorsRunOut) {
-    ndis_test::FailPacketAllocations(binding->SendPacketPool, 1);
+    ndis::test::FailPacketAllocations(binding->SendPacketPool, 1);
     const std::uint64_t starved = stack->Send(Outgoing(kOtherAddress));
     EXPECT_EQ(stack->SendCompletions()[starved], std::vector<NDIS_STATUS>{NDIS_STATUS_RESOURCES});
     EXPECT_EQ(binding->OutstandingSends.load(), 0);  // or unbinding would wait forever
@@ -120,7 +120,7 @@ TEST_F(PacketPathTest, PacketTheAdapterWantsBackIsCopiedAbove) {
 }
 
 TEST_F(PacketPathTest, ReceivedPacketIsReturnedWhenItCannotGoUp) {
-    ndis_test::FailPacketAllocations(binding->ReceivePacketPool, 1);
+    ndis::test::FailPacketAllocations(binding->ReceivePacketPool, 1);
     adapter->IndicatePacket(Incoming(kOtherAddress));
     EXPECT_TRUE(stack->Received().empty());
     EXPECT_EQ(adapter->PacketsReturned(), 1u);
@@ -163,8 +163,8 @@ TEST_F(PacketPathTest, LookaheadWithoutDescriptorPassesEvenFromAListedSource) {
     auto lookaheads = stack->Lookaheads();
     ASSERT_EQ(lookaheads.size(), 1u);
     EXPECT_EQ(lookaheads[0].Medium, NdisMedium802_3);
-    EXPECT_EQ(lookaheads[0].Header, sim::Frame(frame.begin(), frame.begin() + 14));
-    EXPECT_EQ(lookaheads[0].Lookahead, sim::Frame(frame.begin() + 14, frame.begin() + 34));
+    EXPECT_EQ(lookaheads[0].Header, ndis::sim::Frame(frame.begin(), frame.begin() + 14));
+    EXPECT_EQ(lookaheads[0].Lookahead, ndis::sim::Frame(frame.begin() + 14, frame.begin() + 34));
     EXPECT_EQ(lookaheads[0].PacketSize, frame.size() - 14);
     EXPECT_EQ(Counters(binding).ReceivedCount, 1u);
     EXPECT_EQ(Counters(binding).ReceivedBlockedCount, 0u);
@@ -178,9 +178,9 @@ TEST_F(PacketPathTest, RestOfALookaheadFrameIsTransferred) {
     const auto frame = Incoming(kOtherAddress);
     stack->TransferRest = true;
     adapter->IndicateLookahead(frame, 10, false);
-    EXPECT_EQ(stack->Transferred(), std::vector<sim::Frame>{frame});
+    EXPECT_EQ(stack->Transferred(), std::vector<ndis::sim::Frame>{frame});
 
-    adapter->Transfers = sim::Completion::Deferred;
+    adapter->Transfers = ndis::sim::Completion::Deferred;
     adapter->IndicateLookahead(frame, 10, false);
     EXPECT_EQ(stack->Transferred().size(), 1u);
     EXPECT_EQ(adapter->CompletePendingTransfers(), 1u);
@@ -203,9 +203,9 @@ TEST_F(PacketPathTest, NoTransferWhileTheLowerAdapterSleeps) {
 
 TEST_F(PacketPathTest, LookaheadUsesTheMediumsOwnIndication) {
     StartOn(NdisMedium802_5);
-    sim::Stack* tokenRing = stack;
+    ndis::sim::Stack* tokenRing = stack;
     StartOn(NdisMediumFddi);
-    sim::Stack* fddi = stack;
+    ndis::sim::Stack* fddi = stack;
 
     adapters[1]->IndicateLookahead(Incoming(kOtherAddress), 20, false);
     adapters[1]->IndicateReceiveComplete();
@@ -247,11 +247,11 @@ TEST_F(PacketPathTest, WanBindingLooksLikeEthernetAndIsFilteredSo) {
 }
 
 TEST_F(PacketPathTest, UnbindWaitsForSendsStillOnTheWire) {
-    adapter->Sends = sim::Completion::Deferred;
+    adapter->Sends = ndis::sim::Completion::Deferred;
     const std::uint64_t id = stack->Send(Outgoing(kOtherAddress));
     std::atomic<bool> unbound{false};
     std::thread unbinder([&] {
-        ndis_host::RemoveLowerAdapter(adapter);
+        ndis::host::RemoveLowerAdapter(adapter);
         unbound = true;
     });
     while (!stack->WasUnbound()) NdisMSleep(100);
@@ -265,4 +265,4 @@ TEST_F(PacketPathTest, UnbindWaitsForSendsStillOnTheWire) {
 }
 
 }  // namespace
-}  // namespace fvtest
+}  // namespace fv::test

@@ -5,14 +5,14 @@
 #include "tests/fv_drv/DriverHarness.h"
 #include "fv_drv/Driver/Handlers.h"
 
-namespace fvtest {
+namespace fv::test {
 namespace {
 
 class RequestPowerTest : public DriverTest {
 protected:
     void SetUp() override {
         DriverTest::SetUp();
-        sim::AdapterConfig c = SimConfig(0);
+        ndis::sim::AdapterConfig c = SimConfig(0);
         c.VendorDescription = "Acme 10/100";
         adapter = &AddAdapter(c);
         binding = BindingOf(*adapter);
@@ -22,9 +22,9 @@ protected:
     NDIS_STATUS SetVirtualPower(NDIS_DEVICE_POWER_STATE s) {
         return stack->Set(OID_PNP_SET_POWER, PowerState(s))->Status;
     }
-    sim::Adapter* adapter = nullptr;
+    ndis::sim::Adapter* adapter = nullptr;
     AdapterBinding* binding = nullptr;
-    sim::Stack* stack = nullptr;
+    ndis::sim::Stack* stack = nullptr;
 };
 
 TEST_F(RequestPowerTest, QueriesAreAnsweredByTheLowerAdapter) {
@@ -48,7 +48,7 @@ TEST_F(RequestPowerTest, QueriesAreAnsweredByTheLowerAdapter) {
 }
 
 TEST_F(RequestPowerTest, PendingRequestCompletesUpAndTheNextWaitsItsTurn) {
-    adapter->Requests = sim::Completion::Deferred;
+    adapter->Requests = ndis::sim::Completion::Deferred;
     auto first = stack->Query(OID_GEN_MEDIA_IN_USE, 4);
     auto second = stack->Query(OID_GEN_MAC_OPTIONS, 4);
     EXPECT_FALSE(first->Done);
@@ -62,7 +62,7 @@ TEST_F(RequestPowerTest, PendingRequestCompletesUpAndTheNextWaitsItsTurn) {
 }
 
 TEST_F(RequestPowerTest, NextRequestPendingBelowKeepsTheLowerAdapterAwake) {
-    adapter->Requests = sim::Completion::Deferred;
+    adapter->Requests = ndis::sim::Completion::Deferred;
     auto first = stack->Query(OID_GEN_MEDIA_IN_USE, 4);
     auto second = stack->Query(OID_GEN_MAC_OPTIONS, 4);
     // Completing the first starts the second from inside the completion; it pends below.
@@ -148,15 +148,15 @@ TEST_F(RequestPowerTest, QueuedRequestFailsWhenTheAdapterUnbinds) {
     ASSERT_EQ(SetVirtualPower(NdisDeviceStateD3), NDIS_STATUS_SUCCESS);
     ASSERT_EQ(SetVirtualPower(NdisDeviceStateD0), NDIS_STATUS_SUCCESS);
     auto queued = stack->Query(OID_GEN_VENDOR_DESCRIPTION, 64);
-    ndis_host::RemoveLowerAdapter(adapter);
+    ndis::host::RemoveLowerAdapter(adapter);
     ASSERT_TRUE(queued->Done);
     EXPECT_EQ(queued->Status, NDIS_STATUS_FAILURE);
     EXPECT_TRUE(adapter->RequestedOids().empty());
 }
 
 TEST_F(RequestPowerTest, LowerAdapterSleepsOnlyOnceNothingIsInFlight) {
-    adapter->Sends = sim::Completion::Deferred;
-    adapter->Requests = sim::Completion::Deferred;
+    adapter->Sends = ndis::sim::Completion::Deferred;
+    adapter->Requests = ndis::sim::Completion::Deferred;
     stack->Send(Outgoing(Ip(8, 8, 8, 8)));
     auto request = stack->Query(OID_GEN_MEDIA_IN_USE, 4);
     std::atomic<bool> asleep{false};
@@ -191,7 +191,7 @@ TEST_F(RequestPowerTest, RequestsOfTheControlDeviceCompleteThroughTheirOwnRoutin
     probe.request.Request.RequestType = NdisRequestQueryInformation;
     probe.request.Request.DATA.QUERY_INFORMATION = {OID_GEN_VENDOR_DESCRIPTION, buffer,
                                                     sizeof buffer, 0, 0};
-    adapter->Requests = sim::Completion::Deferred;
+    adapter->Requests = ndis::sim::Completion::Deferred;
     NDIS_STATUS status;
     NdisRequest(&status, binding->BindingHandle, &probe.request.Request);
     ASSERT_EQ(status, NDIS_STATUS_PENDING);
@@ -240,4 +240,4 @@ TEST_F(RequestPowerTest, MalformedPowerEventIsRefused) {
 }
 
 }  // namespace
-}  // namespace fvtest
+}  // namespace fv::test

@@ -6,7 +6,7 @@
 
 #include "tests/fv_drv/DriverHarness.h"
 
-namespace fvtest {
+namespace fv::test {
 namespace {
 
 constexpr int kSenders = 3;
@@ -17,11 +17,11 @@ constexpr int kReceived = 4000;
 using StressTest = DriverTest;
 
 TEST_F(StressTest, ConcurrentPathsCompleteEveryPacketOnceAndCountEverything) {
-    sim::Adapter& adapter = AddAdapter(SimConfig(0));
+    ndis::sim::Adapter& adapter = AddAdapter(SimConfig(0));
     AdapterBinding* binding = BindingOf(adapter);
     ASSERT_NE(binding, nullptr);
-    sim::Stack& stack = StackOver(adapter);
-    adapter.Sends = sim::Completion::Deferred;
+    ndis::sim::Stack& stack = StackOver(adapter);
+    adapter.Sends = ndis::sim::Completion::Deferred;
     stack.HoldPackets = true;
     Block(binding, kListed);
 
@@ -32,7 +32,7 @@ TEST_F(StressTest, ConcurrentPathsCompleteEveryPacketOnceAndCountEverything) {
         threads.emplace_back([&, s] {
             std::mt19937 rng(s);
             for (int b = 0; b < kBatchesPerSender; ++b) {
-                std::vector<sim::Frame> batch;
+                std::vector<ndis::sim::Frame> batch;
                 for (int i = 0; i < kBatchSize; ++i) {
                     batch.push_back(Outgoing(rng() % 2 ? Ip(203, 0, 113, rng() % 256)
                                                        : Ip(198, 51, 100, rng() % 256)));
@@ -93,4 +93,4 @@ TEST_F(StressTest, ConcurrentPathsCompleteEveryPacketOnceAndCountEverything) {
 }
 
 }  // namespace
-}  // namespace fvtest
+}  // namespace fv::test

@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace fvtest;
+using namespace fv::test;
 
 std::vector<std::uint8_t> Units(const std::u16string& text) {
     std::vector<std::uint8_t> bytes(text.size() * 2);

@@ -19,7 +19,7 @@
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/NamedEvents.h"
 
-namespace fvtest {
+namespace fv::test {
 
 struct RecordedMessage {
     std::string text;
@@ -99,4 +99,4 @@ protected:
     std::unique_ptr<fv::DriverSession> session = std::make_unique<fv::DriverSession>(&sink);
 };
 
-}  // namespace fvtest
+}  // namespace fv::test

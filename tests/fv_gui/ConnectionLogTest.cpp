@@ -54,7 +54,7 @@ protected:
         RangeBufferLoad("Some Org:10.0.0.1-10.0.0.9\nOther:20.0.0.0-20.0.0.255\n");
     }
     void RangeBufferLoad(const std::string& text) {
-        fvtest::WriteFile(dir / "list.p2p", text);
+        fv::test::WriteFile(dir / "list.p2p", text);
         buffer.assign(1000, 0);
         ASSERT_TRUE(table.Load(dir / "list.p2p", reinterpret_cast<RangeTable*>(buffer.data()), 8000));
     }
@@ -62,9 +62,9 @@ protected:
         return [this] { return At(second); };
     }
     std::string Folder() const { return dir.Path() + "/"; }
-    std::string LogText() { return fvtest::ReadFile(dir / "fvconns.log"); }
+    std::string LogText() { return fv::test::ReadFile(dir / "fvconns.log"); }
 
-    fvtest::TempDir dir;
+    fv::test::TempDir dir;
     std::vector<std::uint64_t> buffer;
     fv::IpTable table;
     RecordingSink sink;
@@ -124,7 +124,7 @@ TEST_F(ConnectionLogTest, LookupMissAndUnknownProtocol) {
 }
 
 TEST_F(ConnectionLogTest, AppendsToAnExistingLog) {
-    fvtest::WriteFile(dir / "fvconns.log", "old content\r\n");
+    fv::test::WriteFile(dir / "fvconns.log", "old content\r\n");
     {
         ConnectionLog log(table, Folder(), "fvconns.log", &sink, Clock());
         log.WriteLine("hello");
@@ -134,21 +134,21 @@ TEST_F(ConnectionLogTest, AppendsToAnExistingLog) {
 }
 
 TEST_F(ConnectionLogTest, ChangeFolderToTheSameFolderInOtherCase) {
-    fvtest::TempDir upper;  // a folder name with letters
+    fv::test::TempDir upper;  // a folder name with letters
     const std::string folder = upper.Path() + "/Logs/";
     std::filesystem::create_directories(folder);
     ConnectionLog log(table, folder, "fvconns.log", &sink, Clock());
     ASSERT_TRUE(log.Enabled());
-    const std::string before = fvtest::ReadFile(folder + "fvconns.log");
+    const std::string before = fv::test::ReadFile(folder + "fvconns.log");
     EXPECT_FALSE(log.ChangeFolder(upper.Path() + "/LOGS/"));
     EXPECT_FALSE(log.ChangeFolder(folder));
-    EXPECT_EQ(fvtest::ReadFile(folder + "fvconns.log"), before);
+    EXPECT_EQ(fv::test::ReadFile(folder + "fvconns.log"), before);
     EXPECT_FALSE(std::filesystem::exists(upper.Path() + "/LOGS/fvconns.log"));
     EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(ConnectionLogTest, ChangeFolderWritesTheSwitchBlock) {
-    fvtest::TempDir other;
+    fv::test::TempDir other;
     {
         ConnectionLog log(table, Folder(), "fvconns.log", &sink, Clock());
         EXPECT_TRUE(log.ChangeFolder(other.Path() + "/"));
@@ -157,7 +157,7 @@ TEST_F(ConnectionLogTest, ChangeFolderWritesTheSwitchBlock) {
     }
     // The old file gets no footer.
     EXPECT_EQ(LogText(), kBanner1 + kBanner2);
-    EXPECT_EQ(fvtest::ReadFile(other / "fvconns.log"),
+    EXPECT_EQ(fv::test::ReadFile(other / "fvconns.log"),
               kBanner1 + kRule + "\r\n\r\n[!] Logfile changed, old is \"" + (dir / "fvconns.log") +
                   "\"\r\nThere are 265 known IP addresses in 2 ranges.\r\n\r\n" +
                   "2026/12/06  11:17:27  moved\r\n\r\n\r\n" + kRule +
@@ -219,7 +219,7 @@ TEST_F(ConnectionLogTest, ConcurrentRecordsKeepWholeLines) {
         std::thread granted([&] {
             for (int i = 0; i < 500; ++i) log.LogRecord(Record(Ip(1, 1, 1, 1), 443, 999, 1, 6), false);
         });
-        fvtest::TempDir other;
+        fv::test::TempDir other;
         log.ChangeFolder(other.Path() + "/");
         log.ChangeFolder(Folder());
         blocked.join();

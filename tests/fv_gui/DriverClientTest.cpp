@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace fvtest;
+using namespace fv::test;
 
 template <typename Predicate>
 bool WaitUntil(Predicate predicate) {
@@ -86,7 +86,7 @@ TEST_F(DriverClientTest, BlockedAndGrantedPacketsReachStatisticsQueuesAndLog) {
     ASSERT_TRUE(session->CheckDriverVersion());
     ASSERT_TRUE(session->OpenSession(Parameters("eth0")));
     ASSERT_TRUE(session->SetFiltering(true));
-    sim::Stack& stack = host->Stack();
+    ndis::sim::Stack& stack = host->Stack();
     for (int i = 0; i < 3; ++i) stack.Send(HostedDriver::Outgoing(kListedRemote, kTcp, 40000 + i, 443));
     host->Adapter().IndicatePacket(HostedDriver::Incoming(Address(198, 51, 100, 8), kUdp, 53, 5353));
     stack.Send(HostedDriver::Outgoing(kUnlistedRemote, kUdp, 5000, 53));

@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace fvtest;
+using namespace fv::test;
 using fv::RecordKind;
 
 template <typename Predicate>

@@ -33,13 +33,13 @@ private:
 };
 
 struct Loaded {
-    fvtest::TempDir dir;
+    fv::test::TempDir dir;
     RangeBuffer buffer;
     IpTable table;
     bool result = false;
     explicit Loaded(const std::string& text, std::size_t size = fv::kSessionRangeBufferSize)
         : buffer(size) {
-        fvtest::WriteFile(dir / "list.p2p", text);
+        fv::test::WriteFile(dir / "list.p2p", text);
         result = table.Load(dir / "list.p2p", buffer.Table(), buffer.Size());
     }
     std::string Name(std::uint32_t address) {

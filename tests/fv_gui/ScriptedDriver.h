@@ -25,7 +25,7 @@
 #include "fv_drv/contract/DeviceNames.h"
 #include "fv_drv/contract/Statuses.h"
 
-namespace fvtest {
+namespace fv::test {
 
 struct FakeAdapter {
     std::string description = "Fake Ethernet";
@@ -49,7 +49,7 @@ inline std::vector<std::uint8_t> BindingListBytes(
     return bytes;
 }
 
-class ScriptedDriver final : public fvhost::ControlDevice {
+class ScriptedDriver final : public fv::host::ControlDevice {
 public:
     // Answers a request before the model does when it returns a status.
     using Override = std::function<std::optional<std::uint32_t>(
@@ -115,16 +115,16 @@ public:
         SignalLocked(isBlocked ? kBlockedEventName : kGrantedEventName);
     }
 
-    std::uint32_t Create(std::vector<fvhost::NamedEventFd> events,
-                         std::unique_ptr<fvhost::ControlHandle>& handle) override {
+    std::uint32_t Create(std::vector<fv::host::NamedEventFd> events,
+                         std::unique_ptr<fv::host::ControlHandle>& handle) override {
         handle = std::make_unique<Handle>(*this, std::move(events));
         return STATUS_SUCCESS;
     }
 
 private:
-    class Handle final : public fvhost::ControlHandle {
+    class Handle final : public fv::host::ControlHandle {
     public:
-        Handle(ScriptedDriver& driver, std::vector<fvhost::NamedEventFd> events)
+        Handle(ScriptedDriver& driver, std::vector<fv::host::NamedEventFd> events)
             : driver_(driver), events_(std::move(events)) {}
         ~Handle() override {
             std::lock_guard guard(driver_.lock_);
@@ -142,7 +142,7 @@ private:
             return driver_.Answer(*this, guard, code, buffer, in, out, information);
         }
         ScriptedDriver& driver_;
-        std::vector<fvhost::NamedEventFd> events_;
+        std::vector<fv::host::NamedEventFd> events_;
         std::string adapter_;
     };
 
@@ -267,7 +267,7 @@ private:
     }
 
     std::string dir_;
-    fvhost::ControlServer server_{*this, fvhost::PeerPolicy{::geteuid(), gid_t(-1)}};
+    fv::host::ControlServer server_{*this, fv::host::PeerPolicy{::geteuid(), gid_t(-1)}};
     std::mutex lock_;
     std::condition_variable stallChanged_;
     bool stalled_ = false;
@@ -276,4 +276,4 @@ private:
     std::map<std::string, int> opened_;
 };
 
-}  // namespace fvtest
+}  // namespace fv::test

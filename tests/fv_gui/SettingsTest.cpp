@@ -38,7 +38,7 @@ protected:
     std::string Hkcu() const { return dir / "reg/HKCU.sqlite"; }
     std::string Desktop() const { return dir / "config/autostart/ferrovane.desktop"; }
 
-    fvtest::TempDir dir;
+    fv::test::TempDir dir;
     std::filesystem::path oldDirectory;
 };
 
@@ -92,7 +92,7 @@ TEST_F(RegistryTest, ValuesKeysAndCase) {
 TEST_F(RegistryTest, NotSqliteGivesDefaultsAndIsLeftAlone) {
     std::filesystem::create_directories(dir / "reg");
     const std::string garbage = "this is not a database\n" + std::string(5000, 'z');
-    fvtest::WriteFile(Hkcu(), garbage);
+    fv::test::WriteFile(Hkcu(), garbage);
     EXPECT_FALSE(reg::QueryDword(Hive::CurrentUser, kSettings, "Popup"));
     EXPECT_FALSE(reg::SetDword(Hive::CurrentUser, kSettings, "Popup", 2));
     {
@@ -101,7 +101,7 @@ TEST_F(RegistryTest, NotSqliteGivesDefaultsAndIsLeftAlone) {
         EXPECT_EQ(settings.PopupTimeout.value, 120000u);
         settings.Popup.Set(2);
     }
-    EXPECT_EQ(fvtest::ReadFile(Hkcu()), garbage);
+    EXPECT_EQ(fv::test::ReadFile(Hkcu()), garbage);
 }
 
 TEST_F(RegistryTest, ReadOnlyHiveIsReadButNotWritten) {
@@ -110,7 +110,7 @@ TEST_F(RegistryTest, ReadOnlyHiveIsReadButNotWritten) {
     std::filesystem::permissions(dir.Path(), std::filesystem::perms(0755));
     std::filesystem::permissions(dir / "reg", std::filesystem::perms(0755));
     std::filesystem::permissions(Hkcu(), std::filesystem::perms(0444));
-    const std::string before = fvtest::ReadFile(Hkcu());
+    const std::string before = fv::test::ReadFile(Hkcu());
     const int status = AsUnprivileged([] {
         if (reg::QueryDword(Hive::CurrentUser, kSettings, "Popup").value_or(0) != 2) return 1;
         if (reg::SetDword(Hive::CurrentUser, kSettings, "Popup", 3)) return 2;
@@ -124,17 +124,17 @@ TEST_F(RegistryTest, ReadOnlyHiveIsReadButNotWritten) {
         return 0;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(fvtest::ReadFile(Hkcu()), before);
+    EXPECT_EQ(fv::test::ReadFile(Hkcu()), before);
 }
 
 TEST_F(RegistryTest, RunValueIsMirroredToAutostart) {
     ASSERT_TRUE(reg::SetString(Hive::CurrentUser, reg::kRunKey, "Ferrovane", "/opt/fv/ferrovane"));
-    const std::string entry = fvtest::ReadFile(Desktop());
+    const std::string entry = fv::test::ReadFile(Desktop());
     EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
     EXPECT_NE(entry.find("\nExec=/opt/fv/ferrovane\n"), std::string::npos);
     ASSERT_TRUE(reg::SetString(Hive::CurrentUser, "software\\microsoft\\windows\\currentversion\\run", "FERROVANE",
                                "/opt/my apps/ferrovane"));
-    EXPECT_NE(fvtest::ReadFile(Desktop()).find("\nExec=\"/opt/my apps/ferrovane\"\n"), std::string::npos);
+    EXPECT_NE(fv::test::ReadFile(Desktop()).find("\nExec=\"/opt/my apps/ferrovane\"\n"), std::string::npos);
     // Other values of the Run key and the machine's hive are not mirrored.
     ASSERT_TRUE(reg::SetString(Hive::CurrentUser, reg::kRunKey, "Other", ""));
     EXPECT_TRUE(std::filesystem::exists(Desktop()));
@@ -302,7 +302,7 @@ TEST_F(RegistryTest, AutostartEntry) {
     EXPECT_EQ(settings.CheckAutostartEntry(), std::make_pair(false, std::string()));
     settings.SetAutostartEntry(true);
     EXPECT_EQ(*reg::QueryString(Hive::CurrentUser, reg::kRunKey, "Ferrovane"), "/usr/Bin/Ferrovane");
-    EXPECT_NE(fvtest::ReadFile(Desktop()).find("Exec=/usr/Bin/Ferrovane\n"), std::string::npos);
+    EXPECT_NE(fv::test::ReadFile(Desktop()).find("Exec=/usr/Bin/Ferrovane\n"), std::string::npos);
     EXPECT_EQ(settings.CheckAutostartEntry(), std::make_pair(true, std::string()));
     ASSERT_TRUE(reg::SetString(Hive::CurrentUser, reg::kRunKey, "Ferrovane", "/USR/BIN/ferrovane"));
     EXPECT_EQ(settings.CheckAutostartEntry(), std::make_pair(true, std::string()));
@@ -322,8 +322,8 @@ TEST_F(RegistryTest, FileChecks) {
     settings.LogPath.value = dir.Path() + "/";
     EXPECT_FALSE(settings.CheckBlocklistFile());
     EXPECT_FALSE(settings.CheckLogFile());
-    fvtest::WriteFile(dir / "list.p2p", "x");
-    fvtest::WriteFile(dir / "fvconns.log", "x");
+    fv::test::WriteFile(dir / "list.p2p", "x");
+    fv::test::WriteFile(dir / "fvconns.log", "x");
     EXPECT_TRUE(settings.CheckBlocklistFile());
     EXPECT_TRUE(settings.CheckLogFile());
     const int holder = ::open((dir / "list.p2p").c_str(), O_RDONLY);

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-namespace fvtest {
+namespace fv::test {
 
 class TempDir {
 public:
@@ -44,4 +44,4 @@ inline std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-}  // namespace fvtest
+}  // namespace fv::test

@@ -29,9 +29,9 @@ constexpr std::uint32_t kOverflow = 3;     // warning status with data
 constexpr std::uint32_t kFail = 4;         // error status, claims data
 constexpr std::uint32_t kCountEvents = 5;  // 4 bytes: events the handle holds
 
-class ScriptedHandle : public fvhost::ControlHandle {
+class ScriptedHandle : public fv::host::ControlHandle {
 public:
-    ScriptedHandle(std::vector<fvhost::NamedEventFd> events, std::atomic<int>& open)
+    ScriptedHandle(std::vector<fv::host::NamedEventFd> events, std::atomic<int>& open)
         : events_(std::move(events)), open_(open) {
         ++open_;
     }
@@ -75,14 +75,14 @@ public:
     }
 
 private:
-    std::vector<fvhost::NamedEventFd> events_;
+    std::vector<fv::host::NamedEventFd> events_;
     std::atomic<int>& open_;
 };
 
-class ScriptedDevice : public fvhost::ControlDevice {
+class ScriptedDevice : public fv::host::ControlDevice {
 public:
-    std::uint32_t Create(std::vector<fvhost::NamedEventFd> e,
-                         std::unique_ptr<fvhost::ControlHandle>& handle) override {
+    std::uint32_t Create(std::vector<fv::host::NamedEventFd> e,
+                         std::unique_ptr<fv::host::ControlHandle>& handle) override {
         if (refuse) {
             for (auto& event : e) close(event.fd);
             return STATUS_INSUFFICIENT_RESOURCES;
@@ -140,7 +140,7 @@ protected:
     std::filesystem::path dir;
     std::string path;
     ScriptedDevice device;
-    fvhost::ControlServer server{device, fvhost::PeerPolicy{getuid(), gid_t(-1)}};
+    fv::host::ControlServer server{device, fv::host::PeerPolicy{getuid(), gid_t(-1)}};
 };
 
 TEST_F(ControlTransportTest, RequestsAndRepliesRoundTrip) {
@@ -180,7 +180,7 @@ TEST_F(ControlTransportTest, NamedEventsTravelWithTheHandle) {
 
 TEST_F(ControlTransportTest, ASecondServerNeverTakesOverALiveSocket) {
     ScriptedDevice other;
-    fvhost::ControlServer second(other, fvhost::PeerPolicy{getuid(), gid_t(-1)});
+    fv::host::ControlServer second(other, fv::host::PeerPolicy{getuid(), gid_t(-1)});
     EXPECT_FALSE(second.Start(path));
     EXPECT_EQ(errno, EADDRINUSE);
     fv::DeviceHandle h = fv::OpenDevice(path);
@@ -294,7 +294,7 @@ TEST_F(ControlTransportTest, GroupMembershipIsTakenFromTheConnection) {
     if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     constexpr gid_t kDeviceGroup = 4242;
     const std::string groupPath = (dir / "Grouped").string();
-    fvhost::ControlServer grouped(device, fvhost::PeerPolicy{getuid(), kDeviceGroup});
+    fv::host::ControlServer grouped(device, fv::host::PeerPolicy{getuid(), kDeviceGroup});
     ASSERT_TRUE(grouped.Start(groupPath));
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
@@ -351,8 +351,8 @@ TEST_F(ControlTransportTest, GroupMembershipIsTakenFromTheConnection) {
 
 TEST_F(ControlTransportTest, PeersBeyondTheCapAreRefusedUntilOneLeaves) {
     const std::string cappedPath = (dir / "Capped").string();
-    fvhost::ControlServer capped(device, fvhost::PeerPolicy{getuid(), gid_t(-1)},
-                                 fvhost::PeerLimits{3, std::chrono::seconds(30)});
+    fv::host::ControlServer capped(device, fv::host::PeerPolicy{getuid(), gid_t(-1)},
+                                 fv::host::PeerLimits{3, std::chrono::seconds(30)});
     ASSERT_TRUE(capped.Start(cappedPath));
     std::vector<fv::DeviceHandle> held;
     for (int i = 0; i < 3; ++i) {
@@ -370,8 +370,8 @@ TEST_F(ControlTransportTest, PeersBeyondTheCapAreRefusedUntilOneLeaves) {
 
 TEST_F(ControlTransportTest, APeerThatSaysNothingIsDropped) {
     const std::string quickPath = (dir / "Quick").string();
-    fvhost::ControlServer quick(device, fvhost::PeerPolicy{getuid(), gid_t(-1)},
-                                fvhost::PeerLimits{64, std::chrono::milliseconds(200)});
+    fv::host::ControlServer quick(device, fv::host::PeerPolicy{getuid(), gid_t(-1)},
+                                fv::host::PeerLimits{64, std::chrono::milliseconds(200)});
     ASSERT_TRUE(quick.Start(quickPath));
     const int silent = socket(AF_UNIX, SOCK_STREAM, 0);
     const int slow = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -400,13 +400,13 @@ TEST_F(ControlTransportTest, APeerThatSaysNothingIsDropped) {
 }
 
 TEST(PeerPolicy, RootOwnUserAndGroupMembers) {
-    const fvhost::PeerPolicy policy{1000, 1500};
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 0, 0, {}));
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1000, 1000, {}));
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1001, 1500, {}));
-    EXPECT_TRUE(fvhost::PeerAllowed(policy, 1001, 1001, {27, 1500}));
-    EXPECT_FALSE(fvhost::PeerAllowed(policy, 1001, 1001, {27, 1501}));
-    EXPECT_FALSE(fvhost::PeerAllowed(fvhost::PeerPolicy{1000, gid_t(-1)}, 1001, 1001, {1500}));
+    const fv::host::PeerPolicy policy{1000, 1500};
+    EXPECT_TRUE(fv::host::PeerAllowed(policy, 0, 0, {}));
+    EXPECT_TRUE(fv::host::PeerAllowed(policy, 1000, 1000, {}));
+    EXPECT_TRUE(fv::host::PeerAllowed(policy, 1001, 1500, {}));
+    EXPECT_TRUE(fv::host::PeerAllowed(policy, 1001, 1001, {27, 1500}));
+    EXPECT_FALSE(fv::host::PeerAllowed(policy, 1001, 1001, {27, 1501}));
+    EXPECT_FALSE(fv::host::PeerAllowed(fv::host::PeerPolicy{1000, gid_t(-1)}, 1001, 1001, {1500}));
 }
 
 TEST(DeviceClient, MissingDeviceAndClosedHandle) {

@@ -22,7 +22,7 @@
 
 namespace {
 
-using namespace fvsys;
+using namespace fv::systest;
 
 class DaemonTest : public ::testing::Test {
 protected:
@@ -159,7 +159,7 @@ TEST_F(DaemonTest, ListedAddressIsDroppedBothWaysAndOthersPass) {
 }
 
 // A frame tagged for VLAN 42 carrying an IPv4 packet between `from` and `to`.
-std::vector<std::uint8_t> TaggedFrame(const ndis_linux::MacAddress& source, const char* from,
+std::vector<std::uint8_t> TaggedFrame(const ndis::linux_media::MacAddress& source, const char* from,
                                       const char* to) {
     std::vector<std::uint8_t> f(64, 0);
     std::memset(f.data(), 0xFF, 6);
@@ -176,7 +176,7 @@ std::vector<std::uint8_t> TaggedFrame(const ndis_linux::MacAddress& source, cons
 }
 
 // Waits for `expected` on `port`; other frames are skipped.
-bool Arrives(ndis_linux::PacketPort& port, const std::vector<std::uint8_t>& expected) {
+bool Arrives(ndis::linux_media::PacketPort& port, const std::vector<std::uint8_t>& expected) {
     std::uint8_t buffer[2048];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -190,12 +190,12 @@ bool Arrives(ndis_linux::PacketPort& port, const std::vector<std::uint8_t>& expe
     return false;
 }
 
-ndis_linux::PacketPort PortOn(const char* interface) {
-    ndis_linux::InterfaceInfo info;
-    ndis_linux::PacketPort port;
+ndis::linux_media::PacketPort PortOn(const char* interface) {
+    ndis::linux_media::InterfaceInfo info;
+    ndis::linux_media::PacketPort port;
     std::string error;
-    if (ndis_linux::QueryInterface(interface, info, error)) {
-        ndis_linux::PacketPort::Create(info.index, port, error);
+    if (ndis::linux_media::QueryInterface(interface, info, error)) {
+        ndis::linux_media::PacketPort::Create(info.index, port, error);
     }
     return port;
 }
@@ -203,15 +203,15 @@ ndis_linux::PacketPort PortOn(const char* interface) {
 // The tag travels through the intermediate both ways, also under a table listing the source.
 TEST_F(DaemonTest, TaggedFramesKeepTheirTagBothWays) {
     StartFiltering();
-    ndis_linux::PacketPort tap = PortOn(kUpper);
+    ndis::linux_media::PacketPort tap = PortOn(kUpper);
     ASSERT_TRUE(tap.Open());
     const std::string remote = network->RemoteNamespace();
 
     const pid_t sender = SpawnIn(remote, [] {
-        ndis_linux::PacketPort wire = PortOn(kRemoteLink);
-        ndis_linux::InterfaceInfo info;
+        ndis::linux_media::PacketPort wire = PortOn(kRemoteLink);
+        ndis::linux_media::InterfaceInfo info;
         std::string error;
-        if (!wire.Open() || !ndis_linux::QueryInterface(kRemoteLink, info, error)) return 1;
+        if (!wire.Open() || !ndis::linux_media::QueryInterface(kRemoteLink, info, error)) return 1;
         const auto frame = TaggedFrame(info.mac, kListedRemote, kWorkstationAddress);
         for (int i = 0; i < 20; ++i) {
             wire.Send(frame.data(), frame.size());
@@ -236,12 +236,12 @@ TEST_F(DaemonTest, TaggedFramesKeepTheirTagBothWays) {
     EXPECT_EQ(WaitExit(sender), 0);
     EXPECT_TRUE(up) << "a tagged frame from a listed source did not reach the TAP tagged";
 
-    ndis_linux::InterfaceInfo tapInfo;
+    ndis::linux_media::InterfaceInfo tapInfo;
     std::string error;
-    ASSERT_TRUE(ndis_linux::QueryInterface(kUpper, tapInfo, error));
+    ASSERT_TRUE(ndis::linux_media::QueryInterface(kUpper, tapInfo, error));
     const auto down = TaggedFrame(tapInfo.mac, kWorkstationAddress, kListedRemote);
     const pid_t receiver = SpawnIn(remote, [&] {
-        ndis_linux::PacketPort wire = PortOn(kRemoteLink);
+        ndis::linux_media::PacketPort wire = PortOn(kRemoteLink);
         return wire.Open() && Arrives(wire, down) ? 0 : 1;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -264,9 +264,9 @@ TEST_F(DaemonTest, TerminationRemovesTheTapAndTheSocket) {
     handle.Close();
     EXPECT_EQ(network->StopDaemon(), 0);
     EXPECT_FALSE(std::filesystem::exists(network->DeviceSocket()));
-    EXPECT_FALSE(fvsys::Run(std::string("ip link show ") + kUpper + " >/dev/null 2>&1"));
+    EXPECT_FALSE(fv::systest::Run(std::string("ip link show ") + kUpper + " >/dev/null 2>&1"));
     // The lower interface is the kernel's again.
-    EXPECT_TRUE(fvsys::Run(std::string("ip link show ") + kLower + " >/dev/null 2>&1"));
+    EXPECT_TRUE(fv::systest::Run(std::string("ip link show ") + kLower + " >/dev/null 2>&1"));
 }
 
 }  // namespace
@@ -291,7 +291,7 @@ double CpuSeconds(pid_t pid) {
 // The carrier flag as `ip` reports it (/sys shows the namespace it was mounted in, and the
 // interface flags the ioctl reads carry the operational state, which may lag the carrier).
 bool Carrier(const char* interface) {
-    return fvsys::Run(std::string("ip -o link show dev ") + interface +
+    return fv::systest::Run(std::string("ip -o link show dev ") + interface +
                       " | grep -q '[<,]LOWER_UP[,>]'");
 }
 
@@ -307,13 +307,13 @@ bool CarrierBecomes(const char* interface, bool on) {
 TEST_F(DaemonTest, TheTapFollowsTheLowerLinkAndOutlivesItsRemoval) {
     const std::string remote = network->RemoteNamespace();
     EXPECT_TRUE(Carrier(kUpper));
-    ASSERT_TRUE(fvsys::Run("ip -n " + remote + " link set " + kRemoteLink + " down"));
+    ASSERT_TRUE(fv::systest::Run("ip -n " + remote + " link set " + kRemoteLink + " down"));
     EXPECT_TRUE(CarrierBecomes(kUpper, false));
-    ASSERT_TRUE(fvsys::Run("ip -n " + remote + " link set " + kRemoteLink + " up"));
+    ASSERT_TRUE(fv::systest::Run("ip -n " + remote + " link set " + kRemoteLink + " up"));
     EXPECT_TRUE(CarrierBecomes(kUpper, true));
 
     // Without its interface the daemon idles, still answers, and still stops cleanly.
-    ASSERT_TRUE(fvsys::Run(std::string("ip link del ") + kLower));
+    ASSERT_TRUE(fv::systest::Run(std::string("ip link del ") + kLower));
     EXPECT_TRUE(CarrierBecomes(kUpper, false));
     const double before = CpuSeconds(network->Daemon());
     std::this_thread::sleep_for(std::chrono::seconds(1));

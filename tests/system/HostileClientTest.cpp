@@ -24,7 +24,7 @@
 
 namespace {
 
-using namespace fvsys;
+using namespace fv::systest;
 namespace wire = fv::wire;
 
 fv::UniqueFd Connect(const std::string& path) {

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace ndis_linux;
+using namespace ndis::linux_media;
 
 std::string Sysctl(const std::string& path) {
     std::ifstream in(path);
@@ -36,14 +36,14 @@ class LinuxLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FV_REQUIRE_PRIVATE_NETWORK();
-        fvsys::Run("ip link del fvl0 2>/dev/null");
-        ASSERT_TRUE(fvsys::Run("ip link add fvl0 type veth peer name fvl1"));
-        ASSERT_TRUE(fvsys::Run("ip link set fvl0 up && ip link set fvl1 up"));
+        fv::systest::Run("ip link del fvl0 2>/dev/null");
+        ASSERT_TRUE(fv::systest::Run("ip link add fvl0 type veth peer name fvl1"));
+        ASSERT_TRUE(fv::systest::Run("ip link set fvl0 up && ip link set fvl1 up"));
         std::string error;
         ASSERT_TRUE(QueryInterface("fvl0", lower, error)) << error;
         ASSERT_TRUE(QueryInterface("fvl1", peer, error)) << error;
     }
-    void TearDown() override { fvsys::Run("ip link del fvl0 2>/dev/null"); }
+    void TearDown() override { fv::systest::Run("ip link del fvl0 2>/dev/null"); }
     InterfaceInfo lower;
     InterfaceInfo peer;
 };
@@ -143,7 +143,7 @@ TEST_F(LinuxLinkTest, LinkChangesAreSeen) {
     LinkWatcher watcher;
     std::string error;
     ASSERT_TRUE(watcher.Open(error)) << error;
-    ASSERT_TRUE(fvsys::Run("ip link set fvl1 down"));
+    ASSERT_TRUE(fv::systest::Run("ip link set fvl1 down"));
     ASSERT_TRUE(WaitReadable(watcher.Fd(), 2000));
     EXPECT_TRUE(watcher.Drain(lower.index));
     InterfaceInfo info;

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace fvsys {
+namespace fv::systest {
 
 // Enters a fresh network namespace for the calling thread (and the commands it starts).
 // Returns an empty string, or why the system tests cannot run here.
@@ -24,10 +24,10 @@ inline bool Run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
-}  // namespace fvsys
+}  // namespace fv::systest
 
 #define FV_REQUIRE_PRIVATE_NETWORK()                                 \
     do {                                                             \
-        static const std::string why = fvsys::EnterPrivateNetwork(); \
+        static const std::string why = fv::systest::EnterPrivateNetwork(); \
         if (!why.empty()) GTEST_SKIP() << why;                       \
     } while (0)

@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace fvsys;
+using namespace fv::systest;
 
 class NoMessages final : public fv::MessageSink {
 public:

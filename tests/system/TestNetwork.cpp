@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace fvsys {
+namespace fv::systest {
 namespace {
 
 std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) {
@@ -158,4 +158,4 @@ TestNetwork::~TestNetwork() {
     std::filesystem::remove_all(deviceDir_);
 }
 
-}  // namespace fvsys
+}  // namespace fv::systest

@@ -22,7 +22,7 @@
 
 #include "tests/system/NetnsFixture.h"
 
-namespace fvsys {
+namespace fv::systest {
 
 inline constexpr const char* kLower = "fvw0";
 inline constexpr const char* kUpper = "fv-fvw0";
@@ -132,4 +132,4 @@ private:
     bool secondAdapter_ = false;
 };
 
-}  // namespace fvsys
+}  // namespace fv::systest

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace ndis_linux {
+namespace ndis::linux_media {
 namespace {
 
 constexpr UINT kEthernetHeaderSize = 14;
@@ -78,7 +78,7 @@ std::u16string LinuxAdapter::UpperBindings() const {
     return Widen(upperName_);
 }
 
-NDIS_STATUS LinuxAdapter::Open(ndis_media::LowerEdge* edge) {
+NDIS_STATUS LinuxAdapter::Open(ndis::media::LowerEdge* edge) {
     if (!port_.Open()) return NDIS_STATUS_FAILURE;
     edge_ = edge;
     std::uint64_t drained;
@@ -145,19 +145,19 @@ NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {
             std::string error;
             const std::string text =
                 VendorDescription(QueryInterface(info_.name, fresh, error) ? fresh : info_);
-            return ndis_media::AnswerQuery(r, text.c_str(), UINT(text.size() + 1));
+            return ndis::media::AnswerQuery(r, text.c_str(), UINT(text.size() + 1));
         }
         case OID_GEN_MEDIA_IN_USE: {
             const ULONG medium = NdisMedium802_3;
-            return ndis_media::AnswerQuery(r, &medium, sizeof medium);
+            return ndis::media::AnswerQuery(r, &medium, sizeof medium);
         }
         case OID_GEN_MAC_OPTIONS:
-            return ndis_media::AnswerQuery(r, &kMacOptions, sizeof kMacOptions);
+            return ndis::media::AnswerQuery(r, &kMacOptions, sizeof kMacOptions);
         case OID_802_3_CURRENT_ADDRESS: {
             InterfaceInfo fresh;
             std::string error;
             const MacAddress mac = QueryInterface(info_.name, fresh, error) ? fresh.mac : info_.mac;
-            return ndis_media::AnswerQuery(r, mac.data(), UINT(mac.size()));
+            return ndis::media::AnswerQuery(r, mac.data(), UINT(mac.size()));
         }
         default:
             break;
@@ -202,7 +202,7 @@ void LinuxAdapter::ReadLoop() {
     for (;;) {
         if (poll(fds, 3, -1) < 0) continue;
         if ((fds[2].revents & POLLIN) != 0) break;
-        ndis_media::LowerEdge* edge = edge_.load();
+        ndis::media::LowerEdge* edge = edge_.load();
         // A carrier change, or the interface gone altogether, becomes a media indication.
         auto indicateLink = [&] {
             InterfaceInfo fresh;
@@ -247,4 +247,4 @@ void LinuxAdapter::ReadLoop() {
     NdisFreePacketPool(pool);
 }
 
-}  // namespace ndis_linux
+}  // namespace ndis::linux_media

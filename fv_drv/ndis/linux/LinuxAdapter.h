@@ -13,9 +13,9 @@
 #include "fv_platform/UniqueFd.h"
 #include "fv_drv/ndis/ndis_media.h"
 
-namespace ndis_linux {
+namespace ndis::linux_media {
 
-class LinuxAdapter final : public ndis_media::LowerAdapter {
+class LinuxAdapter final : public ndis::media::LowerAdapter {
 public:
     // `upperName` becomes the UpperBindings value: the TAP device the stack above uses.
     LinuxAdapter(InterfaceInfo info, std::string upperName);
@@ -31,11 +31,11 @@ public:
     void FlushSends();
     const InterfaceInfo& Info() const { return info_; }
 
-    // ndis_media::LowerAdapter
+    // ndis::media::LowerAdapter
     std::u16string Name() const override;
     NDIS_MEDIUM Medium() const override { return NdisMedium802_3; }
     std::u16string UpperBindings() const override;
-    NDIS_STATUS Open(ndis_media::LowerEdge* edge) override;
+    NDIS_STATUS Open(ndis::media::LowerEdge* edge) override;
     NDIS_STATUS Close() override;
     NDIS_STATUS Send(PNDIS_PACKET packet) override;
     NDIS_STATUS Request(PNDIS_REQUEST request) override;
@@ -55,7 +55,7 @@ private:
     LinkWatcher links_;
     fv::UniqueFd stopFd_;
     std::thread reader_;
-    std::atomic<ndis_media::LowerEdge*> edge_{nullptr};
+    std::atomic<ndis::media::LowerEdge*> edge_{nullptr};
     void FlushLocked();
 
     std::mutex sendLock_;  // sends from several threads share the batch
@@ -74,4 +74,4 @@ void AttachOffload(PNDIS_PACKET packet, OffloadHeader* header);
 
 std::u16string Widen(const std::string& ascii);
 
-}  // namespace ndis_linux
+}  // namespace ndis::linux_media

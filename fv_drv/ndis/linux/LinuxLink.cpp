@@ -23,7 +23,7 @@
 #include <fstream>
 #include <utility>
 
-namespace ndis_linux {
+namespace ndis::linux_media {
 namespace {
 
 constexpr const char* kTunDevice = "/dev/net/tun";
@@ -358,4 +358,4 @@ bool LinkWatcher::Drain(int index) {
     return concerned;
 }
 
-}  // namespace ndis_linux
+}  // namespace ndis::linux_media

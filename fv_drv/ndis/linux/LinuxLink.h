@@ -11,7 +11,7 @@
 
 #include "fv_platform/UniqueFd.h"
 
-namespace ndis_linux {
+namespace ndis::linux_media {
 
 using MacAddress = std::array<std::uint8_t, 6>;
 
@@ -131,4 +131,4 @@ private:
     fv::UniqueFd fd_;
 };
 
-}  // namespace ndis_linux
+}  // namespace ndis::linux_media

@@ -10,7 +10,7 @@
 
 #include "fv_drv/ndis/linux/LinuxAdapter.h"
 
-namespace ndis_linux {
+namespace ndis::linux_media {
 namespace {
 
 constexpr UINT kPoolDescriptors = 64;
@@ -48,7 +48,7 @@ bool TapStack::Start(const std::string& name, const MacAddress& mac, int mtu, bo
     }
     if (!TapPort::Create(name, mac, mtu, tap_, error)) return false;
     SetCarrier(carrier);
-    NDIS_HANDLE adapter = ndis_media::BindUpper(Widen(name), this);
+    NDIS_HANDLE adapter = ndis::media::BindUpper(Widen(name), this);
     if (adapter == nullptr) {
         error = "no virtual adapter " + name;
         tap_.Close();
@@ -68,7 +68,7 @@ void TapStack::Stop() {
         reader_.join();
     }
     NDIS_HANDLE adapter = adapter_.exchange(nullptr);
-    if (adapter != nullptr) ndis_media::UnbindUpper(adapter);
+    if (adapter != nullptr) ndis::media::UnbindUpper(adapter);
     // An indication that began before the unbind may still be writing.
     std::lock_guard guard(writeLock_);
     tap_.Close();
@@ -133,7 +133,7 @@ void TapStack::ReadLoop() {
                 continue;
             }
             sent_ += count;
-            ndis_media::UpperSendPackets(adapter, batch, count);
+            ndis::media::UpperSendPackets(adapter, batch, count);
             if (batchSent_) batchSent_();
         }
     }
@@ -153,7 +153,7 @@ INT TapStack::ReceivePacket(PNDIS_PACKET packet) {
     return 0;  // copied: never held
 }
 
-NDIS_STATUS TapStack::Receive(const ndis_media::LookaheadIndication& indication) {
+NDIS_STATUS TapStack::Receive(const ndis::media::LookaheadIndication& indication) {
     // Only whole frames can be handed to the kernel; a partial look-ahead is dropped.
     if (indication.HeaderSize + indication.LookaheadSize <
         indication.HeaderSize + indication.PacketSize) {
@@ -188,4 +188,4 @@ void TapStack::SetCarrier(bool on) {
     if (tap_.Open()) ioctl(tap_.Fd(), TUNSETCARRIER, &value);
 }
 
-}  // namespace ndis_linux
+}  // namespace ndis::linux_media

@@ -16,9 +16,9 @@
 #include "fv_platform/UniqueFd.h"
 #include "fv_drv/ndis/ndis_media.h"
 
-namespace ndis_linux {
+namespace ndis::linux_media {
 
-class TapStack final : public ndis_media::UpperProtocol {
+class TapStack final : public ndis::media::UpperProtocol {
 public:
     TapStack();
     ~TapStack();
@@ -36,10 +36,10 @@ public:
     std::uint64_t FramesSent() const { return sent_.load(); }
     std::uint64_t FramesReceived() const { return received_.load(); }
 
-    // ndis_media::UpperProtocol
+    // ndis::media::UpperProtocol
     void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;
     INT ReceivePacket(PNDIS_PACKET packet) override;
-    NDIS_STATUS Receive(const ndis_media::LookaheadIndication& indication) override;
+    NDIS_STATUS Receive(const ndis::media::LookaheadIndication& indication) override;
     void ReceiveComplete(NDIS_MEDIUM medium) override;
     void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status,
                               UINT bytesTransferred) override;
@@ -71,4 +71,4 @@ private:
     std::atomic<std::uint64_t> received_{0};
 };
 
-}  // namespace ndis_linux
+}  // namespace ndis::linux_media

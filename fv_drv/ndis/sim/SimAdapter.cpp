@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace sim {
+namespace ndis::sim {
 
 namespace {
 
@@ -60,7 +60,7 @@ void Adapter::JoinHelpers() {
 }
 
 void Adapter::CompleteLater(bool open, NDIS_STATUS status) {
-    ndis_media::LowerEdge* edge = edge_.load();
+    ndis::media::LowerEdge* edge = edge_.load();
     std::lock_guard guard(lock_);
     helpers_.emplace_back([this, edge, open, status] {
         if (open) {
@@ -73,7 +73,7 @@ void Adapter::CompleteLater(bool open, NDIS_STATUS status) {
     });
 }
 
-NDIS_STATUS Adapter::Open(ndis_media::LowerEdge* edge) {
+NDIS_STATUS Adapter::Open(ndis::media::LowerEdge* edge) {
     const NDIS_STATUS status = OpenStatus.load();
     edge_.store(edge);
     if (Opens.load() == Completion::Deferred) {
@@ -121,23 +121,23 @@ NDIS_STATUS Adapter::Answer(PNDIS_REQUEST r) const {
     }
     switch (r->DATA.QUERY_INFORMATION.Oid) {
         case OID_GEN_VENDOR_DESCRIPTION:
-            return ndis_media::AnswerQuery(r, config_.VendorDescription.c_str(),
+            return ndis::media::AnswerQuery(r, config_.VendorDescription.c_str(),
                         UINT(config_.VendorDescription.size() + 1));
         case OID_GEN_MEDIA_IN_USE: {
             const ULONG medium = config_.Medium;
-            return ndis_media::AnswerQuery(r, &medium, sizeof medium);
+            return ndis::media::AnswerQuery(r, &medium, sizeof medium);
         }
         case OID_GEN_MAC_OPTIONS:
-            return ndis_media::AnswerQuery(r, &config_.MacOptions, sizeof config_.MacOptions);
+            return ndis::media::AnswerQuery(r, &config_.MacOptions, sizeof config_.MacOptions);
         case OID_802_3_CURRENT_ADDRESS:
             if (config_.Medium != NdisMedium802_3 && config_.Medium != NdisMediumWan) break;
-            return ndis_media::AnswerQuery(r, config_.Address.data(), UINT(config_.Address.size()));
+            return ndis::media::AnswerQuery(r, config_.Address.data(), UINT(config_.Address.size()));
         case OID_FDDI_LONG_CURRENT_ADDR:
             if (config_.Medium != NdisMediumFddi) break;
-            return ndis_media::AnswerQuery(r, config_.Address.data(), UINT(config_.Address.size()));
+            return ndis::media::AnswerQuery(r, config_.Address.data(), UINT(config_.Address.size()));
         case OID_PNP_CAPABILITIES: {
             NDIS_PNP_CAPABILITIES caps{0, {config_.MinWakeUp, config_.MinWakeUp, config_.MinWakeUp}};
-            return ndis_media::AnswerQuery(r, &caps, sizeof caps);
+            return ndis::media::AnswerQuery(r, &caps, sizeof caps);
         }
         default:
             break;
@@ -320,4 +320,4 @@ std::size_t Adapter::PacketsReturned() const {
     return returned_;
 }
 
-}  // namespace sim
+}  // namespace ndis::sim

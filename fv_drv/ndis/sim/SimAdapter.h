@@ -15,7 +15,7 @@
 
 #include "fv_drv/ndis/ndis_media.h"
 
-namespace sim {
+namespace ndis::sim {
 
 using Frame = std::vector<std::uint8_t>;
 
@@ -35,18 +35,18 @@ struct AdapterConfig {
     NDIS_DEVICE_POWER_STATE MinWakeUp = NdisDeviceStateD2;
 };
 
-class Adapter final : public ndis_media::LowerAdapter {
+class Adapter final : public ndis::media::LowerAdapter {
 public:
     explicit Adapter(AdapterConfig config = {});
     ~Adapter() override;
     Adapter(const Adapter&) = delete;
     Adapter& operator=(const Adapter&) = delete;
 
-    // ndis_media::LowerAdapter
+    // ndis::media::LowerAdapter
     std::u16string Name() const override { return config_.Name; }
     NDIS_MEDIUM Medium() const override { return config_.Medium; }
     std::u16string UpperBindings() const override { return config_.UpperBindings; }
-    NDIS_STATUS Open(ndis_media::LowerEdge* edge) override;
+    NDIS_STATUS Open(ndis::media::LowerEdge* edge) override;
     NDIS_STATUS Close() override;
     NDIS_STATUS Send(PNDIS_PACKET packet) override;
     NDIS_STATUS Request(PNDIS_REQUEST request) override;
@@ -97,7 +97,7 @@ private:
     void JoinHelpers();
 
     const AdapterConfig config_;
-    std::atomic<ndis_media::LowerEdge*> edge_{nullptr};
+    std::atomic<ndis::media::LowerEdge*> edge_{nullptr};
     NDIS_HANDLE pool_ = nullptr;
 
     mutable std::mutex lock_;
@@ -120,4 +120,4 @@ private:
 // The bytes a packet's buffer chain describes.
 Frame FrameOf(PNDIS_PACKET packet);
 
-}  // namespace sim
+}  // namespace ndis::sim

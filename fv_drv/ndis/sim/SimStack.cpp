@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace sim {
+namespace ndis::sim {
 
 namespace {
 constexpr UINT kPoolDescriptors = 64;
@@ -31,7 +31,7 @@ Stack::~Stack() {
 }
 
 bool Stack::Bind(const std::u16string& virtualAdapterName) {
-    NDIS_HANDLE h = ndis_media::BindUpper(virtualAdapterName, this);
+    NDIS_HANDLE h = ndis::media::BindUpper(virtualAdapterName, this);
     adapter_.store(h);
     unbound_.store(false);
     return h != nullptr;
@@ -41,11 +41,11 @@ void Stack::Close() {
     std::size_t unused = ReturnHeld();
     (void)unused;
     if (NDIS_HANDLE h = adapter_.exchange(nullptr); h != nullptr && !unbound_.load()) {
-        ndis_media::UnbindUpper(h);
+        ndis::media::UnbindUpper(h);
     }
 }
 
-NDIS_MEDIUM Stack::Medium() const { return ndis_media::UpperMedium(adapter_.load()); }
+NDIS_MEDIUM Stack::Medium() const { return ndis::media::UpperMedium(adapter_.load()); }
 
 std::unique_ptr<Stack::Owned> Stack::MakeOwned(Frame bytes) {
     auto owned = std::make_unique<Owned>();
@@ -73,7 +73,7 @@ std::uint64_t Stack::Send(const std::vector<Frame>& frames) {
             sending_.emplace(owned->Packet, std::move(owned));
         }
     }
-    ndis_media::UpperSendPackets(adapter_.load(), packets.data(), UINT(packets.size()));
+    ndis::media::UpperSendPackets(adapter_.load(), packets.data(), UINT(packets.size()));
     return first;
 }
 
@@ -96,7 +96,7 @@ std::shared_ptr<StackRequest> Stack::Issue(std::shared_ptr<StackRequest> request
         std::lock_guard guard(lock_);
         requests_[&request->Request] = request;
     }
-    const NDIS_STATUS status = ndis_media::UpperRequest(adapter_.load(), &request->Request);
+    const NDIS_STATUS status = ndis::media::UpperRequest(adapter_.load(), &request->Request);
     if (status != NDIS_STATUS_PENDING) RequestComplete(&request->Request, status);
     return request;
 }
@@ -149,11 +149,11 @@ std::size_t Stack::ReturnHeld() {
         std::lock_guard guard(lock_);
         held.swap(held_);
     }
-    ndis_media::UpperReturnPackets(held.data(), UINT(held.size()));
+    ndis::media::UpperReturnPackets(held.data(), UINT(held.size()));
     return held.size();
 }
 
-NDIS_STATUS Stack::Receive(const ndis_media::LookaheadIndication& in) {
+NDIS_STATUS Stack::Receive(const ndis::media::LookaheadIndication& in) {
     {
         std::lock_guard guard(lock_);
         lookaheads_.push_back({in.Medium, Frame(in.Header, in.Header + in.HeaderSize),
@@ -175,7 +175,7 @@ NDIS_STATUS Stack::Receive(const ndis_media::LookaheadIndication& in) {
         transferring_.emplace(packet, std::move(owned));
     }
     UINT transferred = 0;
-    const NDIS_STATUS status = ndis_media::UpperTransferData(
+    const NDIS_STATUS status = ndis::media::UpperTransferData(
         adapter_.load(), in.MacReceiveContext, 0, in.PacketSize, packet, &transferred);
     if (status != NDIS_STATUS_PENDING) FinishTransfer(packet, status, transferred);
     return NDIS_STATUS_SUCCESS;
@@ -258,4 +258,4 @@ std::size_t Stack::StatusCompletes() const {
     return statusCompletes_;
 }
 
-}  // namespace sim
+}  // namespace ndis::sim

@@ -12,7 +12,7 @@
 
 #include "fv_drv/ndis/sim/SimAdapter.h"
 
-namespace sim {
+namespace ndis::sim {
 
 // A query or set in flight; the result is readable once Done.
 struct StackRequest {
@@ -38,7 +38,7 @@ struct ReceivedRecord {
     UINT HeaderSize;
 };
 
-class Stack final : public ndis_media::UpperProtocol {
+class Stack final : public ndis::media::UpperProtocol {
 public:
     Stack();
     ~Stack();
@@ -75,10 +75,10 @@ public:
     std::size_t StatusCompletes() const;
     bool WasUnbound() const { return unbound_.load(); }
 
-    // ndis_media::UpperProtocol
+    // ndis::media::UpperProtocol
     void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;
     INT ReceivePacket(PNDIS_PACKET packet) override;
-    NDIS_STATUS Receive(const ndis_media::LookaheadIndication& indication) override;
+    NDIS_STATUS Receive(const ndis::media::LookaheadIndication& indication) override;
     void ReceiveComplete(NDIS_MEDIUM medium) override;
     void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status,
                               UINT bytesTransferred) override;
@@ -112,4 +112,4 @@ private:
     std::size_t statusCompletes_ = 0;
 };
 
-}  // namespace sim
+}  // namespace ndis::sim

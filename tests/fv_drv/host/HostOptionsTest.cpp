@@ -4,8 +4,8 @@
 
 namespace {
 
-using fvhost::HostOptions;
-using fvhost::ParseHostOptions;
+using fv::host::HostOptions;
+using fv::host::ParseHostOptions;
 
 TEST(HostOptions, BindingsDefaultsAndEnvironment) {
     HostOptions o;
