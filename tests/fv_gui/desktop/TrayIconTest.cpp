@@ -69,7 +69,7 @@ TEST_F(TrayTest, BalloonsKeepTheirGapAndAreNeverQueued) {
     EXPECT_TRUE(Balloons().empty());
     Balloon(200000);
     ASSERT_EQ(Balloons().size(), 1u);
-    const auto& shown = Balloons()[0].data;
+    const NotifyIconData shown = Balloons()[0].data;
     EXPECT_EQ(shown.flags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO);
     EXPECT_EQ(shown.timeoutMs, 10000u);
     EXPECT_EQ(shown.infoFlags, NIIF_WARNING);
