@@ -1,0 +1,236 @@
+#include "fv_gui/notify/SkinnedFrame.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QWidget>
+#include <QWindow>
+
+#include "fv_gui/notify/WindowCommands.h"
+#include "fv_gui/res/ResourceIds.h"
+#include "fv_gui/res/Resources.h"
+
+namespace fv::notify {
+namespace {
+
+QColor Rgb(unsigned rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb)); }
+
+const int kFrameBitmaps[] = {
+    res::kFrameCornerBottomLeft, res::kFrameCornerBottomRight, res::kFrameIconNormal, res::kFrameCaptionTile,
+    res::kFrameCloseNormal,      res::kFrameMaximizeNormal,    res::kFrameMinimizeNormal, res::kFrameClosePressed,
+    res::kFrameMaximizePressed,  res::kFrameMinimizePressed,   res::kFrameIconHover,    res::kFrameIconPressed,
+};
+
+Qt::Edges EdgesOf(FrameHit hit) {
+    switch (hit) {
+    case FrameHit::Left: return Qt::LeftEdge;
+    case FrameHit::Right: return Qt::RightEdge;
+    case FrameHit::Top: return Qt::TopEdge;
+    case FrameHit::Bottom: return Qt::BottomEdge;
+    case FrameHit::TopLeft: return Qt::TopEdge | Qt::LeftEdge;
+    case FrameHit::TopRight: return Qt::TopEdge | Qt::RightEdge;
+    case FrameHit::BottomLeft: return Qt::BottomEdge | Qt::LeftEdge;
+    case FrameHit::BottomRight: return Qt::BottomEdge | Qt::RightEdge;
+    default: return {};
+    }
+}
+
+Qt::CursorShape CursorFor(FrameHit hit) {
+    switch (hit) {
+    case FrameHit::Left:
+    case FrameHit::Right: return Qt::SizeHorCursor;
+    case FrameHit::Top:
+    case FrameHit::Bottom: return Qt::SizeVerCursor;
+    case FrameHit::TopLeft:
+    case FrameHit::BottomRight: return Qt::SizeFDiagCursor;
+    case FrameHit::TopRight:
+    case FrameHit::BottomLeft: return Qt::SizeBDiagCursor;
+    default: return Qt::ArrowCursor;
+    }
+}
+
+}  // namespace
+
+SkinnedFrame::SkinnedFrame(QWidget* window, int resizeBorder, Hooks hooks)
+    : window_(window), client_(new QWidget(window)), resizeBorder_(resizeBorder), hooks_(std::move(hooks)) {
+    window_->setMouseTracking(true);
+    QPalette palette = window_->palette();
+    palette.setColor(QPalette::Window, Rgb(kFrameBackground));
+    window_->setPalette(palette);
+    client_->setAutoFillBackground(true);
+    client_->setPalette(palette);
+    captionFont_ = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    Resized();
+}
+
+void SkinnedFrame::Init(QWidget* systemMenuWindow, QMenu* iconMenu, bool hasMaximize, bool hasMinimize) {
+    systemMenuWindow_ = systemMenuWindow;
+    iconMenu_ = FirstSubmenu(iconMenu);
+    buttons_ = {hasMaximize, hasMinimize};
+    for (int id : kFrameBitmaps) bitmaps_[id] = res::Bitmap(id);
+    captionFont_ = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    window_->update();
+}
+
+void SkinnedFrame::SetClientSize(int width, int height) {
+    window_->resize(width + kClientLeft + kClientRight, height + kClientTop + kClientBottom);
+}
+
+const QPixmap& SkinnedFrame::Bitmap(int id) {
+    auto it = bitmaps_.find(id);
+    if (it == bitmaps_.end()) it = bitmaps_.emplace(id, res::Bitmap(id)).first;
+    return it->second;
+}
+
+void SkinnedFrame::Resized() {
+    const int w = window_->width(), h = window_->height();
+    client_->setGeometry(kClientLeft, kClientTop, std::max(0, w - kClientLeft - kClientRight),
+                         std::max(0, h - kClientTop - kClientBottom));
+    QRegion shape;
+    const auto rows = RoundedRectRows(w, h, kWindowCornerEllipse, kWindowCornerEllipse);
+    for (int y = 0; y < static_cast<int>(rows.size()); ++y) {
+        if (rows[static_cast<std::size_t>(y)].last > rows[static_cast<std::size_t>(y)].first)
+            shape += QRect(rows[static_cast<std::size_t>(y)].first, y,
+                           rows[static_cast<std::size_t>(y)].last - rows[static_cast<std::size_t>(y)].first, 1);
+    }
+    if (!shape.isEmpty()) window_->setMask(shape);
+}
+
+void SkinnedFrame::Paint(QPainter& p) {
+    const int w = window_->width(), h = window_->height();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(0, 0, w, h, Qt::black);
+    p.setPen(Qt::black);
+    p.setBrush(Rgb(kFrameBackground));
+    // GDI's outline covers its rectangle minus the right and bottom pixel.
+    p.drawRoundedRect(QRect(0, 0, w - 2, h - 2), kBorderCornerEllipse / 2.0, kBorderCornerEllipse / 2.0,
+                      Qt::AbsoluteSize);
+    FrameState state;
+    state.pressed = pressed_;
+    state.iconHover = iconHover_;
+    state.hasIconMenu = iconMenu_ != nullptr;
+    state.buttons = buttons_;
+    for (const FramePiece& piece : FrameLayout(w, h, state)) {
+        if (piece.kind == FramePiece::Fill) {
+            p.fillRect(piece.x, piece.y, piece.w, piece.h, Rgb(piece.rgb));
+        } else if (const QPixmap& bitmap = Bitmap(piece.id); !bitmap.isNull()) {
+            p.drawPixmap(piece.x, piece.y, bitmap, 0, 0, piece.w, piece.h);
+        }
+    }
+    const TextBox box = CaptionTextBox(w);
+    const int textWidth = box.right - box.left;
+    if (textWidth > 0) {
+        p.setFont(captionFont_);
+        p.setPen(Qt::white);
+        const QString text = QFontMetrics(captionFont_).elidedText(window_->windowTitle(), Qt::ElideRight, textWidth);
+        p.drawText(QRect(box.left, box.top, textWidth, box.bottom - box.top),
+                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip, text);
+    }
+}
+
+bool SkinnedFrame::MousePress(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return false;
+    const QPoint pos = e->position().toPoint();
+    const FrameHit hit = HitTest(pos.x(), pos.y(), window_->width(), window_->height(), resizeBorder_);
+    if (hit != FrameHit::Caption && hit != FrameHit::Client) {
+        if (QWindow* handle = window_->windowHandle()) (void)handle->startSystemResize(EdgesOf(hit));
+        return true;
+    }
+    if (hit != FrameHit::Caption) return false;
+    const CaptionButton button = CaptionButtonAt(pos.x(), pos.y(), window_->width(), buttons_);
+    if (button != CaptionButton::None) {
+        pressed_ = button;
+        window_->update();
+        return true;
+    }
+    dragging_ = true;
+    dragOffset_ = e->globalPosition().toPoint() - window_->pos();
+    return true;
+}
+
+bool SkinnedFrame::MouseMove(QMouseEvent* e) {
+    const QPoint pos = e->position().toPoint();
+    SetIconHover(InCaptionBand(pos.y()) && pos.y() >= 0 && pos.x() > 0 && pos.x() < kCloseSlot);
+    if (dragging_ && (e->buttons() & Qt::LeftButton)) {
+        const QPoint proposed = e->globalPosition().toPoint() - dragOffset_;
+        window_->move(hooks_.proposeMove ? hooks_.proposeMove(proposed) : proposed);
+        return true;
+    }
+    if (resizeBorder_ > 0 && !e->buttons()) {
+        window_->setCursor(CursorFor(HitTest(pos.x(), pos.y(), window_->width(), window_->height(), resizeBorder_)));
+    }
+    return false;
+}
+
+bool SkinnedFrame::MouseRelease(QMouseEvent* e) {
+    if (e->button() == Qt::RightButton) {
+        ShowSystemMenu(e->globalPosition().toPoint());
+        return true;
+    }
+    if (e->button() != Qt::LeftButton) return false;
+    dragging_ = false;
+    if (pressed_ == CaptionButton::None) return false;
+    const CaptionButton button = pressed_;
+    pressed_ = CaptionButton::None;
+    window_->update();
+    const QPoint pos = e->position().toPoint();
+    if (CaptionButtonAt(pos.x(), pos.y(), window_->width(), buttons_) == button)
+        Act(button, e->globalPosition().toPoint());
+    return true;
+}
+
+bool SkinnedFrame::MouseDoubleClick(QMouseEvent* e) {
+    const QPoint pos = e->position().toPoint();
+    if (e->button() == Qt::LeftButton && buttons_.hasMaximize &&
+        HitTest(pos.x(), pos.y(), window_->width(), window_->height(), resizeBorder_) == FrameHit::Caption &&
+        CaptionButtonAt(pos.x(), pos.y(), window_->width(), buttons_) == CaptionButton::None) {
+        Act(CaptionButton::Maximize, e->globalPosition().toPoint());
+        return true;
+    }
+    return MousePress(e);
+}
+
+void SkinnedFrame::MouseLeft() {
+    // The icon's hover image would otherwise stay lit after the mouse has left the window.
+    SetIconHover(false);
+}
+
+void SkinnedFrame::CaptureLost() {
+    dragging_ = false;
+    if (pressed_ == CaptionButton::None) return;
+    pressed_ = CaptionButton::None;
+    window_->update();
+}
+
+void SkinnedFrame::SetIconHover(bool hover) {
+    if (hover == iconHover_) return;
+    iconHover_ = hover;
+    window_->update(QRect(0, 0, kCloseSlot - 1, kCaptionHeight - 1));
+}
+
+void SkinnedFrame::Act(CaptionButton button, QPoint screenPos) {
+    switch (button) {
+    case CaptionButton::Minimize: hooks_.sysCommand(SC_MINIMIZE); break;
+    case CaptionButton::Maximize: hooks_.sysCommand(window_->isMaximized() ? SC_RESTORE : SC_MAXIMIZE); break;
+    case CaptionButton::Close: hooks_.sysCommand(SC_CLOSE); break;
+    case CaptionButton::Icon:
+        if (iconMenu_) {
+            window_->activateWindow();
+            if (const int command = TrackMenuBottomAligned(iconMenu_, screenPos)) hooks_.menuCommand(command);
+        }
+        break;
+    case CaptionButton::None: break;
+    }
+}
+
+void SkinnedFrame::ShowSystemMenu(QPoint screenPos) {
+    if (!systemMenuWindow_) return;
+    auto menu = SystemMenu(systemMenuWindow_, buttons_.hasMinimize, buttons_.hasMaximize);
+    if (const int command = TrackMenuBottomAligned(menu.get(), screenPos))
+        hooks_.sysCommand(static_cast<unsigned>(command));
+}
+
+}  // namespace fv::notify

@@ -1,0 +1,248 @@
+#include "fv_gui/notify/TaskbarNotifier.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QScreen>
+#include <QThread>
+
+#include "fv_gui/res/Resources.h"
+#include "fv_platform/TickCount.h"
+
+namespace fv::notify {
+namespace {
+
+ScreenRect ToScreenRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+
+int AlignmentOf(unsigned format) {
+    int flags = (format & DT_CENTER) ? Qt::AlignHCenter : (format & DT_RIGHT) ? Qt::AlignRight : Qt::AlignLeft;
+    // Vertical placement applies to a single line only; wrapped text starts at the top.
+    if (format & DT_SINGLELINE) {
+        flags |= (format & DT_VCENTER) ? Qt::AlignVCenter : (format & DT_BOTTOM) ? Qt::AlignBottom : Qt::AlignTop;
+        flags |= Qt::TextSingleLine;
+    } else {
+        flags |= Qt::AlignTop;
+        if (format & DT_WORDBREAK) flags |= Qt::TextWordWrap;
+    }
+    return flags;
+}
+
+QFont Styled(QFont font, int style) {
+    font.setBold(style & kFontBold);
+    font.setItalic(style & kFontItalic);
+    font.setUnderline(style & kFontUnderline);
+    return font;
+}
+
+}  // namespace
+
+CTaskbarNotifier::CTaskbarNotifier() : QWidget(nullptr) {
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+    setCursor(Qt::PointingHandCursor);
+    for (int id = NotifierAnimation::kShowTimer; id <= NotifierAnimation::kHideTimer; ++id) {
+        connect(&timers_[static_cast<std::size_t>(id)], &QTimer::timeout, this, [this, id] { AnimationTick(id); });
+    }
+    SetDefaultTextFont();
+}
+
+bool CTaskbarNotifier::Create(QWidget* owner) {
+    owner_ = owner;
+    // Keeps the popup's window flags; the owner only ties the popup's lifetime to its own.
+    setParent(owner, windowFlags());
+    return true;
+}
+
+bool CTaskbarNotifier::SetSkin(int bitmapId, int red, int green, int blue) {
+    skin_ = res::Bitmap(bitmapId);
+    if (skin_.isNull()) return false;
+    animation_.SetSkinSize(skin_.width(), skin_.height());
+    textRect_ = QRect(0, 0, skin_.width(), skin_.height());
+    const auto unset = [](int c) { return static_cast<std::int16_t>(c) == kNoColour; };
+    if (unset(red) || unset(green) || unset(blue)) {
+        clearMask();
+        return true;
+    }
+    const QImage image = skin_.toImage().convertToFormat(QImage::Format_RGB32);
+    const std::uint32_t key = (static_cast<std::uint32_t>(red & 0xFF) << 16) |
+                              (static_cast<std::uint32_t>(green & 0xFF) << 8) | static_cast<std::uint32_t>(blue & 0xFF);
+    QRegion region;
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(image.constBits());
+    for (const PixelRun& run :
+         OpaqueRuns(pixels, image.width(), image.height(), static_cast<int>(image.bytesPerLine() / 4), key))
+        region += QRect(run.x, run.y, run.width, 1);
+    setMask(region);
+    update();
+    return true;
+}
+
+bool CTaskbarNotifier::SetCloseButton(int bitmapId, int left, int top, int, int, int) {
+    const QPixmap bitmap = res::Bitmap(bitmapId);
+    closeButton_ = {};
+    if (bitmap.isNull()) return false;
+    closeButton_ = bitmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    closeWidth_ = closeButton_.width() / kCloseFrames;
+    closeHeight_ = closeButton_.height();
+    closeLeft_ = left;
+    closeTop_ = top;
+    // The top-left pixel's colour is the button's transparent one.
+    const QRgb key = closeButton_.pixel(0, 0) & RGB_MASK;
+    for (int y = 0; y < closeButton_.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(closeButton_.scanLine(y));
+        for (int x = 0; x < closeButton_.width(); ++x) {
+            if ((row[x] & RGB_MASK) == key) row[x] = 0;
+        }
+    }
+    return true;
+}
+
+void CTaskbarNotifier::SetTextFont(const QString& face, int tenthsOfPoint, int normalStyle, int hoverStyle) {
+    QFont font(face);
+    if (tenthsOfPoint > 0) font.setPointSizeF(tenthsOfPoint / 10.0);
+    normalFont_ = Styled(font, normalStyle);
+    hoverFont_ = Styled(font, hoverStyle);
+}
+
+void CTaskbarNotifier::SetDefaultTextFont() {
+    normalFont_ = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    hoverFont_ = normalFont_;
+    hoverFont_.setUnderline(true);
+}
+
+void CTaskbarNotifier::SetTextColors(QRgb normal, QRgb hover) {
+    normalColor_ = normal;
+    hoverColor_ = hover;
+    repaint();
+}
+
+void CTaskbarNotifier::Show(const QString& text, int showMs, int stayMs, int hideMs) {
+    if (QThread::currentThread() == thread()) {
+        ShowNow(text, showMs, stayMs, hideMs);
+        return;
+    }
+    QMetaObject::invokeMethod(this, [this, text, showMs, stayMs, hideMs] { ShowNow(text, showMs, stayMs, hideMs); },
+                              Qt::QueuedConnection);
+}
+
+void CTaskbarNotifier::ShowNow(const QString& text, int showMs, int stayMs, int hideMs) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    if (!animation_.Show(fv::TickCount(), ToScreenRect(screen->geometry()), ToScreenRect(screen->availableGeometry()),
+                         showMs, stayMs, hideMs))
+        return;
+    text_ = text;
+    Sync();
+}
+
+void CTaskbarNotifier::AnimationTick(int timerId) {
+    animation_.Tick(timerId);
+    Sync();
+}
+
+void CTaskbarNotifier::HoldAnimation() {
+    for (QTimer& timer : timers_) timer.stop();
+}
+
+void CTaskbarNotifier::Sync() {
+    for (int id = NotifierAnimation::kShowTimer; id <= NotifierAnimation::kHideTimer; ++id) {
+        const auto& state = animation_.TimerState(id);
+        QTimer& timer = timers_[static_cast<std::size_t>(id)];
+        unsigned& seen = timerStarts_[static_cast<std::size_t>(id)];
+        if (!state.running) timer.stop();
+        else if (state.starts != seen || !timer.isActive()) timer.start(std::max(0, state.period));
+        seen = state.starts;
+    }
+    const PopupGeometry& g = animation_.Geometry();
+    // A window of no size cannot be shown; the popup appears with its first pixel row.
+    if (animation_.Visible() && g.width > 0 && g.height > 0) {
+        setGeometry(g.left, g.top, g.width, g.height);
+        if (!isVisible()) show();
+        raise();
+    } else if (isVisible()) {
+        hide();
+    }
+}
+
+bool CTaskbarNotifier::OnCloseButton(QPoint pos) const {
+    return !closeButton_.isNull() &&
+           CloseButtonContains(pos.x(), pos.y(), closeLeft_, closeTop_, closeWidth_, closeHeight_);
+}
+
+void CTaskbarNotifier::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (!skin_.isNull()) p.drawPixmap(0, 0, skin_, 0, 0, width(), height());
+    if (!closeButton_.isNull()) {
+        const int frame = CloseButtonFrame(closeHover_, pressed_);
+        p.drawImage(closeLeft_, closeTop_, closeButton_, frame * closeWidth_, 0, closeWidth_, closeHeight_);
+    }
+    const bool hover = animation_.MouseOver();
+    p.setFont(hover ? hoverFont_ : normalFont_);
+    p.setPen(QColor::fromRgb(hover ? hoverColor_ : normalColor_));
+    if (!(textFormat_ & DT_NOCLIP)) p.setClipRect(textRect_);
+    QString text = text_;
+    if ((textFormat_ & DT_END_ELLIPSIS) && !(textFormat_ & DT_WORDBREAK))
+        text = QFontMetrics(p.font()).elidedText(text, Qt::ElideRight, textRect_.width());
+    p.drawText(textRect_, AlignmentOf(textFormat_), text);
+}
+
+void CTaskbarNotifier::mouseMoveEvent(QMouseEvent* e) {
+    const bool on = OnCloseButton(e->position().toPoint());
+    if (on != closeHover_) {
+        closeHover_ = on;
+        repaint();
+    }
+    const bool wasOver = animation_.MouseOver();
+    animation_.Hover();
+    if (!wasOver) update();
+    Sync();
+    QWidget::mouseMoveEvent(e);
+}
+
+void CTaskbarNotifier::enterEvent(QEnterEvent* e) {
+    const bool wasOver = animation_.MouseOver();
+    animation_.Hover();
+    if (!wasOver) update();
+    Sync();
+    QWidget::enterEvent(e);
+}
+
+void CTaskbarNotifier::leaveEvent(QEvent* e) {
+    if (animation_.MouseOver()) {
+        animation_.Leave();
+        update();
+        Sync();
+    }
+    if (closeHover_) {
+        closeHover_ = false;
+        update();
+    }
+    QWidget::leaveEvent(e);
+}
+
+void CTaskbarNotifier::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        pressed_ = true;
+        if (OnCloseButton(e->position().toPoint())) repaint();
+    }
+    QWidget::mousePressEvent(e);
+}
+
+void CTaskbarNotifier::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        pressed_ = false;
+        if (OnCloseButton(e->position().toPoint())) {
+            animation_.CloseClicked();
+            Sync();
+        }
+        QMetaObject::invokeMethod(this, &CTaskbarNotifier::Clicked, Qt::QueuedConnection);
+    }
+    QWidget::mouseReleaseEvent(e);
+}
+
+}  // namespace fv::notify

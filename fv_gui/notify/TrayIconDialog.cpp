@@ -1,0 +1,237 @@
+#include "fv_gui/notify/TrayIconDialog.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "fv_gui/notify/WindowCommands.h"
+#include "fv_gui/res/Resources.h"
+#include "fv_platform/TickCount.h"
+
+namespace fv::notify {
+namespace {
+
+class RealClock : public TrayClock {
+public:
+    std::uint32_t Now() override { return fv::TickCount(); }
+    void Sleep(std::uint32_t ms, std::stop_token stop) override {
+        std::mutex m;
+        std::condition_variable_any cv;
+        std::unique_lock lock(m);
+        cv.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+    }
+};
+
+}  // namespace
+
+TrayClock& SystemTrayClock() {
+    static RealClock clock;
+    return clock;
+}
+
+CTrayIconDialog::CTrayIconDialog(int templateId, QWidget* parent, TrayServices services)
+    : QDialog(parent),
+      templateId_(templateId),
+      shell_(services.shell ? *services.shell : SystemTrayShell::Instance()),
+      clock_(services.clock ? *services.clock : SystemTrayClock()),
+      loadIcon_(services.loadIcon ? std::move(services.loadIcon) : [](int id) { return res::Icon(id); }) {
+    record_.window = this;
+    record_.id = kIconId;
+    record_.flags = NIF_MESSAGE;
+    record_.callbackMessage = kCallbackMessage;
+    activeIcon_ = loadIcon_(kIconActive);
+    alertIcon_ = loadIcon_(kIconAlert);
+}
+
+CTrayIconDialog::~CTrayIconDialog() {
+    if (blinkWorker_.joinable()) {
+        blinkWorker_.request_stop();
+        blinkWorker_.join();
+    }
+    if (record_.window && record_.id > 0 && iconShown_) (void)shell_.NotifyIcon(ShellMessage::Delete, record_);
+}
+
+bool CTrayIconDialog::AddTrayIcon() {
+    if (iconShown_) return false;
+    const bool added = shell_.NotifyIcon(ShellMessage::Add, record_);
+    if (added) iconShown_ = true;
+    return added;
+}
+
+bool CTrayIconDialog::RemoveTrayIcon() {
+    if (!iconShown_) return false;
+    const bool removed = shell_.NotifyIcon(ShellMessage::Delete, record_);
+    if (removed) {
+        iconShown_ = false;
+        record_.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    }
+    return removed;
+}
+
+bool CTrayIconDialog::SetTrayIcon(int iconId) {
+    QIcon icon = loadIcon_(iconId);
+    if (icon.isNull()) return false;
+    record_.icon = icon;
+    record_.flags |= NIF_ICON;
+    return iconShown_ && shell_.NotifyIcon(ShellMessage::Modify, record_);
+}
+
+void CTrayIconDialog::SetTrayTip(const QString& text) {
+    record_.SetTip(text);
+    record_.flags |= NIF_TIP;
+}
+
+void CTrayIconDialog::SetTrayMenu(int menuId) { trayMenu_ = LoadMenuResource(menuId); }
+
+void CTrayIconDialog::SetTrayAlwaysVisible(bool alwaysVisible) {
+    alwaysVisible_ = alwaysVisible;
+    if (alwaysVisible) (void)AddTrayIcon();
+    else (void)RemoveTrayIcon();
+}
+
+void CTrayIconDialog::RunOnWindowThread(std::function<void()> step) {
+    if (QThread::currentThread() == thread()) step();
+    else QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
+}
+
+void CTrayIconDialog::ShowTrayBalloon(const QString& title, const QString& text, std::uint32_t infoFlags,
+                                      std::uint32_t timeoutSeconds) {
+    RunOnWindowThread([this, title, text, infoFlags, timeoutSeconds] {
+        ShowBalloonNow(title, text, infoFlags, timeoutSeconds);
+    });
+}
+
+void CTrayIconDialog::ShowBalloonNow(const QString& title, const QString& text, std::uint32_t infoFlags,
+                                     std::uint32_t timeoutSeconds) {
+    const std::uint32_t now = clock_.Now();
+    if (now - lastBalloon_ < balloonGap_) return;
+    if (!iconShown_) return;
+    lastBalloon_ = now;
+    record_.window = this;
+    record_.infoFlags = infoFlags;
+    record_.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
+    record_.timeoutMs = timeoutSeconds * 1000u;
+    record_.id = kIconId;
+    record_.SetBalloon(title, text);
+    (void)shell_.NotifyIcon(ShellMessage::Modify, record_);
+}
+
+void CTrayIconDialog::BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t intervalMs, std::uint32_t holdMs) {
+    if (blinking_.exchange(true)) return;
+    // The previous worker posted its last step before the flag could clear, so this join is short.
+    blinkWorker_ = std::jthread([this, durationMs, intervalMs, holdMs](std::stop_token stop) {
+        BlinkWorker(stop, durationMs, intervalMs, holdMs);
+    });
+}
+
+void CTrayIconDialog::BlinkWorker(std::stop_token stop, std::uint32_t duration, std::uint32_t interval,
+                                  std::uint32_t hold) {
+    const std::uint32_t start = clock_.Now();
+    bool alert = true;
+    while (!stop.stop_requested() && clock_.Now() - start < duration) {
+        QMetaObject::invokeMethod(this, [this, alert] { ShowBlinkIcon(alert); }, Qt::QueuedConnection);
+        alert = !alert;
+        clock_.Sleep(interval, stop);
+    }
+    QMetaObject::invokeMethod(this, [this] { ShowBlinkIcon(true); }, Qt::QueuedConnection);
+    const std::uint32_t holdStart = clock_.Now();
+    while (!stop.stop_requested() && clock_.Now() - holdStart < hold) clock_.Sleep(kHoldPollMs, stop);
+    // The flag clears with the last change, so a new blink's steps queue behind it.
+    QMetaObject::invokeMethod(this, [this] {
+        ShowBlinkIcon(false);
+        blinking_ = false;
+    }, Qt::QueuedConnection);
+}
+
+void CTrayIconDialog::ShowBlinkIcon(bool alert) {
+    record_.icon = alert ? alertIcon_ : activeIcon_;
+    record_.flags = (record_.flags & ~NIF_INFO) | NIF_ICON;
+    (void)shell_.NotifyIcon(ShellMessage::Modify, record_);
+}
+
+void CTrayIconDialog::SysCommand(unsigned command) {
+    if (!minimizeToTray_ || (command & kSysCommandMask) != SC_MINIMIZE) {
+        DefaultSysCommand(this, command);
+        return;
+    }
+    if (!alwaysVisible_) {
+        if (iconShown_) return;
+        if (!shell_.NotifyIcon(ShellMessage::Add, record_)) return;
+        iconShown_ = true;
+    }
+    hide();
+}
+
+long CTrayIconDialog::TrayCallback(std::uint32_t iconId, std::uint32_t mouseMessage) {
+    if (iconId != kIconId) return 0;
+    const QPoint pos = QCursor::pos();
+    switch (mouseMessage) {
+    case WM_LBUTTONDOWN: OnTrayLeftButtonDown(pos); break;
+    case WM_LBUTTONDBLCLK: OnTrayLeftDoubleClick(pos); break;
+    case WM_RBUTTONDOWN:
+    case WM_CONTEXTMENU: OnTrayRightButtonDown(pos); break;
+    case WM_RBUTTONDBLCLK: OnTrayRightDoubleClick(pos); break;
+    case WM_MOUSEMOVE: OnTrayMouseMove(pos); break;
+    case WM_LBUTTONUP:
+        if (restorePending_) RestoreFromTray();
+        break;
+    default: break;
+    }
+    return 1;
+}
+
+void CTrayIconDialog::RestoreFromTray() {
+    if (alwaysVisible_ || RemoveTrayIcon()) {
+        showNormal();
+        show();
+        raise();
+        activateWindow();
+    }
+    QMetaObject::invokeMethod(this, &CTrayIconDialog::RestoreLoggersToo, Qt::QueuedConnection);
+    restorePending_ = false;
+}
+
+void CTrayIconDialog::OnTrayRightButtonDown(QPoint pos) {
+    QMenu* menu = FirstSubmenu(trayMenu_.get());
+    if (!menu) return;
+    const auto actions = menu->actions();
+    if (defaultMenuItem_ >= 0 && defaultMenuItem_ < actions.size()) menu->setDefaultAction(actions[defaultMenuItem_]);
+    activateWindow();
+    if (const int command = TrackMenuBottomAligned(menu, pos)) OnMenuCommand(command);
+}
+
+long CTrayIconDialog::OnTaskbarCreated() {
+    if (!iconShown_) return 1;
+    // A balloon already shown is not shown again by the new tray host.
+    NotifyIconData again = record_;
+    again.flags &= ~NIF_INFO;
+    return shell_.NotifyIcon(ShellMessage::Add, again) ? 1 : 0;
+}
+
+bool CTrayIconDialog::event(QEvent* e) {
+    if (e->type() == ShellCallbackEvent::kType) {
+        const auto* callback = static_cast<ShellCallbackEvent*>(e);
+        if (callback->message == kCallbackMessage) (void)TrayCallback(callback->iconId, callback->mouseMessage);
+        return true;
+    }
+    if (e->type() == TaskbarCreatedEvent::kType) {
+        (void)OnTaskbarCreated();
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CTrayIconDialog::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    // A minimize from outside (window manager, keyboard) goes the same way as the caption's.
+    if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && minimizeToTray_) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        QMetaObject::invokeMethod(this, [this] { SysCommand(SC_MINIMIZE); }, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace fv::notify

@@ -1,0 +1,119 @@
+#include "fv_gui/notify/SkinnedDialog.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fv_gui/notify/WindowCommands.h"
+
+namespace fv::notify {
+namespace {
+
+constexpr int kW = 300, kH = 200;
+
+// Records the commands instead of carrying them out; snaps drags to a 10-pixel grid.
+class Probe : public CSkinnedDialog {
+public:
+    Probe() : CSkinnedDialog(false, 100, nullptr) {
+        InitSkinnedFrame(this, nullptr, true, true);
+        resize(kW, kH);
+        move(100, 100);
+        show();
+    }
+    void SysCommand(unsigned command) override { commands.push_back(command); }
+    QPoint ProposeMove(QPoint proposed) override {
+        proposals.push_back(proposed);
+        return {proposed.x() / 10 * 10, proposed.y() / 10 * 10};
+    }
+    std::vector<unsigned> commands;
+    std::vector<QPoint> proposals;
+};
+
+void Send(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+void Press(QWidget* w, QPoint p) { Send(w, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton); }
+void Release(QWidget* w, QPoint p) { Send(w, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton); }
+
+const QPoint kClose(kW - 10, 10), kMaximize(kW - 30, 10), kMinimize(kW - 50, 10), kCaption(150, 10);
+
+TEST(SkinnedDialogTest, ReleaseActsOnlyOverThePressedButton) {
+    Probe d;
+    Press(&d, kClose);
+    EXPECT_EQ(d.Frame().Pressed(), CaptionButton::Close);
+    Release(&d, kMaximize);
+    EXPECT_EQ(d.Frame().Pressed(), CaptionButton::None);
+    EXPECT_TRUE(d.commands.empty());
+
+    Press(&d, kClose);
+    Release(&d, kClose);
+    Press(&d, kMinimize);
+    Release(&d, kMinimize);
+    EXPECT_EQ(d.commands, (std::vector<unsigned>{SC_CLOSE, SC_MINIMIZE}));
+}
+
+TEST(SkinnedDialogTest, CaptureLossUnpressesWithoutAction) {
+    Probe d;
+    Press(&d, kMinimize);
+    ASSERT_EQ(d.Frame().Pressed(), CaptionButton::Minimize);
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&d, &deactivate);
+    EXPECT_EQ(d.Frame().Pressed(), CaptionButton::None);
+    Release(&d, kMinimize);
+    EXPECT_TRUE(d.commands.empty());
+}
+
+TEST(SkinnedDialogTest, MaximizedWindowsMiddleButtonRestores) {
+    Probe d;
+    Press(&d, kMaximize);
+    Release(&d, kMaximize);
+    d.setWindowState(Qt::WindowMaximized);
+    Press(&d, QPoint(d.width() - 30, 10));
+    Release(&d, QPoint(d.width() - 30, 10));
+    EXPECT_EQ(d.commands, (std::vector<unsigned>{SC_MAXIMIZE, SC_RESTORE}));
+}
+
+TEST(SkinnedDialogTest, CaptionDragGoesThroughTheMoveHook) {
+    Probe d;
+    const QPoint start = d.pos();
+    Press(&d, kCaption);
+    Send(&d, QEvent::MouseMove, kCaption + QPoint(37, 24), Qt::NoButton, Qt::LeftButton);
+    ASSERT_EQ(d.proposals.size(), 1u);
+    EXPECT_EQ(d.proposals[0], start + QPoint(37, 24));
+    EXPECT_EQ(d.pos(), QPoint((start.x() + 37) / 10 * 10, (start.y() + 24) / 10 * 10));
+    Release(&d, kCaption);
+
+    // A press on a caption button starts no drag.
+    const QPoint before = d.pos();
+    Press(&d, kClose);
+    Send(&d, QEvent::MouseMove, kClose + QPoint(-40, 30), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(d.pos(), before);
+    EXPECT_EQ(d.proposals.size(), 1u);
+}
+
+TEST(SkinnedDialogTest, ClientAreaInsideTheFrame) {
+    Probe d;
+    EXPECT_EQ(d.ClientArea()->geometry(), QRect(6, 20, kW - 13, kH - 27));
+    d.SetClientSize(100, 50);
+    EXPECT_EQ(d.size(), QSize(113, 77));
+    EXPECT_EQ(d.ClientArea()->geometry(), QRect(6, 20, 100, 50));
+}
+
+TEST(SkinnedDialogTest, IconHoverFollowsTheMouseAndLeavesWithIt) {
+    Probe d;
+    Send(&d, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(d.Frame().IconHover());
+    Send(&d, QEvent::MouseMove, QPoint(10, 25), Qt::NoButton, Qt::NoButton);
+    EXPECT_FALSE(d.Frame().IconHover());
+    Send(&d, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton, Qt::NoButton);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&d, &leave);
+    EXPECT_FALSE(d.Frame().IconHover());
+}
+
+}  // namespace
+}  // namespace fv::notify
