@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "fv_platform/DeviceClient.h"
-#include "fv_platform/Mutex.h"
+#include "fv_platform/RecursiveMutex.h"
 
 namespace fv {
 
@@ -27,7 +27,7 @@ private:
     // With the request lock held.
     void CloseHeld();
 
-    Mutex requestLock_;
+    RecursiveMutex requestLock_;
     DeviceHandle handle_;
     std::atomic<bool> closing_{false};
     std::atomic<bool> valid_{false};

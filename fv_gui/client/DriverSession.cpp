@@ -240,7 +240,7 @@ void DriverSession::CloseSession() {
     const bool abandoned = blockedAbandoned_ || grantedAbandoned_;
     if (!abandoned) {
         // No drainer holds any of these once the readers have ended.
-        for (Mutex* m : {&state_->blocked.recordLock, &state_->granted.recordLock,
+        for (RecursiveMutex* m : {&state_->blocked.recordLock, &state_->granted.recordLock,
                          &state_->blocked.drainLock, &state_->granted.drainLock}) {
             m->Lock();
             m->Unlock();

@@ -17,7 +17,7 @@
 #include "fv_gui/logging/BlockedPacketView.h"
 #include "fv_gui/logging/ConnectionLog.h"
 #include "fv_platform/Event.h"
-#include "fv_platform/Mutex.h"
+#include "fv_platform/RecursiveMutex.h"
 
 namespace fv {
 
@@ -83,9 +83,9 @@ public:
     void Drain(ReaderState& state);
 
     // Held for a whole drain, so that two drains of one kind never overlap.
-    Mutex drainLock;
+    RecursiveMutex drainLock;
     // Held while the record buffer is filled and handed on.
-    Mutex recordLock;
+    RecursiveMutex recordLock;
 
 private:
     // Wakes the main window, at most once per interval; a wake-up held back is owed.

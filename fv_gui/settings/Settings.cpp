@@ -57,7 +57,7 @@ Settings::Settings(std::string programPath)
       AutoStart("AutoStart", 0),
       LoadMinimized("LoadMinimized", 0),
       TrayAlwaysVisible("TrayAlwaysVisible", 1),
-      TrayBlinkingEnbaled("TrayBlinkingEnbaled", 1),
+      TrayBlinkingEnabled("TrayBlinkingEnbaled", 1),
       AlwaysOnTop("AlwaysOnTop", 0),
       AutoUpdateEnabled("AutoUpdateEnabled", 0),
       SelectedAdapter("SelectedAdapter", ""),
@@ -69,7 +69,7 @@ Settings::~Settings() {
     for (DwordSetting* setting :
          {&Popup, &PopupTimeout, &LogBlockedToVideo, &LogGrantedToVideo, &LogBlockedToFile,
           &LogGrantedToFile, &LogCollectorLimit, &AutoStart, &LoadMinimized, &TrayAlwaysVisible,
-          &TrayBlinkingEnbaled, &AlwaysOnTop, &AutoUpdateEnabled}) {
+          &TrayBlinkingEnabled, &AlwaysOnTop, &AutoUpdateEnabled}) {
         setting->reg.WriteBack(setting->value);
     }
 }

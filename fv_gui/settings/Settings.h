@@ -88,7 +88,7 @@ public:
     DwordSetting AutoStart;
     DwordSetting LoadMinimized;
     DwordSetting TrayAlwaysVisible;
-    DwordSetting TrayBlinkingEnbaled;
+    DwordSetting TrayBlinkingEnabled;  // stored as "TrayBlinkingEnbaled", the name the hive has always held
     DwordSetting AlwaysOnTop;
     DwordSetting AutoUpdateEnabled;
     StringSetting SelectedAdapter;

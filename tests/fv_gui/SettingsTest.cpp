@@ -161,7 +161,7 @@ TEST_F(RegistryTest, FirstRunDefaultsAndWriteBack) {
         EXPECT_EQ(settings.AutoStart.value, 0u);
         EXPECT_EQ(settings.LoadMinimized.value, 0u);
         EXPECT_EQ(settings.TrayAlwaysVisible.value, 1u);
-        EXPECT_EQ(settings.TrayBlinkingEnbaled.value, 1u);
+        EXPECT_EQ(settings.TrayBlinkingEnabled.value, 1u);
         EXPECT_EQ(settings.AlwaysOnTop.value, 0u);
         EXPECT_EQ(settings.AutoUpdateEnabled.value, 0u);
         EXPECT_FALSE(settings.Popup.reg.Found());

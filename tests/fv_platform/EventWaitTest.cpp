@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fv_platform/Event.h"
-#include "fv_platform/Mutex.h"
+#include "fv_platform/RecursiveMutex.h"
 #include "fv_platform/Thread.h"
 #include "fv_platform/TickCount.h"
 #include "fv_platform/Wait.h"
@@ -126,8 +126,8 @@ TEST(Thread, AbandonedThreadFinishesOnItsOwn) {
     EXPECT_TRUE(*done);
 }
 
-TEST(Mutex, TheHolderMayTakeItAgain) {
-    fv::Mutex m;
+TEST(RecursiveMutex, TheHolderMayTakeItAgain) {
+    fv::RecursiveMutex m;
     m.Lock();
     EXPECT_TRUE(m.TryLock());
     m.Unlock();

@@ -5,7 +5,7 @@
 
 namespace fv {
 
-class Mutex {
+class RecursiveMutex {
 public:
     void Lock() { mutex_.lock(); }
     bool TryLock() { return mutex_.try_lock(); }
