@@ -8,11 +8,6 @@
 
 namespace fv::wire {
 
-// Kept by name until the server moves to the contract's status names.
-inline constexpr std::uint32_t kStatusSuccess = STATUS_SUCCESS;
-inline constexpr std::uint32_t kStatusAccessDenied = STATUS_ACCESS_DENIED;
-constexpr bool ReturnsData(std::uint32_t status) { return StatusReturnsData(status); }
-
 // Blocking whole-buffer transfers on a stream socket; false on error or end of stream.
 bool SendAll(int fd, const void* data, std::size_t length);
 bool ReceiveAll(int fd, void* data, std::size_t length);

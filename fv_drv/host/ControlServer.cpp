@@ -32,8 +32,6 @@ struct ControlServer::Connection {
 
 namespace {
 
-constexpr std::uint32_t kStatusUnsuccessful = 0xC0000001;
-
 // The peer's supplementary groups when it connected; none if the kernel cannot tell.
 std::vector<gid_t> PeerGroups(int fd) {
     std::vector<gid_t> groups(16);
@@ -266,19 +264,19 @@ void ControlServer::Serve(Connection& connection) {
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
         !PeerAllowed(policy_, peer.uid, peer.gid, PeerGroups(fd))) {
         for (auto& e : events) close(e.fd);
-        const std::uint32_t denied = wire::kStatusAccessDenied;
+        const std::uint32_t denied = STATUS_ACCESS_DENIED;
         wire::SendAll(fd, &denied, sizeof denied);
         return;
     }
     std::unique_ptr<ControlHandle> handle;
     const std::uint32_t created = device_.Create(std::move(events), handle);
-    if (created != wire::kStatusSuccess || handle == nullptr) {
+    if (created != STATUS_SUCCESS || handle == nullptr) {
         const std::uint32_t status =
-            created != wire::kStatusSuccess ? created : kStatusUnsuccessful;
+            created != STATUS_SUCCESS ? created : STATUS_UNSUCCESSFUL;
         wire::SendAll(fd, &status, sizeof status);
         return;
     }
-    const std::uint32_t ok = wire::kStatusSuccess;
+    const std::uint32_t ok = STATUS_SUCCESS;
     if (!wire::SendAll(fd, &ok, sizeof ok)) return;
 
     std::vector<std::uint8_t> buffer;
@@ -299,7 +297,7 @@ void ControlServer::Serve(Connection& connection) {
         const std::uint32_t status = handle->DeviceControl(
             request.code, buffer.data(), request.inputLength, request.outputLength, &information);
         wire::ReplyHeader reply{status, information, 0};
-        if (wire::ReturnsData(status)) reply.returned = std::min(information, request.outputLength);
+        if (StatusReturnsData(status)) reply.returned = std::min(information, request.outputLength);
         // Header and data in one write: the client wakes once per reply.
         replyBytes.resize(sizeof reply + reply.returned);
         std::memcpy(replyBytes.data(), &reply, sizeof reply);

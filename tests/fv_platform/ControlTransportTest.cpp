@@ -342,7 +342,7 @@ TEST_F(ControlTransportTest, GroupMembershipIsTakenFromTheConnection) {
     ASSERT_TRUE(fv::wire::SendAll(fd, hello, sizeof hello));
     std::uint32_t reply = 1;
     ASSERT_TRUE(fv::wire::ReceiveAll(fd, &reply, sizeof reply));
-    EXPECT_EQ(reply, fv::wire::kStatusSuccess);
+    EXPECT_EQ(reply, STATUS_SUCCESS);
     close(fd);
     close(pair[0]);
     close(pair[1]);
