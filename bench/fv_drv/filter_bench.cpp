@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fv_drv/Driver/FilterEngine.h"
+#include "fv_drv/host/Ipv4Frame.h"
 
 namespace {
 
@@ -51,10 +52,9 @@ struct Packets {
     Packets() {
         for (std::size_t i = 0; i < kPackets; ++i) {
             auto& f = frames[i];
-            f.assign(14 + 20 + 20, 0);
-            f[12] = 0x08;
-            f[14] = 0x45;
-            f[14 + 9] = 6;
+            fv::host::Ipv4FrameSpec tcp;
+            tcp.payload = 12;  // a 20-byte TCP header
+            f = fv::host::BuildIpv4Frame(tcp);
             buffers[i].VirtualAddress = f.data();
             buffers[i].Length = UINT(f.size());
             NdisChainBufferAtBack(&packets[i], &buffers[i]);
