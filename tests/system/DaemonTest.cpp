@@ -18,6 +18,7 @@
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
 #include "fv_drv/contract/DeviceNames.h"
+#include "fv_drv/host/Ipv4Frame.h"
 #include "fv_drv/ndis/linux/LinuxLink.h"
 
 namespace {
@@ -158,20 +159,19 @@ TEST_F(DaemonTest, ListedAddressIsDroppedBothWaysAndOthersPass) {
     EXPECT_EQ(s[2] + s[3], 0u);
 }
 
-// A frame tagged for VLAN 42 carrying an IPv4 packet between `from` and `to`.
+// A frame tagged for VLAN 42 carrying an IPv4 packet between `from` and `to`, 64 bytes long.
 std::vector<std::uint8_t> TaggedFrame(const ndis::linux_media::MacAddress& source, const char* from,
                                       const char* to) {
-    std::vector<std::uint8_t> f(64, 0);
-    std::memset(f.data(), 0xFF, 6);
-    std::memcpy(f.data() + 6, source.data(), 6);
-    const std::uint8_t tag[6] = {0x81, 0x00, 0x00, 0x2A, 0x08, 0x00};
-    std::memcpy(f.data() + 12, tag, sizeof tag);
-    f[18] = 0x45;
-    f[21] = 46;  // total length
-    f[26] = 64;  // time to live
-    f[27] = 17;  // UDP
-    const std::uint32_t addresses[2] = {htonl(HostOrder(from)), htonl(HostOrder(to))};
-    std::memcpy(f.data() + 30, addresses, sizeof addresses);
+    fv::host::Ipv4FrameSpec udp;
+    std::memset(udp.destinationMac.data(), 0xFF, 6);
+    std::memcpy(udp.sourceMac.data(), source.data(), 6);
+    udp.source = HostOrder(from);
+    udp.destination = HostOrder(to);
+    udp.protocol = 17;
+    udp.payload = 18;
+    std::vector<std::uint8_t> f = fv::host::BuildIpv4Frame(udp);
+    const std::uint8_t tag[4] = {0x81, 0x00, 0x00, 0x2A};
+    f.insert(f.begin() + 12, std::begin(tag), std::end(tag));
     return f;
 }
 
