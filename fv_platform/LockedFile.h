@@ -32,7 +32,7 @@ public:
 
     [[nodiscard]] bool Valid() const { return fd_.Valid(); }
     // One WriteAll of `text` at the end of the file.
-    bool Write(std::string_view text);
+    [[nodiscard]] bool Write(std::string_view text);
     void SeekEnd();
     // Flushes to the disk and closes (the lock goes with the descriptor).
     void SyncAndClose();

@@ -37,7 +37,7 @@ public:
     // description store in file order and sorts the entries by first. Returns false without
     // doing anything when `ranges` is null; false also when the file cannot be opened (nothing
     // loaded) or a read fails (the entries read so far stay, sorted). Call once.
-    bool Load(const std::string& path, RangeTable* ranges, std::size_t bufferSize);
+    [[nodiscard]] bool Load(const std::string& path, RangeTable* ranges, std::size_t bufferSize);
 
     // Dotted-decimal text to a host-order value, exactly as the loader computes it: the first
     // 16 characters, split at the first three dots, each field in wrapping 32-bit arithmetic.

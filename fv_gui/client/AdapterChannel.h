@@ -20,7 +20,7 @@ public:
     bool Valid() const { return valid_.load(); }
 
     // DeviceIoControl on the held handle; fails with ERROR_INVALID_HANDLE once closed.
-    bool Call(std::uint32_t code, const void* input, std::uint32_t inputLength, void* output,
+    [[nodiscard]] bool Call(std::uint32_t code, const void* input, std::uint32_t inputLength, void* output,
               std::uint32_t outputLength, std::uint32_t* bytesReturned);
 
 private:

@@ -51,21 +51,21 @@ public:
     DriverSession& operator=(const DriverSession&) = delete;
 
     // Whether a driver answers; fills `version` and rebuilds the adapter list.
-    bool ProbeDriver(DriverVersionInfo& version);
-    bool QueryDriverVersion(DriverVersionInfo& version);
+    [[nodiscard]] bool ProbeDriver(DriverVersionInfo& version);
+    [[nodiscard]] bool QueryDriverVersion(DriverVersionInfo& version);
     // False with MessageText() set when the driver is not the build this program needs.
-    bool CheckDriverVersion();
+    [[nodiscard]] bool CheckDriverVersion();
 
-    bool CreateEvents();
+    [[nodiscard]] bool CreateEvents();
     bool CloseEvents();
-    bool UploadRanges();
-    bool OpenSession(const SessionParameters& parameters);
-    bool SetFiltering(bool on);
+    [[nodiscard]] bool UploadRanges();
+    [[nodiscard]] bool OpenSession(const SessionParameters& parameters);
+    [[nodiscard]] bool SetFiltering(bool on);
     void SetReportBlocked(bool on);
     void SetReportGranted(bool on);
     void CloseSession();
 
-    bool StartReaders();
+    [[nodiscard]] bool StartReaders();
     // Ends both watchers through the exit event; true when at least one existed.
     bool EndExitEventChain();
 

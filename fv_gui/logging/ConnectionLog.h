@@ -62,12 +62,12 @@ public:
     void WriteLine(const std::string& text);
     // Switches to the base name in `folder`; false when it is the file in use (letter case not
     // counted) or the new file cannot be opened (then logging goes on in the old file).
-    bool ChangeFolder(const std::string& folder);
+    [[nodiscard]] bool ChangeFolder(const std::string& folder);
     // When enabled: writes the footer, syncs and closes the file.
     void Stop();
 
 private:
-    bool Open(const std::string& path);
+    [[nodiscard]] bool Open(const std::string& path);
     void CloseFile();
     void Write(const std::string& text);  // at the end of the file
     void SeekEnd();
