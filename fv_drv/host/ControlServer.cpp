@@ -265,7 +265,7 @@ void ControlServer::Serve(Connection& connection) {
         !PeerAllowed(policy_, peer.uid, peer.gid, PeerGroups(fd))) {
         for (auto& e : events) close(e.fd);
         const std::uint32_t denied = STATUS_ACCESS_DENIED;
-        wire::SendAll(fd, &denied, sizeof denied);
+        (void)wire::SendAll(fd, &denied, sizeof denied);  // the connection closes either way
         return;
     }
     std::unique_ptr<ControlHandle> handle;
@@ -273,7 +273,7 @@ void ControlServer::Serve(Connection& connection) {
     if (created != STATUS_SUCCESS || handle == nullptr) {
         const std::uint32_t status =
             created != STATUS_SUCCESS ? created : STATUS_UNSUCCESSFUL;
-        wire::SendAll(fd, &status, sizeof status);
+        (void)wire::SendAll(fd, &status, sizeof status);  // the connection closes either way
         return;
     }
     const std::uint32_t ok = STATUS_SUCCESS;
