@@ -57,7 +57,7 @@ DeviceHandle OpenDevice(const std::string& path);
 
 // True on success. A warning status returns its data and false (ERROR_MORE_DATA for a buffer
 // overflow), an error status false; the last error tells which. `bytesReturned` may be null.
-[[nodiscard]] bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input,
+bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input,
                      std::uint32_t inputLength, void* output, std::uint32_t outputLength,
                      std::uint32_t* bytesReturned);
 

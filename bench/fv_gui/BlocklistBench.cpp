@@ -22,7 +22,10 @@ void BM_LoadBlocklist(benchmark::State& state) {
     for (auto _ : state) {
         Buffer buffer;
         fv::IpTable table;
-        table.Load(path, buffer.Table(), fv::kSessionRangeBufferSize);
+        if (!table.Load(path, buffer.Table(), fv::kSessionRangeBufferSize)) {
+            state.SkipWithError("the blocklist did not load");
+            return;
+        }
         ranges = table.RangeCount();
         stored = table.StoredCount();
         benchmark::DoNotOptimize(buffer.Table()->count);
@@ -36,7 +39,10 @@ void BM_LookupName(benchmark::State& state) {
     const std::string path = fv::bench::GenerateBlocklist(fv::bench::BlocklistPath());
     Buffer buffer;
     fv::IpTable table;
-    table.Load(path, buffer.Table(), fv::kSessionRangeBufferSize);
+    if (!table.Load(path, buffer.Table(), fv::kSessionRangeBufferSize)) {
+        state.SkipWithError("the blocklist did not load");
+        return;
+    }
     std::mt19937 random(1);
     std::vector<std::uint32_t> addresses(1 << 20);
     for (auto& address : addresses) address = static_cast<std::uint32_t>(random());

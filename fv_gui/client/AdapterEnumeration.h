@@ -49,6 +49,6 @@ std::uint32_t QueryAdapterDetails(DeviceHandle& adapter, AdapterInfo& entry);
 
 // Adds every bound adapter that opens to `list` (replacing entries of the same name, removing
 // none). False only when the binding list cannot be read.
-[[nodiscard]] bool EnumerateAdapters(AdapterList& list);
+bool EnumerateAdapters(AdapterList& list);
 
 }  // namespace fv

@@ -51,21 +51,21 @@ public:
     DriverSession& operator=(const DriverSession&) = delete;
 
     // Whether a driver answers; fills `version` and rebuilds the adapter list.
-    [[nodiscard]] bool ProbeDriver(DriverVersionInfo& version);
-    [[nodiscard]] bool QueryDriverVersion(DriverVersionInfo& version);
+    bool ProbeDriver(DriverVersionInfo& version);
+    bool QueryDriverVersion(DriverVersionInfo& version);
     // False with MessageText() set when the driver is not the build this program needs.
-    [[nodiscard]] bool CheckDriverVersion();
+    bool CheckDriverVersion();
 
-    [[nodiscard]] bool CreateEvents();
+    bool CreateEvents();
     bool CloseEvents();
-    [[nodiscard]] bool UploadRanges();
-    [[nodiscard]] bool OpenSession(const SessionParameters& parameters);
-    [[nodiscard]] bool SetFiltering(bool on);
+    bool UploadRanges();
+    bool OpenSession(const SessionParameters& parameters);
+    bool SetFiltering(bool on);
     void SetReportBlocked(bool on);
     void SetReportGranted(bool on);
     void CloseSession();
 
-    [[nodiscard]] bool StartReaders();
+    bool StartReaders();
     // Ends both watchers through the exit event; true when at least one existed.
     bool EndExitEventChain();
 

@@ -220,8 +220,8 @@ TEST_F(ConnectionLogTest, ConcurrentRecordsKeepWholeLines) {
             for (int i = 0; i < 500; ++i) log.LogRecord(Record(Ip(1, 1, 1, 1), 443, 999, 1, 6), false);
         });
         fv::test::TempDir other;
-        log.ChangeFolder(other.Path() + "/");
-        log.ChangeFolder(Folder());
+        EXPECT_TRUE(log.ChangeFolder(other.Path() + "/"));
+        EXPECT_TRUE(log.ChangeFolder(Folder()));
         blocked.join();
         granted.join();
     }

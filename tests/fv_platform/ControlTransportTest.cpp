@@ -228,26 +228,26 @@ TEST_F(ControlTransportTest, MalformedPeersNeverDisturbOthers) {
 
     int badHello = RawConnection(false);  // wrong magic
     const std::uint32_t wrong[2] = {0x12345678, 0};
-    fv::wire::SendAll(badHello, wrong, sizeof wrong);
+    ASSERT_TRUE(fv::wire::SendAll(badHello, wrong, sizeof wrong));
     char byte;
     EXPECT_EQ(recv(badHello, &byte, 1, 0), 0);  // closed without a reply
     close(badHello);
 
     int shortHeader = RawConnection();
     const std::uint32_t half[2] = {kEcho, 4};
-    fv::wire::SendAll(shortHeader, half, sizeof half);
+    ASSERT_TRUE(fv::wire::SendAll(shortHeader, half, sizeof half));
     close(shortHeader);  // peer goes away mid-request
 
     int tooLong = RawConnection();
     const std::uint32_t huge[3] = {kEcho, fv::wire::kMaxBufferLength + 1, 0};
-    fv::wire::SendAll(tooLong, huge, sizeof huge);
+    ASSERT_TRUE(fv::wire::SendAll(tooLong, huge, sizeof huge));
     EXPECT_EQ(recv(tooLong, &byte, 1, 0), 0);
     close(tooLong);
 
     int midInput = RawConnection();
     const std::uint32_t promise[3] = {kEcho, 1000, 1000};
-    fv::wire::SendAll(midInput, promise, sizeof promise);
-    fv::wire::SendAll(midInput, "xyz", 3);
+    ASSERT_TRUE(fv::wire::SendAll(midInput, promise, sizeof promise));
+    ASSERT_TRUE(fv::wire::SendAll(midInput, "xyz", 3));
     close(midInput);
 
     int idle = RawConnection(false);  // never says hello; stays open
