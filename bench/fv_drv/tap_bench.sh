@@ -4,6 +4,8 @@
 # Prints TCP Gbit/s both ways, 64-byte UDP packets per second both ways, and the median and
 # 99th percentile of 1,000 pings' round trips (10 ms apart), bare and through ferrovane-sys
 # with a one-entry table in force and filtering on.
+# With FV_BENCH_PROFILE=DIR, one more 64-byte UDP run each way through ferrovane-sys is
+# recorded with perf and summarized in DIR/udp-out.txt and DIR/udp-in.txt.
 set -euo pipefail
 seconds=${1:-5}
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -63,8 +65,21 @@ measure bare
 ip -n "$ws" addr del 10.202.0.2/24 dev fvb0
 
 ip netns exec "$ws" "$daemon" --bind fvb0 --device-dir "$dev" 2>/dev/null &
+daemonPid=$!  # ip netns exec becomes the daemon
 for _ in $(seq 50); do [ -S "$dev/Ferrovane" ] && break; sleep 0.1; done
 ip -n "$ws" addr add 10.202.0.2/24 dev fv-fvb0
 ip netns exec "$ws" "$client" "$dev/Ferrovane" fvb0 &
 sleep 1
 measure ferrovane
+
+if [ -n "${FV_BENCH_PROFILE:-}" ]; then
+    mkdir -p "$FV_BENCH_PROFILE"
+    for way in out in; do
+        flag=; [ "$way" = in ] && flag=-R
+        perf record -q -g -p "$daemonPid" -o "$FV_BENCH_PROFILE/udp-$way.data" -- sleep "$seconds" &
+        udp $flag >/dev/null
+        wait $!
+        perf report -q -i "$FV_BENCH_PROFILE/udp-$way.data" --no-children --sort sym --stdio \
+            -g none --percent-limit 0.7 > "$FV_BENCH_PROFILE/udp-$way.txt" 2>/dev/null
+    done
+fi
