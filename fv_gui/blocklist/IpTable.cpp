@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "fv_platform/UniqueFd.h"
 
@@ -20,7 +21,107 @@ constexpr std::size_t kParsedLength = 16;
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 constexpr std::size_t kKeptWhole = 50;
 constexpr std::size_t kCutLength = 48;
+constexpr char kCutMark[] = "...";
+constexpr std::size_t kCutMarkLength = sizeof kCutMark - 1;
+static_assert(kCutLength + kCutMarkLength == kMaxDescriptionLength);
 constexpr std::size_t kBucketThreshold = 4096;
+// Room set aside up front is for at most this many entries; more grow it.
+constexpr std::size_t kExpectedEntriesLimit = std::size_t{1} << 20;
+
+// Bytes that are written over before they are read: growing does not clear them.
+class RawBuffer {
+public:
+    char* Data() { return data_.get(); }
+    const char* Data() const { return data_.get(); }
+    std::size_t Capacity() const { return capacity_; }
+    // Keeps the first `keep` bytes.
+    void Grow(std::size_t capacity, std::size_t keep) {
+        if (capacity <= capacity_) return;
+        std::unique_ptr<char[]> grown(new char[capacity]);
+        if (keep > 0) std::memcpy(grown.get(), data_.get(), keep);
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t capacity_ = 0;
+};
+
+// The file, read a large chunk at a time into one reused buffer; the start of a line that goes
+// on past the chunk moves to the front, and the buffer grows only for a line longer than it.
+class ChunkReader {
+public:
+    explicit ChunkReader(std::size_t chunk) { buffer_.Grow(chunk, 0); }
+    const char* Begin() const { return buffer_.Data() + begin_; }
+    const char* End() const { return buffer_.Data() + end_; }
+    void Consume(const char* upTo) { begin_ = static_cast<std::size_t>(upTo - buffer_.Data()); }
+    // Reads more after what is left unconsumed: the bytes read, 0 at the end, -1 on failure.
+    long Fill(int fd) {
+        const std::size_t left = end_ - begin_;
+        if (begin_ > 0) {
+            std::memmove(buffer_.Data(), buffer_.Data() + begin_, left);
+            begin_ = 0;
+            end_ = left;
+        }
+        if (end_ == buffer_.Capacity()) buffer_.Grow(buffer_.Capacity() * 2, end_);
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer_.Data() + end_, buffer_.Capacity() - end_);
+            if (got < 0 && errno == EINTR) continue;
+            if (got > 0) end_ += static_cast<std::size_t>(got);
+            return static_cast<long>(got);
+        }
+    }
+
+private:
+    RawBuffer buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+// Dotted-decimal text as the loader reads it: the first 16 characters, split at the first
+// three dots, each field in wrapping 32-bit arithmetic with nothing checked.
+inline std::uint32_t ParseDotted(const char* text, std::size_t size) {
+    const std::size_t length = std::min(size, kParsedLength);
+    std::uint32_t fields[4] = {0, 0, 0, 0};
+    unsigned field = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '.' && field < 3) {
+            ++field;
+            continue;
+        }
+        fields[field] = fields[field] * 10u + (static_cast<std::uint32_t>(c) - '0');
+    }
+    return (((((fields[0] << 8) | fields[1]) << 8) | fields[2]) << 8) | fields[3];
+}
+
+// Writes the stored form of a description to `out` (room for kMaxDescriptionLength): CR and
+// LF removed; over 50 characters: 48 and "...". Returns its length.
+std::size_t PrepareDescription(const char* description, std::size_t length, char* out) {
+    // Most descriptions have no line-end characters in what is kept: copied whole or cut.
+    const std::size_t window = std::min(length, kMaxDescriptionLength);
+    if (std::memchr(description, '\r', window) == nullptr &&
+        std::memchr(description, '\n', window) == nullptr) {
+        if (length <= kKeptWhole) {
+            std::memcpy(out, description, length);
+            return length;
+        }
+        std::memcpy(out, description, kCutLength);
+        std::memcpy(out + kCutLength, kCutMark, kCutMarkLength);
+        return kCutLength + kCutMarkLength;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < length && kept < kMaxDescriptionLength; ++i) {
+        const char c = description[i];
+        if (c != '\r' && c != '\n') out[kept++] = c;
+    }
+    if (kept > kKeptWhole) {
+        std::memcpy(out + kCutLength, kCutMark, kCutMarkLength);
+        kept = kCutLength + kCutMarkLength;
+    }
+    return kept;
+}
 
 // Stable LSD radix sort of (first << 32 | line) values by their high 32 bits.
 void SortByFirst(std::vector<std::uint64_t>& values) {
@@ -116,18 +217,7 @@ IpTable::IpTable() = default;
 IpTable::~IpTable() = default;
 
 std::uint32_t IpTable::ParseAddress(std::string_view text) {
-    const std::size_t length = std::min(text.size(), kParsedLength);
-    std::uint32_t fields[4] = {0, 0, 0, 0};
-    unsigned field = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '.' && field < 3) {
-            ++field;
-            continue;
-        }
-        fields[field] = fields[field] * 10u + (static_cast<std::uint32_t>(c) - '0');
-    }
-    return (((((fields[0] << 8) | fields[1]) << 8) | fields[2]) << 8) | fields[3];
+    return ParseDotted(text.data(), text.size());
 }
 
 bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t bufferSize) {
@@ -143,9 +233,23 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         return 4 + (static_cast<std::uint64_t>(ranges->count) + 1) * 8 <= bufferSize;
     };
 
-    // Per entry made here: where its prepared description lies in `texts` (offset << 6 | length).
+    // Per entry made here: where its prepared description lies in `texts` (offset << 6 |
+    // length); each takes at most kMaxDescriptionLength bytes there.
     std::vector<std::uint64_t> descriptions;
-    std::vector<char> texts;
+    RawBuffer texts;
+    std::size_t textsUsed = 0;
+    {
+        // Room for every entry that can fit, or for as many as the file can hold lines.
+        std::size_t expected = bufferSize >= 4 ? (bufferSize - 4) / 8 : 0;
+        struct stat status {};
+        if (::fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode)) {
+            expected = std::min<std::size_t>(
+                expected, static_cast<std::size_t>(status.st_size) / kMinEntryLength + 1);
+        }
+        expected = std::min(expected, kExpectedEntriesLimit);
+        descriptions.reserve(expected);
+        texts.Grow(std::max<std::size_t>(expected, 1) * kMaxDescriptionLength, 0);
+    }
 
     auto addLine = [&](const char* line, std::size_t length) {
         if (length < kMinEntryLength) return;
@@ -155,10 +259,9 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         const std::size_t restLength = static_cast<std::size_t>(line + length - rest);
         const char* dash = static_cast<const char*>(::memrchr(rest, '-', restLength));
         if (dash == nullptr) return;
-        const std::uint32_t a =
-            ParseAddress({rest, static_cast<std::size_t>(dash - rest)});
+        const std::uint32_t a = ParseDotted(rest, static_cast<std::size_t>(dash - rest));
         const std::uint32_t b =
-            ParseAddress({dash + 1, static_cast<std::size_t>(line + length - dash - 1)});
+            ParseDotted(dash + 1, static_cast<std::size_t>(line + length - dash - 1));
         const std::uint32_t first = std::min(a, b);
         const std::uint32_t span = std::max(a, b) - first;
         ++rangeCount_;
@@ -166,74 +269,48 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         ++ranges->count;
         addressCount_ += static_cast<std::uint64_t>(span) + 1;
 
-        // Description: CR and LF removed; over 50 characters: 48 and "...".
-        const std::size_t offset = texts.size();
-        const std::size_t descriptionLength = static_cast<std::size_t>(colon - line);
-        char kept[kMaxDescriptionLength];
-        std::size_t keptLength = 0;
-        for (std::size_t i = 0; i < descriptionLength && keptLength < kMaxDescriptionLength; ++i) {
-            const char c = line[i];
-            if (c != '\r' && c != '\n') kept[keptLength++] = c;
+        if (texts.Capacity() - textsUsed < kMaxDescriptionLength) {
+            texts.Grow(texts.Capacity() * 2, textsUsed);
         }
-        if (keptLength > kKeptWhole) {
-            keptLength = kCutLength;
-            kept[keptLength++] = '.';
-            kept[keptLength++] = '.';
-            kept[keptLength++] = '.';
-        }
-        texts.insert(texts.end(), kept, kept + keptLength);
-        descriptions.push_back((static_cast<std::uint64_t>(offset) << 6) | keptLength);
+        const std::size_t kept = PrepareDescription(line, static_cast<std::size_t>(colon - line),
+                                                    texts.Data() + textsUsed);
+        descriptions.push_back((static_cast<std::uint64_t>(textsUsed) << 6) | kept);
+        textsUsed += kept;
     };
 
-    // Read line by line: LF ends a line, a CR just before it belongs to the line end.
+    // LF ends a line, a CR just before it belongs to the line end; a last line without LF is
+    // taken as it stands.
     bool readFailed = false;
     {
-        // A small file needs no full-size chunk (its size is only a hint: reading goes on to
-        // the end whatever it says).
-        std::size_t chunkSize = kReadChunk;
-        struct stat status {};
-        if (::fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode) &&
-            static_cast<std::uint64_t>(status.st_size) < kReadChunk) {
-            chunkSize = std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 4096);
-        }
-        std::vector<char> chunk(chunkSize);
-        std::string carry;  // the start of a line that continues in the next chunk
+        ChunkReader reader(kReadChunk);
         bool full = !fits();
-        auto deliver = [&](const char* line, std::size_t length) {
-            if (length > 0 && line[length - 1] == '\r') --length;
-            addLine(line, length);
-            full = !fits();
-        };
         while (!full) {
-            const ssize_t got = ::read(file.Get(), chunk.data(), chunk.size());
+            const long got = reader.Fill(file.Get());
             if (got < 0) {
-                if (errno == EINTR) continue;
                 readFailed = true;
                 break;
             }
             if (got == 0) {
-                if (!carry.empty()) {
-                    addLine(carry.data(), carry.size());  // a last line without a line end
+                if (reader.Begin() < reader.End()) {
+                    addLine(reader.Begin(), static_cast<std::size_t>(reader.End() - reader.Begin()));
                 }
                 break;
             }
-            const char* p = chunk.data();
-            const char* const end = p + got;
-            while (p < end && !full) {
+            const char* p = reader.Begin();
+            const char* const end = reader.End();
+            while (p < end) {
                 const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-                if (lf == nullptr) {
-                    carry.append(p, end);
+                if (lf == nullptr) break;
+                std::size_t length = static_cast<std::size_t>(lf - p);
+                if (length > 0 && p[length - 1] == '\r') --length;
+                addLine(p, length);
+                p = lf + 1;
+                if (!fits()) {
+                    full = true;
                     break;
                 }
-                if (carry.empty()) {
-                    deliver(p, static_cast<std::size_t>(lf - p));
-                } else {
-                    carry.append(p, lf);
-                    deliver(carry.data(), carry.size());
-                    carry.clear();
-                }
-                p = lf + 1;
             }
+            reader.Consume(p);
         }
     }
 
@@ -255,42 +332,59 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
     }
     SlotSet stored(slotKey.size());
     std::vector<std::uint32_t> storedLine(slotKey.size());
+    std::vector<std::uint32_t> storedLast(slotKey.size());  // last address of the stored range
+    std::size_t storedCount = 0;
+    std::size_t storedText = 0;
     for (std::size_t i = 0; i < added; ++i) {
         const RangeEntry& entry = entries[firstNew + i];
         const std::uint32_t slot = slotOf[i];
         if (entry.first != 0) {
             const std::int64_t below = stored.Predecessor(slot);
-            if (below >= 0 && slotKey[below] + entries[firstNew + storedLine[below]].span >= entry.first) {
+            if (below >= 0 && storedLast[below] >= entry.first) {
                 continue;  // covered by a stored record: the description is discarded
             }
         }
+        if (stored.Test(slot)) {
+            storedText -= descriptions[storedLine[slot]] & 63u;  // replaced: first 0.0.0.0
+        } else {
+            ++storedCount;
+        }
         stored.Set(slot);
         storedLine[slot] = static_cast<std::uint32_t>(i);
+        storedLast[slot] = entry.first + entry.span;
+        storedText += descriptions[i] & 63u;
     }
     slotOf = {};
 
-    std::size_t storedCount = 0;
-    std::size_t storedText = 0;
-    stored.ForEach([&](std::size_t slot) {
-        ++storedCount;
-        storedText += descriptions[storedLine[slot]] & 63u;
-    });
     keys_.clear();
     records_.clear();
     arena_.clear();
     keys_.reserve(storedCount);
     records_.reserve(storedCount + 1);
-    arena_.reserve(storedText);
+    std::vector<std::uint32_t> lines;  // the stored lines in key order
+    lines.reserve(storedCount);
     stored.ForEach([&](std::size_t slot) {
-        const std::uint32_t line = storedLine[slot];
-        const std::uint64_t text = descriptions[line];
         keys_.push_back(slotKey[slot]);
-        records_.push_back(Record{entries[firstNew + line].span,
-                                  static_cast<std::uint32_t>(arena_.size())});
-        const char* begin = texts.data() + (text >> 6);
-        arena_.insert(arena_.end(), begin, begin + (text & 63u));
+        records_.push_back(Record{storedLast[slot] - slotKey[slot], 0});
+        lines.push_back(storedLine[slot]);
     });
-    records_.push_back(Record{0, static_cast<std::uint32_t>(arena_.size())});
+    storedLast = {};
+    // The texts lie in file order and are gathered in key order: fetched ahead of their turn,
+    // or each costs a miss in memory.
+    constexpr std::size_t kAhead = 8;
+    arena_.resize(storedText);
+    std::size_t arenaUsed = 0;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (k + 2 * kAhead < lines.size()) __builtin_prefetch(&descriptions[lines[k + 2 * kAhead]]);
+        if (k + kAhead < lines.size()) {
+            __builtin_prefetch(texts.Data() + (descriptions[lines[k + kAhead]] >> 6));
+        }
+        const std::uint64_t text = descriptions[lines[k]];
+        records_[k].text = static_cast<std::uint32_t>(arenaUsed);
+        std::memcpy(arena_.data() + arenaUsed, texts.Data() + (text >> 6), text & 63u);
+        arenaUsed += text & 63u;
+    }
+    records_.push_back(Record{0, static_cast<std::uint32_t>(arenaUsed)});
     // Small stores are searched whole; large ones start from the bucket of the high 16 bits.
     bucket_.clear();
     if (keys_.size() >= kBucketThreshold) {
@@ -298,8 +392,8 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         for (std::uint32_t key : keys_) ++bucket_[(key >> 16) + 1];
         for (std::uint32_t h = 0; h < 65536; ++h) bucket_[h + 1] += bucket_[h];
     }
-    texts = {};
     descriptions = {};
+    texts = {};
 
     // The range table image, sorted by first.
     if (firstNew == 0) {

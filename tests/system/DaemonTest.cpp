@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -250,6 +251,60 @@ TEST_F(DaemonTest, TaggedFramesKeepTheirTagBothWays) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(WaitExit(receiver), 0) << "a tagged frame from the TAP left the lower untagged";
+}
+
+// Frames longer than the lower link's MTU at start-up reach the stack whole, in their place
+// among short ones.
+TEST_F(DaemonTest, LongFramesArriveWholeAndInOrder) {
+    constexpr std::size_t kLongFrame = 8000;
+    const std::string remote = network->RemoteNamespace();
+    ASSERT_EQ(std::system(("ip -n " + remote + " link set " + kRemoteLink + " mtu 9000 && ip link set " +
+                           kLower + " mtu 9000").c_str()),
+              0);
+    ndis::linux_media::PacketPort tap = PortOn(kUpper);
+    ASSERT_TRUE(tap.Open());
+    auto frame = [](std::size_t length, std::uint8_t mark) {
+        std::vector<std::uint8_t> f(length, mark);
+        std::memset(f.data(), 0xFF, 12);
+        f[12] = 0x88;  // local experimental type: passes the filter untouched
+        f[13] = 0xB5;
+        return f;
+    };
+    const pid_t sender = SpawnIn(remote, [&] {
+        ndis::linux_media::PacketPort wire = PortOn(kRemoteLink);
+        if (!wire.Open()) return 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int round = 0; round < 5; ++round) {
+            for (std::uint8_t mark : {1, 2, 3}) {
+                const auto f = frame(mark == 2 ? kLongFrame : 60, std::uint8_t(mark + 16 * round));
+                if (!wire.Send(f.data(), f.size())) return 2;
+            }
+        }
+        return 0;
+    });
+    std::vector<std::uint8_t> seen;
+    std::vector<std::uint8_t> buffer(16384);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (seen.size() < 15 && std::chrono::steady_clock::now() < deadline) {
+        const long n = tap.Receive(buffer.data(), buffer.size());
+        if (n < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        if (n < 14 || buffer[12] != 0x88 || buffer[13] != 0xB5) continue;
+        const std::uint8_t mark = buffer[14];
+        const auto expected = frame(mark % 16 == 2 ? kLongFrame : 60, mark);
+        EXPECT_TRUE(std::equal(expected.begin() + 12, expected.end(), buffer.begin() + 12) &&
+                    std::size_t(n) == expected.size())
+            << "frame " << int(mark) << " changed on its way, " << n << " bytes";
+        seen.push_back(mark);
+    }
+    EXPECT_EQ(WaitExit(sender), 0);
+    std::vector<std::uint8_t> order;
+    for (int round = 0; round < 5; ++round) {
+        for (std::uint8_t mark : {1, 2, 3}) order.push_back(std::uint8_t(mark + 16 * round));
+    }
+    EXPECT_EQ(seen, order);
 }
 
 TEST_F(DaemonTest, StopLetsTrafficPassAgainAndSignalsTheExitEvent) {

@@ -5,13 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace ndis::linux_media {
 namespace {
 
 constexpr UINT kEthernetHeaderSize = 14;
-constexpr std::size_t kSendBatch = 64;
 constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
                               NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
@@ -36,6 +36,26 @@ std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out) {
         at += chunk;
     }
     return at;
+}
+
+std::size_t FrameParts(PNDIS_PACKET packet, iovec* parts, std::size_t maxParts,
+                       std::size_t& length) {
+    PNDIS_BUFFER buffer = nullptr;
+    UINT total = 0;
+    NdisQueryPacket(packet, nullptr, nullptr, &buffer, &total);
+    std::size_t used = 1;
+    length = 0;
+    for (; buffer != nullptr && length < total; NdisGetNextBuffer(buffer, &buffer)) {
+        PVOID address = nullptr;
+        UINT size = 0;
+        NdisQueryBuffer(buffer, &address, &size);
+        if (size == 0) continue;
+        if (used == maxParts) return 0;
+        const std::size_t chunk = std::min<std::size_t>(size, total - length);
+        parts[used++] = {address, chunk};
+        length += chunk;
+    }
+    return used;
 }
 
 OffloadHeader OffloadOf(PNDIS_PACKET packet) {
@@ -66,7 +86,14 @@ bool LinuxAdapter::Prepare(std::string& error) {
         error = "eventfd failed";
         return false;
     }
-    return PacketPort::Create(info_.index, port_, error) && links_.Open(error) &&
+    if (!PacketPort::CreateUnbound(port_, error)) return false;
+    // The ring goes on before the socket is bound, so that no frame waits in the socket's own
+    // queue ahead of it. Without a ring, frames are read one call each.
+    std::string ringError;
+    if (!ring_.Attach(port_, info_.mtu, ringError)) {
+        // Frames are read one call each.
+    }
+    return port_.Bind(info_.index, error) && links_.Open(error) &&
            keepOff_.Apply(info_.name, error);
 }
 
@@ -89,8 +116,9 @@ NDIS_STATUS LinuxAdapter::Open(ndis::media::LowerEdge* edge) {
 }
 
 NDIS_STATUS LinuxAdapter::Close() {
-    // Nothing is indicated once the reader has stopped; sends complete synchronously.
+    // Nothing is indicated once the reader has stopped; nothing sent is left pending.
     StopReader();
+    FlushSends();
     edge_ = nullptr;
     return NDIS_STATUS_SUCCESS;
 }
@@ -108,27 +136,76 @@ void LinuxAdapter::StopReader() {
     }
 }
 
+bool LinuxAdapter::Stage(Batch& batch, PNDIS_PACKET packet) {
+    const std::size_t i = batch.count++;
+    batch.packets[i] = packet;
+    batch.statuses[i] = NDIS_STATUS_SUCCESS;
+    batch.headers[i] = OffloadOf(packet);
+    auto& parts = batch.parts[i];
+    parts[0] = {&batch.headers[i], sizeof(OffloadHeader)};
+    std::size_t length = 0;
+    batch.used[i] = FrameParts(packet, parts.data(), parts.size(), length);
+    if (batch.used[i] == 0) {
+        // A long chain is written from one copy of its bytes.
+        length = GatherFrame(packet, batch.copies[i]);
+        parts[1] = {batch.copies[i].data(), length};
+        batch.used[i] = 2;
+    }
+    return length > 0;
+}
+
+void LinuxAdapter::Write(Batch& batch) {
+    std::array<mmsghdr, kSendBatch> messages{};
+    for (std::size_t i = 0; i < batch.count; ++i) {
+        messages[i].msg_hdr.msg_iov = batch.parts[i].data();
+        messages[i].msg_hdr.msg_iovlen = batch.used[i];
+    }
+    std::size_t sent = 0;
+    while (sent < batch.count) {
+        const int n = sendmmsg(port_.Fd(), messages.data() + sent, unsigned(batch.count - sent), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            batch.statuses[sent++] = NDIS_STATUS_FAILURE;  // refused; the rest may still go
+            continue;
+        }
+        sent += std::size_t(n);
+    }
+}
+
 NDIS_STATUS LinuxAdapter::Send(PNDIS_PACKET packet) {
-    std::lock_guard guard(sendLock_);
-    if (batched_ == kSendBatch) FlushLocked();
-    if (batch_.size() <= batched_) batch_.resize(batched_ + 1);
-    PacketPort::OutFrame& out = batch_[batched_++];
-    out.header = OffloadOf(packet);
-    GatherFrame(packet, out.bytes);
-    // The frame is copied: like a network card's queue, the send is complete once it is taken.
-    if (!batching_.load()) FlushLocked();
-    return NDIS_STATUS_SUCCESS;
+    std::unique_lock held(sendLock_);
+    if (!batching_.load()) {
+        single_.count = 0;
+        Stage(single_, packet);
+        Write(single_);
+        return single_.statuses[0];
+    }
+    if (batch_.count == kSendBatch) {
+        FlushAndComplete(held);
+        held.lock();
+    }
+    Stage(batch_, packet);
+    return NDIS_STATUS_PENDING;
 }
 
 void LinuxAdapter::FlushSends() {
-    std::lock_guard guard(sendLock_);
-    FlushLocked();
+    std::unique_lock held(sendLock_);
+    if (batch_.count > 0) FlushAndComplete(held);
 }
 
-void LinuxAdapter::FlushLocked() {
-    if (batched_ == 0) return;
-    port_.SendBatch(batch_, batched_);
-    batched_ = 0;
+void LinuxAdapter::FlushAndComplete(std::unique_lock<std::mutex>& held) {
+    Write(batch_);
+    std::array<PNDIS_PACKET, kSendBatch> packets;
+    std::array<NDIS_STATUS, kSendBatch> statuses;
+    const std::size_t count = batch_.count;
+    std::copy_n(batch_.packets.begin(), count, packets.begin());
+    std::copy_n(batch_.statuses.begin(), count, statuses.begin());
+    batch_.count = 0;
+    held.unlock();
+    // The frames are in the kernel's hands: their buffers belong to the senders again.
+    ndis::media::LowerEdge* edge = edge_.load();
+    if (edge == nullptr) return;
+    for (std::size_t i = 0; i < count; ++i) edge->SendComplete(packets[i], statuses[i]);
 }
 
 NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {
@@ -192,10 +269,8 @@ void LinuxAdapter::ReadLoop() {
         if (pool != nullptr) NdisFreePacketPool(pool);
         return;
     }
-    std::vector<std::uint8_t> frame(kMaxFrameLength);
-    OffloadHeader offload;
-    NDIS_BUFFER buffer;
-    buffer.VirtualAddress = frame.data();
+    std::vector<std::uint8_t> frame(ring_.Attached() ? 0 : kMaxFrameLength);
+    NDIS_BUFFER buffer{};
 
     pollfd fds[3] = {
         {port_.Fd(), POLLIN, 0}, {links_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
@@ -228,23 +303,55 @@ void LinuxAdapter::ReadLoop() {
             if (!indicateLink()) fds[0].fd = -1;
         }
         if ((portEvents & POLLIN) == 0) continue;
-        // Drain what is waiting, one full-packet indication per frame. The driver copies what
-        // it passes up, so the one descriptor and buffer serve every frame.
-        for (;;) {
-            const long n = port_.Receive(offload, frame.data(), frame.size());
-            if (n <= 0) break;
-            buffer.Length = UINT(n);
-            buffer.Next = nullptr;
-            packet->Private.Head = packet->Private.Tail = nullptr;
-            NdisChainBufferAtBack(packet, &buffer);
-            NDIS_SET_PACKET_HEADER_SIZE(packet, kEthernetHeaderSize);
-            AttachOffload(packet, &offload);
-            NDIS_SET_PACKET_STATUS(packet, NDIS_STATUS_RESOURCES);
-            edge->IndicateReceivePacket(&packet, 1);
+        if (ring_.Attached()) {
+            ReadRing(edge, packet, buffer);
+        } else {
+            ReadSocket(edge, packet, buffer, frame);
         }
     }
     NdisFreePacket(packet);
     NdisFreePacketPool(pool);
+}
+
+namespace {
+
+// One full-packet indication. The driver copies what it passes up, so the one descriptor and
+// buffer serve every frame.
+void Indicate(ndis::media::LowerEdge* edge, PNDIS_PACKET packet, NDIS_BUFFER& buffer,
+              std::uint8_t* data, std::size_t length, OffloadHeader& offload) {
+    buffer.VirtualAddress = data;
+    buffer.Length = UINT(length);
+    buffer.Next = nullptr;
+    packet->Private.Head = packet->Private.Tail = nullptr;
+    NdisChainBufferAtBack(packet, &buffer);
+    NDIS_SET_PACKET_HEADER_SIZE(packet, kEthernetHeaderSize);
+    AttachOffload(packet, &offload);
+    NDIS_SET_PACKET_STATUS(packet, NDIS_STATUS_RESOURCES);
+    edge->IndicateReceivePacket(&packet, 1);
+}
+
+}  // namespace
+
+void LinuxAdapter::ReadRing(ndis::media::LowerEdge* edge, PNDIS_PACKET packet,
+                            NDIS_BUFFER& buffer) {
+    // Everything the ring holds, in order, each frame indicated where the kernel put it.
+    ReceiveRing::Frame frame;
+    while (ring_.Next(frame)) {
+        if (frame.length > 0) {
+            Indicate(edge, packet, buffer, frame.data, frame.length, frame.header);
+        }
+        ring_.Release();
+    }
+}
+
+void LinuxAdapter::ReadSocket(ndis::media::LowerEdge* edge, PNDIS_PACKET packet,
+                              NDIS_BUFFER& buffer, std::vector<std::uint8_t>& frame) {
+    OffloadHeader offload;
+    for (;;) {
+        const long n = port_.Receive(offload, frame.data(), frame.size());
+        if (n <= 0) break;
+        Indicate(edge, packet, buffer, frame.data(), std::size_t(n), offload);
+    }
 }
 
 }  // namespace ndis::linux_media

@@ -3,6 +3,9 @@
 // carrier changes become media connect and disconnect indications. One thread reads.
 #pragma once
 
+#include <sys/uio.h>
+
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "fv_drv/ndis/linux/LinuxLink.h"
+#include "fv_drv/ndis/linux/ReceiveRing.h"
 #include "fv_platform/UniqueFd.h"
 #include "fv_drv/ndis/ndis_media.h"
 
@@ -25,8 +29,9 @@ public:
 
     // Opens the packet socket and keeps the kernel off the interface.
     bool Prepare(std::string& error);
-    // With batching on, sends are gathered and written by FlushSends in one call; the one
-    // sender above calls it after each batch it hands down.
+    // With batching on, sends pend and are written by FlushSends in one call, straight from
+    // the senders' buffers, and completed after it; the one sender above calls it after each
+    // batch it hands down.
     void SetBatching(bool on) { batching_ = on; }
     void FlushSends();
     const InterfaceInfo& Info() const { return info_; }
@@ -44,29 +49,57 @@ public:
     void ReturnPacket(PNDIS_PACKET packet) override;
 
 private:
+    // Frames gathered for one write: each refers to its packet's buffers until it completes.
+    static constexpr std::size_t kSendBatch = 64;
+    static constexpr std::size_t kMaxParts = 8;  // header and buffers; longer chains are copied
+    struct Batch {
+        std::array<PNDIS_PACKET, kSendBatch> packets{};
+        std::array<NDIS_STATUS, kSendBatch> statuses{};
+        std::array<OffloadHeader, kSendBatch> headers{};
+        std::array<std::array<iovec, kMaxParts>, kSendBatch> parts{};
+        std::array<std::size_t, kSendBatch> used{};  // parts in use per frame
+        std::array<std::vector<std::uint8_t>, kSendBatch> copies;
+        std::size_t count = 0;
+    };
+
     void ReadLoop();
+    void ReadRing(ndis::media::LowerEdge* edge, PNDIS_PACKET packet, NDIS_BUFFER& buffer);
+    void ReadSocket(ndis::media::LowerEdge* edge, PNDIS_PACKET packet, NDIS_BUFFER& buffer,
+                    std::vector<std::uint8_t>& frame);
     void StopReader();
     NDIS_STATUS Answer(PNDIS_REQUEST request);
+    // Adds the packet's frame to `batch`; false when it has no bytes.
+    static bool Stage(Batch& batch, PNDIS_PACKET packet);
+    // Writes what the batch holds and sets each frame's status; the batch stays filled.
+    void Write(Batch& batch);
+    // Writes the batch and completes its packets; call without sendLock_.
+    void FlushAndComplete(std::unique_lock<std::mutex>& held);
 
     InterfaceInfo info_;
     std::string upperName_;
     PacketPort port_;
+    ReceiveRing ring_;
     KernelKeepOff keepOff_;
     LinkWatcher links_;
     fv::UniqueFd stopFd_;
     std::thread reader_;
     std::atomic<ndis::media::LowerEdge*> edge_{nullptr};
-    void FlushLocked();
 
     std::mutex sendLock_;  // sends from several threads share the batch
-    std::vector<PacketPort::OutFrame> batch_;
-    std::size_t batched_ = 0;
+    Batch batch_;
+    Batch single_;  // an unbatched send, under sendLock_
     std::atomic<bool> batching_{false};
     std::atomic<bool> running_{false};  // carrier, as last indicated
 };
 
 // The bytes of a packet's buffer chain, copied into `out`; returns the frame length.
 std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out);
+
+// The packet's frame as the parts of its buffer chain, written from parts[1] on (parts[0] is
+// left for the caller), with the frame's length; the number of parts used including parts[0],
+// or 0 when the chain needs more than `maxParts`.
+std::size_t FrameParts(PNDIS_PACKET packet, iovec* parts, std::size_t maxParts,
+                       std::size_t& length);
 
 // The offload header a packet carries as its media-specific information, or none.
 OffloadHeader OffloadOf(PNDIS_PACKET packet);

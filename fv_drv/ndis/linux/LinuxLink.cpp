@@ -111,21 +111,25 @@ void FramePort::Close() {
     fd_.Reset();
 }
 
-std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
-                          std::uint8_t* frame, std::size_t length) {
-    constexpr std::size_t kAddressesLength = 12;
+void ShiftOffloadForTag(OffloadHeader& header) {
     // The kernel's virtio-net header values (its header does not compile as C++).
     constexpr std::uint8_t kNeedsChecksum = 1;
     constexpr std::uint8_t kNoSegmentation = 0;
+    if ((header.flags & kNeedsChecksum) != 0) header.checksumStart += kVlanTagLength;
+    if (header.gsoType != kNoSegmentation && header.headerLength != 0) {
+        header.headerLength += kVlanTagLength;
+    }
+}
+
+std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
+                          std::uint8_t* frame, std::size_t length) {
+    constexpr std::size_t kAddressesLength = 12;
     if (length < kAddressesLength) return length;
     std::memmove(frame + kAddressesLength + kVlanTagLength, frame + kAddressesLength,
                  length - kAddressesLength);
     const std::uint16_t tag[2] = {htons(protocol), htons(control)};
     std::memcpy(frame + kAddressesLength, tag, sizeof tag);
-    if ((header.flags & kNeedsChecksum) != 0) header.checksumStart += kVlanTagLength;
-    if (header.gsoType != kNoSegmentation && header.headerLength != 0) {
-        header.headerLength += kVlanTagLength;
-    }
+    ShiftOffloadForTag(header);
     return length + kVlanTagLength;
 }
 
@@ -181,6 +185,16 @@ bool FramePort::Send(const OffloadHeader& header, const std::uint8_t* frame, std
     return n == ssize_t(sizeof header + length);
 }
 
+bool FramePort::Send(const iovec* parts, std::size_t count) {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += parts[i].iov_len;
+    ssize_t n;
+    do {
+        n = writev(fd_.Get(), parts, int(count));
+    } while (n < 0 && errno == EINTR);
+    return n == ssize_t(total);
+}
+
 long FramePort::Receive(std::uint8_t* buffer, std::size_t capacity) {
     OffloadHeader ignored;
     return Receive(ignored, buffer, capacity);
@@ -191,7 +205,12 @@ bool FramePort::Send(const std::uint8_t* frame, std::size_t length) {
 }
 
 bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error) {
-    const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    return CreateUnbound(port, error) && port.Bind(interfaceIndex, error);
+}
+
+bool PacketPort::CreateUnbound(PacketPort& port, std::string& error) {
+    // No protocol yet: nothing is received before the socket is bound to its interface.
+    const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = ErrnoText("packet socket");
         return false;
@@ -208,13 +227,17 @@ bool PacketPort::Create(int interfaceIndex, PacketPort& port, std::string& error
         port.Close();
         return false;
     }
+    return true;
+}
+
+bool PacketPort::Bind(int interfaceIndex, std::string& error) {
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
     address.sll_protocol = htons(ETH_P_ALL);
     address.sll_ifindex = interfaceIndex;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         error = ErrnoText("bind packet socket");
-        port.Close();
+        Close();
         return false;
     }
     return true;

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include <sys/uio.h>
 #include <vector>
 
 #include "fv_platform/UniqueFd.h"
@@ -54,6 +56,8 @@ inline constexpr std::uint16_t kVlanTagProtocol = 0x8100;
 // Puts a tag the kernel took out of a received frame back after the two addresses, where it
 // stood on the wire, and moves the offload header's offsets past it. `frame` has room for the
 // tag after `length`; returns the new length.
+// Moves the offload header's offsets past a tag put back in front of them.
+void ShiftOffloadForTag(OffloadHeader& header);
 std::size_t InsertVlanTag(std::uint16_t protocol, std::uint16_t control, OffloadHeader& header,
                           std::uint8_t* frame, std::size_t length);
 
@@ -65,6 +69,8 @@ public:
     // The next frame's length, or -1 when none is waiting or on error. Never blocks; sends may.
     long Receive(OffloadHeader& header, std::uint8_t* buffer, std::size_t capacity);
     bool Send(const OffloadHeader& header, const std::uint8_t* frame, std::size_t length);
+    // A frame in parts: parts[0] the offload header, then its bytes.
+    bool Send(const iovec* parts, std::size_t count);
     // A plain frame: no offloads.
     long Receive(std::uint8_t* buffer, std::size_t capacity);
     bool Send(const std::uint8_t* frame, std::size_t length);
@@ -81,6 +87,9 @@ protected:
 class PacketPort : public FramePort {
 public:
     static bool Create(int interfaceIndex, PacketPort& port, std::string& error);
+    // The same in two steps, for set-up that must come before the first frame arrives.
+    static bool CreateUnbound(PacketPort& port, std::string& error);
+    bool Bind(int interfaceIndex, std::string& error);
 
     struct OutFrame {
         OffloadHeader header;

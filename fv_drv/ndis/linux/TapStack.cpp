@@ -147,9 +147,20 @@ void TapStack::SendComplete(PNDIS_PACKET packet, NDIS_STATUS) {
 }
 
 INT TapStack::ReceivePacket(PNDIS_PACKET packet) {
+    // Written straight from the packet's buffers: the kernel copies them during the write.
+    constexpr std::size_t kMaxParts = 8;
+    OffloadHeader offload = OffloadOf(packet);
+    iovec parts[kMaxParts];
+    parts[0] = {&offload, sizeof offload};
+    std::size_t length = 0;
     std::lock_guard guard(writeLock_);
-    const std::size_t length = GatherFrame(packet, writeBuffer_);
-    if (tap_.Send(OffloadOf(packet), writeBuffer_.data(), length)) ++received_;
+    std::size_t used = FrameParts(packet, parts, kMaxParts, length);
+    if (used == 0) {
+        length = GatherFrame(packet, writeBuffer_);
+        parts[1] = {writeBuffer_.data(), length};
+        used = 2;
+    }
+    if (tap_.Send(parts, used)) ++received_;
     return 0;  // copied: never held
 }
 
