@@ -4,15 +4,17 @@
 #include <stdlib.h>
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QSocketNotifier>
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/fv_gui/TestFiles.h"
@@ -230,17 +232,46 @@ TEST_F(PacketConsumersTest, StopDuringABurstEndsBeforeTheNextRecord) {
     EXPECT_TRUE(QueueHoldsBlocked());  // the rest waits for the next start's clear
 }
 
-// A view that hands each row to the window's thread and waits for it there, as a window that
-// sets its labels synchronously would.
+// A view that hands each row to the window's thread and waits until that thread has taken it,
+// as a window that sets its labels synchronously would. The hand-off rides on an event the
+// window thread's event loop watches.
 class BlockingView : public FakeView {
 public:
+    BlockingView() : notifier_(wake_.Fd(), QSocketNotifier::Read) {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { Serve(); });
+    }
     void AddLogEntry(int kind, int icon, const std::string& text, std::uint32_t address) override {
-        Record([&] { ++waiting; });
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [&] { FakeView::AddLogEntry(kind, icon, text, address); },
-            Qt::BlockingQueuedConnection);
+        std::promise<void> done;
+        std::future<void> taken = done.get_future();
+        Record([&] {
+            job_ = [&] { FakeView::AddLogEntry(kind, icon, text, address); };
+            done_ = &done;
+            ++waiting;
+        });
+        wake_.Set();
+        taken.wait();
     }
     int waiting = 0;
+
+private:
+    void Serve() {
+        (void)wake_.TryAcquire();
+        std::function<void()> job;
+        std::promise<void>* done = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            job = std::exchange(job_, nullptr);
+            done = std::exchange(done_, nullptr);
+        }
+        if (!job) return;
+        job();
+        done->set_value();
+    }
+
+    Event wake_{Event::Mode::AutoReset};
+    QSocketNotifier notifier_;
+    std::function<void()> job_;
+    std::promise<void>* done_ = nullptr;
 };
 
 TEST_F(PacketConsumersTest, StopKeepsTheWindowThreadsEventsFlowing) {
