@@ -142,6 +142,16 @@ TEST_F(LogWindowTest, AttachedWindowMovesWithTheMainWindowUntilDraggedAway) {
     EXPECT_EQ(log->pos(), QPoint(230, 330));
 }
 
+TEST_F(LogWindowTest, WindowTheMainWindowsDragTouchesIsAttachedWhenTheDragEnds) {
+    DragCaption(log, 0, 60);
+    ASSERT_FALSE(snapper.IsAttached(&log->SnapHandle()));
+    DragCaption(&main, 0, 54);  // bottom 6 above the log window: snaps onto it
+    EXPECT_EQ(main.pos(), QPoint(200, 160));
+    EXPECT_TRUE(snapper.IsAttached(&log->SnapHandle()));
+    DragCaption(&main, 30, 0);
+    EXPECT_EQ(log->pos(), QPoint(230, 360));
+}
+
 TEST_F(LogWindowTest, ClosingUnregistersAndTellsTheOwner) {
     QSignalSpy closed(log.data(), &CLogWindow::Closed);
     log->close();
