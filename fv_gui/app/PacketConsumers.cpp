@@ -14,7 +14,8 @@
 namespace fv {
 namespace {
 
-static_assert(ConsumerView::kBlocked == CLogWindow::kBlocked && ConsumerView::kGranted == CLogWindow::kGranted);
+static_assert(ConsumerView::kBlocked == CLogWindow::kBlocked &&
+              ConsumerView::kGranted == CLogWindow::kGranted);
 
 // How often each thread's stop sets the exit event: the first stop has three threads to release.
 constexpr int kLampExitRounds = 3;
@@ -35,13 +36,20 @@ void WaitDispatching(Thread& thread) {
     thread.Join();
 }
 
-bool IsOn(const DwordSetting& setting) { return setting.value.load() != 0; }
+bool IsOn(const DwordSetting& setting) {
+    return setting.value.load() != 0;
+}
 
 }  // namespace
 
-PacketConsumers::PacketConsumers(PacketRecordQueue& queue, Settings& settings, PacketStatistics& statistics,
-                                 ConsumerView& view, ConsumerPacing pacing)
-    : queue_(queue), settings_(settings), statistics_(statistics), view_(view), pacing_(std::move(pacing)) {}
+PacketConsumers::PacketConsumers(PacketRecordQueue& queue, Settings& settings,
+                                 PacketStatistics& statistics, ConsumerView& view,
+                                 ConsumerPacing pacing)
+    : queue_(queue),
+      settings_(settings),
+      statistics_(statistics),
+      view_(view),
+      pacing_(std::move(pacing)) {}
 
 PacketConsumers::~PacketConsumers() {
     stop_ = true;
@@ -130,7 +138,8 @@ void PacketConsumers::BlockedConsumer() {
 
 void PacketConsumers::ShowBlocked(const BlockedPacketView& record) {
     const BlockedTexts texts = FormatBlockedTexts(record, ProtocolName(record.packet.protocol));
-    view_.AddLogEntry(ConsumerView::kBlocked, CLogListCtrl::kIconWarning, texts.logLine, record.packet.remoteAddress);
+    view_.AddLogEntry(ConsumerView::kBlocked, CLogListCtrl::kIconWarning, texts.logLine,
+                      record.packet.remoteAddress);
     switch (settings_.Popup.value.load()) {
         case kPopupBalloon:
             view_.ShowTrayBalloon(texts.popupTitle, texts.popupText);
@@ -176,7 +185,8 @@ void PacketConsumers::GrantedConsumer() {
 
 void PacketConsumers::ShowGranted(const PacketEventRecord& record) {
     view_.AddLogEntry(ConsumerView::kGranted, CLogListCtrl::kIconInformation,
-                      FormatGrantedLine(record, ProtocolName(record.protocol)), record.remoteAddress);
+                      FormatGrantedLine(record, ProtocolName(record.protocol)),
+                      record.remoteAddress);
     view_.SetCounterText(ConsumerView::kGranted,
                          CounterText(static_cast<std::int64_t>(statistics_.GetRunningGranted()),
                                      statistics_.GetTotalGranted()));

@@ -30,11 +30,13 @@ public:
     static constexpr int kGranted = 1;
 
     virtual ~ConsumerView() = default;
-    virtual void AddLogEntry(int kind, int icon, const std::string& text, std::uint32_t address) = 0;
+    virtual void AddLogEntry(int kind, int icon, const std::string& text,
+                             std::uint32_t address) = 0;
     virtual void SetCounterText(int kind, const std::string& text) = 0;
-    virtual void ShowTrayBalloon(const std::string& title, const std::string& text) = 0;  // warning icon, 10 s
-    virtual void ShowNotifier(const std::string& text) = 0;                               // 500/4000/200 ms
-    virtual void BlinkTrayIcon() = 0;                                                     // 1500, 100, 300
+    virtual void ShowTrayBalloon(const std::string& title,
+                                 const std::string& text) = 0;  // warning icon, 10 s
+    virtual void ShowNotifier(const std::string& text) = 0;     // 500/4000/200 ms
+    virtual void BlinkTrayIcon() = 0;                           // 1500, 100, 300
     virtual void SetLampState(int state) = 0;
     virtual void EnableAdapterSelector(bool enable) = 0;
 };

@@ -3,7 +3,6 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QThread>
-
 #include <ctime>
 
 #include "fv_gui/res/ResourceIds.h"
@@ -29,7 +28,8 @@ QString RowTimeStamp() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char text[32] = {};
-    if (localtime_r(&now, &local) == nullptr || std::strftime(text, sizeof text, kTimeFormat, &local) == 0)
+    if (localtime_r(&now, &local) == nullptr ||
+        std::strftime(text, sizeof text, kTimeFormat, &local) == 0)
         return {};
     return QString::fromLatin1(text);
 }
@@ -53,7 +53,8 @@ void CLogListCtrl::InitColumns() {
     setAllColumnsShowFocus(true);
 }
 
-bool CLogListCtrl::PostedToOwnThread(int icon, const QString& text, std::uint32_t data, bool plain) {
+bool CLogListCtrl::PostedToOwnThread(int icon, const QString& text, std::uint32_t data,
+                                     bool plain) {
     if (QThread::currentThread() == thread()) return false;
     // The queued call dies with the list if the list goes first.
     QMetaObject::invokeMethod(
@@ -79,7 +80,8 @@ void CLogListCtrl::AddPlainRow(const QString& text) {
     InsertRow(-1, QString(), text, 0);
 }
 
-void CLogListCtrl::InsertRow(int icon, const QString& time, const QString& text, std::uint32_t data) {
+void CLogListCtrl::InsertRow(int icon, const QString& time, const QString& text,
+                             std::uint32_t data) {
     if (RowCount() > kMaxRowsBeforeClear) DeleteAllRows();
     auto* item = new QTreeWidgetItem(this);
     if (icon >= 0 && icon < kIconCount) item->setIcon(kColumnIcon, icons_[icon]);
@@ -90,15 +92,21 @@ void CLogListCtrl::InsertRow(int icon, const QString& time, const QString& text,
     scrollToItem(item);
 }
 
-void CLogListCtrl::DeleteAllRows() { clear(); }
+void CLogListCtrl::DeleteAllRows() {
+    clear();
+}
 
-int CLogListCtrl::RowCount() const { return topLevelItemCount(); }
+int CLogListCtrl::RowCount() const {
+    return topLevelItemCount();
+}
 
 std::uint32_t CLogListCtrl::ItemData(const QTreeWidgetItem* item) {
     return item != nullptr ? item->data(kColumnIcon, kDataRole).value<quint32>() : 0;
 }
 
-std::uint32_t CLogListCtrl::RowData(int row) const { return ItemData(topLevelItem(row)); }
+std::uint32_t CLogListCtrl::RowData(int row) const {
+    return ItemData(topLevelItem(row));
+}
 
 QString CLogListCtrl::RowText(int row, int column) const {
     const QTreeWidgetItem* item = topLevelItem(row);

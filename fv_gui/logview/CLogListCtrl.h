@@ -5,7 +5,6 @@
 #include <QIcon>
 #include <QString>
 #include <QTreeWidget>
-
 #include <array>
 #include <cstdint>
 
@@ -17,7 +16,7 @@ public:
     // Icon indices.
     static constexpr int kIconInformation = 0;  // also granted packets
     static constexpr int kIconError = 1;
-    static constexpr int kIconWarning = 2;      // also blocked packets
+    static constexpr int kIconWarning = 2;  // also blocked packets
     static constexpr int kIconSuccess = 3;
     static constexpr int kIconCount = 4;
 

@@ -75,9 +75,13 @@ void CLogWindow::createList() {
     connect(list_, &QWidget::customContextMenuRequested, this, &CLogWindow::OnListRightClick);
 }
 
-void CLogWindow::createMenu() { menu_ = LoadLogMenu(); }
+void CLogWindow::createMenu() {
+    menu_ = LoadLogMenu();
+}
 
-void CLogWindow::AddEntry(int icon, const QString& text, std::uint32_t data) { list_->AddRow(icon, text, data); }
+void CLogWindow::AddEntry(int icon, const QString& text, std::uint32_t data) {
+    list_->AddRow(icon, text, data);
+}
 
 QPoint CLogWindow::ProposeMove(QPoint proposed) {
     if (!snapping_) return proposed;

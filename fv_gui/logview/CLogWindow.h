@@ -5,7 +5,6 @@
 
 #include <QPoint>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -5,11 +5,17 @@
 
 namespace fv {
 
-SnapRect ToSnapRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+SnapRect ToSnapRect(const QRect& r) {
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
 
-SnapRect WidgetSnapWindow::Frame() const { return widget_ ? ToSnapRect(widget_->frameGeometry()) : SnapRect{}; }
+SnapRect WidgetSnapWindow::Frame() const {
+    return widget_ ? ToSnapRect(widget_->frameGeometry()) : SnapRect{};
+}
 
-bool WidgetSnapWindow::IsVisible() const { return widget_ && widget_->isVisible(); }
+bool WidgetSnapWindow::IsVisible() const {
+    return widget_ && widget_->isVisible();
+}
 
 SnapRect ScreenSnapDesktop::WorkArea() const {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -25,7 +31,8 @@ void ScreenSnapDesktop::MoveWindows(const std::vector<struct SnapMove>& moves) {
 
 QPoint SnapMove(WindowSnapper& snapper, SnapWindow& self, QWidget* window, QPoint proposed) {
     const QRect frame = window->frameGeometry();
-    SnapRect p{proposed.x(), proposed.y(), proposed.x() + frame.width(), proposed.y() + frame.height()};
+    SnapRect p{proposed.x(), proposed.y(), proposed.x() + frame.width(),
+               proposed.y() + frame.height()};
     snapper.OnWindowPosChanging(&self, p);
     return {p.left, p.top};
 }

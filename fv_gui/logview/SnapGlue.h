@@ -5,7 +5,6 @@
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
-
 #include <vector>
 
 #include "fv_gui/logging/WindowSnapper.h"
@@ -15,7 +14,8 @@ namespace fv {
 class WidgetSnapWindow : public SnapWindow {
 public:
     explicit WidgetSnapWindow(QWidget* w) : widget_(w) {}
-    SnapRect Frame() const override;  // the frame in screen coordinates; empty once the widget is gone
+    SnapRect Frame()
+        const override;  // the frame in screen coordinates; empty once the widget is gone
     bool IsVisible() const override;
     QWidget* Widget() const { return widget_; }
 

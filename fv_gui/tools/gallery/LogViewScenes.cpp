@@ -22,7 +22,8 @@ public:
         setWindowTitle(QStringLiteral("Ferrovane v2.01 build 9"));
         InitSkinnedFrame(this, nullptr, false, true);
         SetClientSize(420, 150);
-        auto* label = new QLabel(QStringLiteral("Main window stand-in: drag me, the logs follow"), ClientArea());
+        auto* label = new QLabel(QStringLiteral("Main window stand-in: drag me, the logs follow"),
+                                 ClientArea());
         label->move(12, 12);
         move(60, 40);
         show();
@@ -32,7 +33,9 @@ public:
         for (CLogWindow* log : findChildren<CLogWindow*>()) delete log;
         snapper_.Unregister(&handle_);
     }
-    QPoint ProposeMove(QPoint proposed) override { return SnapMove(snapper_, handle_, this, proposed); }
+    QPoint ProposeMove(QPoint proposed) override {
+        return SnapMove(snapper_, handle_, this, proposed);
+    }
     void CaptionPressed() override {
         for (CLogWindow* log : findChildren<CLogWindow*>()) log->SetSnapping(false);
     }
@@ -42,7 +45,8 @@ public:
     CLogWindow* AddLog(int kind) {
         auto* log = new CLogWindow(snapper_, kind, this);
         const QRect frame = frameGeometry();
-        log->setGeometry(frame.left(), frame.bottom() + 1 + kind * kLogHeight, frame.width(), kLogHeight);
+        log->setGeometry(frame.left(), frame.bottom() + 1 + kind * kLogHeight, frame.width(),
+                         kLogHeight);
         log->show();
         return log;
     }
@@ -61,16 +65,19 @@ MainStandIn* ShowLogWindows() {
     const char* hosts[] = {"Example hostile range", "Bogon sweep 2", "Ad tracker net"};
     for (int i = 0; i < 5; ++i) {
         const QString address = QStringLiteral("203.0.113.%1").arg(7 + i);
-        blocked->AddEntry(CLogListCtrl::kIconWarning,
-                          QStringLiteral("Packet to  \"%1\" ( %2 ) blocked. [protocol: TCP - src: %3 / dst: 80]")
-                              .arg(QString::fromLatin1(hosts[i % 3]), address)
-                              .arg(40000 + i),
-                          0xCB007107u + static_cast<unsigned>(i));
-        granted->AddEntry(CLogListCtrl::kIconInformation,
-                          QStringLiteral("Packet from  \" 192.0.2.%1 \" granted. [protocol: UDP - src: 53 / dst: %2]")
-                              .arg(10 + i)
-                              .arg(53000 + i),
-                          0xC000020Au + static_cast<unsigned>(i));
+        blocked->AddEntry(
+            CLogListCtrl::kIconWarning,
+            QStringLiteral("Packet to  \"%1\" ( %2 ) blocked. [protocol: TCP - src: %3 / dst: 80]")
+                .arg(QString::fromLatin1(hosts[i % 3]), address)
+                .arg(40000 + i),
+            0xCB007107u + static_cast<unsigned>(i));
+        granted->AddEntry(
+            CLogListCtrl::kIconInformation,
+            QStringLiteral(
+                "Packet from  \" 192.0.2.%1 \" granted. [protocol: UDP - src: 53 / dst: %2]")
+                .arg(10 + i)
+                .arg(53000 + i),
+            0xC000020Au + static_cast<unsigned>(i));
     }
     return main;
 }
@@ -85,7 +92,8 @@ void ShowLogMenu() {
         // The newest row: the list has scrolled it into view.
         QWidget* viewport = blocked->List().viewport();
         const int last = blocked->List().RowCount() - 1;
-        const QPoint at = blocked->List().visualItemRect(blocked->List().topLevelItem(last)).center();
+        const QPoint at =
+            blocked->List().visualItemRect(blocked->List().topLevelItem(last)).center();
         QContextMenuEvent e(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
         QCoreApplication::sendEvent(viewport, &e);
     });
