@@ -150,7 +150,7 @@ void PacketConsumers::ShowBlocked(const BlockedPacketView& record) {
         default:
             break;
     }
-    if (IsOn(settings_.TrayBlinkingEnbaled)) view_.BlinkTrayIcon();
+    if (IsOn(settings_.TrayBlinkingEnabled)) view_.BlinkTrayIcon();
     view_.SetCounterText(ConsumerView::kBlocked,
                          CounterText(static_cast<std::int64_t>(statistics_.GetRunningBlocked()),
                                      statistics_.GetTotalBlocked()));

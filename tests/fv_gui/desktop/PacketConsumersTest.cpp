@@ -104,7 +104,7 @@ protected:
         settings->LogBlockedToVideo.value = 1;
         settings->LogGrantedToVideo.value = 1;
         settings->Popup.value = 0;
-        settings->TrayBlinkingEnbaled.value = 0;
+        settings->TrayBlinkingEnabled.value = 0;
     }
     ~PacketConsumersTest() override {
         consumers.reset();
@@ -142,7 +142,7 @@ protected:
 };
 
 TEST_F(PacketConsumersTest, BlockedAndGrantedRecordsBecomeRowsAndCounters) {
-    settings->TrayBlinkingEnbaled.value = 1;
+    settings->TrayBlinkingEnabled.value = 1;
     Create(view);
     consumers->StartConsumers();
     statistics->CountBlocked();
@@ -206,7 +206,7 @@ TEST_F(PacketConsumersTest, PopupSettingPicksTheNotifier) {
 TEST_F(PacketConsumersTest, VideoOffDiscardsWithoutPausingButTheLampStillFlashesOnce) {
     settings->LogBlockedToVideo.value = 0;
     settings->Popup.value = 1;
-    settings->TrayBlinkingEnbaled.value = 1;
+    settings->TrayBlinkingEnabled.value = 1;
     Create(view);
     consumers->StartConsumers();
     PushBlocked(Blocked(1, 6, 1, 2), 5);
