@@ -106,7 +106,7 @@ void CPreferencesDialog::createNotifications(QGridLayout* grid) {
         Note("Note: notifications works as long as Ferrovane is logging BLOCKED packets to video!", box),
         2, 1, 1, 3);
     layout->setColumnStretch(3, 1);
-    grid->addWidget(box, 0, 0, 1, 3);
+    grid->addWidget(box, 0, 0);
 }
 
 QCheckBox* CPreferencesDialog::createCheckBox(int id, const char* text) {
@@ -130,7 +130,7 @@ void CPreferencesDialog::createLogging(QGridLayout* grid) {
     grantedToVideo_ = createCheckBox(kIdGrantedToVideo, "whenever a packet is GRANTED");
     indented(blockedToVideo_);
     indented(grantedToVideo_);
-    indented(Note("Must have logging to disk enabled for log to video to work!", box));
+    layout->addWidget(Note("Must have logging to disk enabled for log to video to work!", box), row++, 1, 1, 3);
     layout->addWidget(new QLabel(DisplayText("Log to disk (\"fvconns.log\")..."), box), row++, 1, 1, 3);
     blockedToFile_ = createCheckBox(kIdBlockedToFile, "whenever a packet is BLOCKED (recommended)");
     grantedToFile_ = createCheckBox(kIdGrantedToFile, "whenever a packet is GRANTED");
@@ -160,7 +160,7 @@ void CPreferencesDialog::createLogging(QGridLayout* grid) {
     layout->addWidget(Note("Big logfile\r\n(more conns)", box), row++, 3);
     layout->addWidget(Note("(note that *blocked* connections are always logged)", box), row++, 1, 1, 3);
     layout->setColumnStretch(2, 1);
-    grid->addWidget(box, 1, 0, 1, 3);
+    grid->addWidget(box, 0, 1, 2, 1);
 }
 
 void CPreferencesDialog::createGeneral(QGridLayout* grid) {
@@ -196,7 +196,7 @@ void CPreferencesDialog::createGeneral(QGridLayout* grid) {
     layout->addWidget(restartTime, row, 2);
     layout->addWidget(restartNote, row, 3);
     layout->setColumnStretch(3, 1);
-    grid->addWidget(box, 2, 0, 1, 3);
+    grid->addWidget(box, 1, 0);
 }
 
 void CPreferencesDialog::createButtons(QGridLayout* grid) {
@@ -214,7 +214,7 @@ void CPreferencesDialog::createButtons(QGridLayout* grid) {
     buttons->addStretch(1);
     buttons->addWidget(apply_);
     buttons->addWidget(cancel_);
-    grid->addLayout(buttons, 3, 0, 1, 3);
+    grid->addLayout(buttons, 2, 0, 1, 2);
     connect(lastSaved_, &QPushButton::clicked, this, &CPreferencesDialog::LoadPreferences);
     connect(apply_, &QPushButton::clicked, this, &CPreferencesDialog::ApplyPreferences);
     connect(cancel_, &QPushButton::clicked, this, &CPreferencesDialog::reject);
