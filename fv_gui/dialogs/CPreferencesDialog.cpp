@@ -302,4 +302,9 @@ bool RunPreferencesDialog(Settings& settings, QWidget* parent, PreferencesHooks 
     return applied;
 }
 
+bool ShowPreferences(PreferencesTarget& target, Settings& settings, QWidget* parent, PreferencesHooks hooks) {
+    return ShowPreferences(target, settings,
+                           [&] { return RunPreferencesDialog(settings, parent, std::move(hooks)); });
+}
+
 }  // namespace fv::dialogs

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "fv_gui/dialogs/PreferencesEffects.h"
 #include "fv_gui/notify/SkinnedDialog.h"
 
 class QCheckBox;
@@ -82,5 +83,8 @@ private:
 
 // Runs the dialog modally over `settings`; true when it was applied.
 [[nodiscard]] bool RunPreferencesDialog(Settings& settings, QWidget* parent, PreferencesHooks hooks = {});
+
+// The main window's preferences command with the real dialog, owned by `parent`.
+bool ShowPreferences(PreferencesTarget& target, Settings& settings, QWidget* parent, PreferencesHooks hooks = {});
 
 }  // namespace fv::dialogs
