@@ -16,13 +16,6 @@
 #include "fv_gui/richtext/CRichTextView.h"
 #include "tests/fv_gui/TestFiles.h"
 
-// Qt draws large images with its own thread pool, whose tasks pass between threads through
-// futexes that ThreadSanitizer cannot see in the uninstrumented (and symbol-less) Qt libraries.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libQt6Core.so\n"
-           "race:libQt6Gui.so\n";
-}
-
 namespace {
 
 using namespace fv::dialogs;
