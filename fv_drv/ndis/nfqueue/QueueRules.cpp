@@ -123,9 +123,16 @@ bool OnlyEmptyChains(const std::string& listing) {
     return true;
 }
 
-// iptables on nftables leaves the mangle table behind when its last rule goes; a table that
-// held only our rules is taken away again, so that the ruleset is as we found it.
-void DropEmptyMangleTable() {
+// iptables on nftables leaves the chains it made for our jumps, and the mangle table itself,
+// behind when the last rule goes. What holds nothing is taken away again (an empty chain that
+// accepts changes no packet's fate), so that the ruleset is as we found it.
+void DropEmptyMangleChains() {
+    for (const char* chain : {"PREROUTING", "POSTROUTING"}) {
+        const ToolResult listing = RunTool("nft", {"list", "chain", "ip", "mangle", chain});
+        if (listing.status == 0 && OnlyEmptyChains(listing.output)) {
+            RunTool("nft", {"delete", "chain", "ip", "mangle", chain});
+        }
+    }
     const ToolResult listing = RunTool("nft", {"list", "table", "ip", "mangle"});
     if (listing.status == 0 && OnlyEmptyChains(listing.output)) {
         RunTool("nft", {"delete", "table", "ip", "mangle"});
@@ -174,7 +181,7 @@ void QueueRules::RemoveLeftovers(const std::string& interfaceName) {
     }
     if (Iptables({"-F", name}).status == 0) hadChain = true;
     Iptables({"-X", name});
-    if (hadChain) DropEmptyMangleTable();
+    if (hadChain) DropEmptyMangleChains();
 }
 
 bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
