@@ -102,10 +102,12 @@ protected:
         }
         return pid;
     }
+    // A crashed daemon leaves its socket file and its rules: the new one answers only after
+    // it has removed the old rules, and adds its own after that.
     bool StartDaemon() {
         daemon = Start();
-        return WaitUntil(Queued) &&
-               WaitUntil([&] { return std::filesystem::exists(deviceDir / "Ferrovane"); });
+        return WaitUntil([&] { return fv::OpenDevice((deviceDir / "Ferrovane").string()).Valid(); }) &&
+               WaitUntil(Queued);
     }
     int Stop(int signal = SIGTERM) {
         if (daemon <= 0) return -1;
