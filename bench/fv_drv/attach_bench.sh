@@ -78,7 +78,7 @@ sleep 0.5
 measure bare
 
 start --attach "$lower"
-for _ in $(seq 50); do ip netns exec "$ws" nft list ruleset | grep -q "oifname \"$lower\"" && break; sleep 0.1; done
+for _ in $(seq 50); do ip netns exec "$ws" nft list ruleset 2>/dev/null | grep -q "oifname \"$lower\"" && break; sleep 0.1; done
 filter_on
 measure attach
 stop
