@@ -6,7 +6,8 @@ FV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages the build and the tests need.
 FV_PACKAGES=(build-essential cmake ninja-build pkg-config libsqlite3-dev libgtest-dev libgmock-dev
              qt6-base-dev qt6-svg-dev libgl-dev
-             libbenchmark-dev clang libclang-rt-14-dev iproute2)
+             libbenchmark-dev clang libclang-rt-14-dev iproute2
+             libnetfilter-queue-dev libmnl-dev iptables nftables)
 
 fv_install_packages() {
     local missing=()

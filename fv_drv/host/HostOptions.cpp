@@ -2,11 +2,16 @@
 
 #include <net/if.h>
 
+#include <algorithm>
+
+#include "fv_drv/ndis/nfqueue/QueueAdapter.h"
+#include "fv_drv/ndis/nfqueue/QueueRules.h"
+
 namespace fv::host {
 
 const char* const kHostUsage =
     "usage: ferrovane-sys [--device-dir DIR] [--device-group NAME] [--bind LOWER[=UPPER]]... "
-    "[--sim]\n";
+    "[--attach IFACE]... [--sim]\n";
 
 namespace {
 
@@ -63,6 +68,19 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
                 return false;
             }
             options.bindings.push_back(b);
+        } else if (a == "--attach") {
+            std::string name;
+            if (!value(name)) return false;
+            if (!ndis::nfqueue_media::AttachableName(name)) {
+                error = "bad interface name in --attach " + name;
+                return false;
+            }
+            if (std::find(options.attachments.begin(), options.attachments.end(), name) !=
+                options.attachments.end()) {
+                error = "--attach " + name + " given twice";
+                return false;
+            }
+            options.attachments.push_back(name);
         } else if (a == "--sim") {
             options.sim = true;
         } else {
@@ -70,8 +88,20 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
             return false;
         }
     }
-    if (options.bindings.empty() && !options.sim) {
-        error = "nothing to bind: give --bind LOWER or --sim";
+    // An attached interface carries its own traffic: no intermediate may take it, and no TAP
+    // may take its virtual adapter's name.
+    for (const std::string& name : options.attachments) {
+        const std::string attached = ndis::nfqueue_media::AttachedAdapterName(name);
+        for (const Binding& b : options.bindings) {
+            if (b.lower == name || b.upper == name || b.upper == attached) {
+                error = "--attach " + name + " and --bind " + b.lower + "=" + b.upper +
+                        " name one interface";
+                return false;
+            }
+        }
+    }
+    if (options.bindings.empty() && options.attachments.empty() && !options.sim) {
+        error = "nothing to bind: give --bind LOWER, --attach IFACE or --sim";
         return false;
     }
     return true;

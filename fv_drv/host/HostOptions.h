@@ -19,6 +19,7 @@ struct HostOptions {
     std::string deviceDir;
     std::string deviceGroup;  // empty: no group may open the device
     std::vector<Binding> bindings;
+    std::vector<std::string> attachments;  // interfaces filtered in place
     bool sim = false;
 };
 

@@ -1,6 +1,6 @@
-// ferrovane-sys: hosts the packet filter driver. Binds the named interfaces (or simulated
-// adapters), serves the control device while an adapter is bound, and on SIGTERM or SIGINT
-// unbinds everything, removes the device and exits 0.
+// ferrovane-sys: hosts the packet filter driver. Binds the named interfaces, attaches to
+// others in place (or binds simulated adapters), serves the control device while an adapter
+// is bound, and on SIGTERM or SIGINT unbinds everything, removes the device and exits 0.
 #include <grp.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fv_drv/host/AttachBindings.h"
 #include "fv_drv/host/DeviceBridge.h"
 #include "fv_drv/host/HostOptions.h"
 #include "fv_drv/host/LinuxBindings.h"
@@ -72,8 +73,10 @@ int main(int argc, char** argv) {
     if (ndis::host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
 
     fv::host::LinuxBindings interfaces;
+    fv::host::AttachBindings attached;
     fv::host::SimTraffic sim;
-    bool started = interfaces.Start(options.bindings, error);
+    bool started = interfaces.Start(options.bindings, error) &&
+                   attached.Start(options.attachments, error);
     if (started && options.sim) {
         started = sim.Start();
         if (!started) error = "simulated adapters did not come up";
@@ -91,6 +94,7 @@ int main(int argc, char** argv) {
         }
     }
     sim.Stop();
+    attached.Stop();
     interfaces.Stop();
     ndis::host::UnloadDriver();
     ndis::host::SetDeviceHost(nullptr);

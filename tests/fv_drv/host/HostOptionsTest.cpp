@@ -22,6 +22,10 @@ TEST(HostOptions, BindingsDefaultsAndEnvironment) {
                                  "/tmp/dev", o, error));
     EXPECT_EQ(o.deviceDir, "/x");
     EXPECT_EQ(o.deviceGroup, "fv");
+    ASSERT_TRUE(ParseHostOptions({"--attach", "wlan0", "--bind", "eth0", "--attach", "wg0"},
+                                 nullptr, o, error));
+    EXPECT_EQ(o.attachments, (std::vector<std::string>{"wlan0", "wg0"}));
+    EXPECT_EQ(o.bindings.size(), 1u);
 }
 
 TEST(HostOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -38,6 +42,12 @@ TEST(HostOptions, BadCommandLinesAreRefusedWithAReason) {
         {"--bind", "eth0=eth0"},
         {"--bind", "../x"},
         {"--sim", "--frobnicate"},
+        {"--attach", "eth0", "--attach", "eth0"},
+        {"--attach", "eth0", "--bind", "eth0"},
+        {"--bind", "eth1=eth0", "--attach", "eth0"},
+        {"--bind", "eth1=fv@eth0", "--attach", "eth0"},  // the attached adapter's own name
+        {"--attach", "eth\"0"},                          // would end the name inside a rule
+        {"--attach", "eth+"},                            // a pattern, not an interface
     };
     for (const auto& args : bad) {
         std::string error;
