@@ -7,7 +7,6 @@
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QTimerEvent>
 #include <QUrl>
 
@@ -23,7 +22,6 @@
 #include "fv_gui/logview/CLogWindow.h"
 #include "fv_gui/notify/CControlTip.h"
 #include "fv_gui/notify/CStatusLamp.h"
-#include "fv_gui/notify/FrameGeometry.h"
 #include "fv_gui/notify/ShellIcon.h"
 #include "fv_gui/notify/TaskbarNotifier.h"
 #include "fv_gui/notify/WindowCommands.h"
@@ -252,19 +250,13 @@ void CMainDialog::closeEvent(QCloseEvent* e) {
     EndDialog(kResultCancel);
 }
 
-void CMainDialog::mousePressEvent(QMouseEvent* e) {
-    // Dragging the main window moves the attached log windows along, so theirs must not snap.
-    if (e->button() == Qt::LeftButton && notify::InCaptionBand(e->position().toPoint().y())) {
-        if (blockedLog_) blockedLog_->SetSnapping(false);
-        if (grantedLog_) grantedLog_->SetSnapping(false);
-    }
-    CSkinnedTrayDialog::mousePressEvent(e);
+// Dragging the main window moves the attached log windows along, so theirs must not snap.
+void CMainDialog::CaptionPressed() {
+    if (blockedLog_) blockedLog_->SetSnapping(false);
+    if (grantedLog_) grantedLog_->SetSnapping(false);
 }
 
-void CMainDialog::mouseReleaseEvent(QMouseEvent* e) {
-    CSkinnedTrayDialog::mouseReleaseEvent(e);
-    if (e->button() == Qt::LeftButton) snapper_->ApplyPendingAttach();
-}
+void CMainDialog::DragEnded() { snapper_->ApplyPendingAttach(); }
 
 QPoint CMainDialog::ProposeMove(QPoint proposed) { return SnapMove(*snapper_, *selfSnap_, this, proposed); }
 

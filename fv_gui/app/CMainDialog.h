@@ -116,6 +116,8 @@ public:
     void SysCommand(unsigned command) override;
     void OnMenuCommand(int command) override;
     QPoint ProposeMove(QPoint proposed) override;
+    void CaptionPressed() override;
+    void DragEnded() override;
 
     // ConsumerView: any thread; carried out on the window's thread.
     void AddLogEntry(int kind, int icon, const std::string& text, std::uint32_t address) override;
@@ -154,8 +156,6 @@ protected:
     void accept() override;
     void reject() override;
     void closeEvent(QCloseEvent* e) override;
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
     void timerEvent(QTimerEvent* e) override;
 
 private:

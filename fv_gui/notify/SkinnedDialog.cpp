@@ -22,7 +22,7 @@ CSkinnedDialog::CSkinnedDialog(bool thickFrame, int templateId, QWidget* parent)
       templateId_(templateId),
       frame_(this, thickFrame ? kResizeBorder : 0,
              {[this](QPoint p) { return ProposeMove(p); }, [this](unsigned c) { SysCommand(c); },
-              [this](int c) { OnMenuCommand(c); }}) {}
+              [this](int c) { OnMenuCommand(c); }, [this] { CaptionPressed(); }, [this] { DragEnded(); }}) {}
 
 bool CSkinnedDialog::InitSkinnedFrame(QWidget* systemMenuWindow, QMenu* iconMenu, bool hasMaximize,
                                       bool hasMinimize) {
@@ -71,7 +71,7 @@ CSkinnedTrayDialog::CSkinnedTrayDialog(int templateId, QWidget* parent, TrayServ
     : CTrayIconDialog(templateId, parent, std::move(services)),
       frame_(this, 0,
              {[this](QPoint p) { return ProposeMove(p); }, [this](unsigned c) { SysCommand(c); },
-              [this](int c) { OnMenuCommand(c); }}) {
+              [this](int c) { OnMenuCommand(c); }, [this] { CaptionPressed(); }, [this] { DragEnded(); }}) {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
 }
 

@@ -31,6 +31,9 @@ public:
 
     // Every position the caption drag proposes passes here; the result is where the window goes.
     virtual QPoint ProposeMove(QPoint proposed) { return proposed; }
+    // A caption drag begins, and ends (released, or the mouse went elsewhere).
+    virtual void CaptionPressed() {}
+    virtual void DragEnded() {}
     virtual void SysCommand(unsigned command);
     virtual void OnMenuCommand(int) {}
 
@@ -60,6 +63,8 @@ public:
     const SkinnedFrame& Frame() const { return frame_; }
 
     virtual QPoint ProposeMove(QPoint proposed) { return proposed; }
+    virtual void CaptionPressed() {}
+    virtual void DragEnded() {}
 
 protected:
     bool event(QEvent* e) override;

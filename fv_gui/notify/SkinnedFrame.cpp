@@ -148,6 +148,7 @@ bool SkinnedFrame::MousePress(QMouseEvent* e) {
     }
     dragging_ = true;
     dragOffset_ = e->globalPosition().toPoint() - window_->pos();
+    if (hooks_.captionPressed) hooks_.captionPressed();
     return true;
 }
 
@@ -171,7 +172,7 @@ bool SkinnedFrame::MouseRelease(QMouseEvent* e) {
         return true;
     }
     if (e->button() != Qt::LeftButton) return false;
-    dragging_ = false;
+    EndDrag();
     if (pressed_ == CaptionButton::None) return false;
     const CaptionButton button = pressed_;
     pressed_ = CaptionButton::None;
@@ -198,8 +199,14 @@ void SkinnedFrame::MouseLeft() {
     SetIconHover(false);
 }
 
-void SkinnedFrame::CaptureLost() {
+void SkinnedFrame::EndDrag() {
+    if (!dragging_) return;
     dragging_ = false;
+    if (hooks_.dragEnded) hooks_.dragEnded();
+}
+
+void SkinnedFrame::CaptureLost() {
+    EndDrag();
     if (pressed_ == CaptionButton::None) return;
     pressed_ = CaptionButton::None;
     window_->update();

@@ -29,6 +29,8 @@ public:
         std::function<QPoint(QPoint)> proposeMove;   // a dragged window's next position
         std::function<void(unsigned)> sysCommand;
         std::function<void(int)> menuCommand;
+        std::function<void()> captionPressed;        // a caption drag begins
+        std::function<void()> dragEnded;             // released, or the mouse went elsewhere
     };
 
     // `window` is the frameless top-level window; `resizeBorder` 0 for a fixed-size one.
@@ -56,6 +58,7 @@ public:
 
 private:
     void SetIconHover(bool hover);
+    void EndDrag();
     void Act(CaptionButton button, QPoint screenPos);
     void ShowSystemMenu(QPoint screenPos);
     const QPixmap& Bitmap(int id);
