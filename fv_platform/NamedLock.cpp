@@ -31,7 +31,10 @@ bool ValidName(std::string_view name) {
 
 std::string NamedLock::Folder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') return std::string(runtime) + "/ferrovane";
+    struct stat st {};
+    if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
+        return std::string(runtime) + "/ferrovane";
+    }
     return "/tmp/ferrovane-" + std::to_string(::geteuid());
 }
 

@@ -18,8 +18,8 @@ public:
         Failed,        // no lock file could be had; nothing is known about other holders
     };
 
-    // $XDG_RUNTIME_DIR/ferrovane when that variable names an absolute folder, otherwise
-    // /tmp/ferrovane-<uid>.
+    // $XDG_RUNTIME_DIR/ferrovane when that variable names an existing absolute folder,
+    // otherwise /tmp/ferrovane-<uid>.
     static std::string Folder();
 
     NamedLock() = default;

@@ -83,6 +83,8 @@ CFlatButton* Button(int id, const char* text, QRect rect, QWidget* parent) {
 
 }  // namespace
 
+CMainDialog::CMainDialog() : CMainDialog(Services{}) {}
+
 CMainDialog::CMainDialog(Services services, QWidget* parent)
     : notify::CSkinnedTrayDialog(kMainDialogTemplate, parent, services.tray),
       services_(std::move(services)) {

@@ -18,6 +18,7 @@
 #include "fv_gui/logging/MessageSink.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/logging/WindowSnapper.h"
+#include "fv_gui/logview/CLogWindow.h"
 #include "fv_gui/logview/SnapGlue.h"
 #include "fv_gui/notify/SkinnedDialog.h"
 #include "fv_platform/NamedLock.h"
@@ -34,7 +35,6 @@ class CControlTip;
 class CFlatButton;
 class CLabel;
 class CLogListCtrl;
-class CLogWindow;
 class CStatusLamp;
 class PacketStatistics;
 class Settings;
@@ -85,7 +85,8 @@ public:
         std::function<std::string()> chooseBlocklist;    // default: the file-open dialog; "" = cancelled
     };
 
-    explicit CMainDialog(Services services = {}, QWidget* parent = nullptr);
+    CMainDialog();
+    explicit CMainDialog(Services services, QWidget* parent = nullptr);
     ~CMainDialog() override;
 
     // Start-up, the modal loop, then the shutdown sequence; the dialog's result.

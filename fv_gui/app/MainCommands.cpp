@@ -7,6 +7,7 @@
 
 #include "fv_gui/app/CAdapterComboBox.h"
 #include "fv_gui/app/CMainDialog.h"
+#include "fv_gui/app/MainMenu.h"
 #include "fv_gui/app/WebPages.h"
 #include "fv_gui/controls/CFlatButton.h"
 #include "fv_gui/controls/CLabel.h"

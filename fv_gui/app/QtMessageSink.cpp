@@ -1,10 +1,18 @@
 #include "fv_gui/app/QtMessageSink.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+
+#include <cstdio>
 
 namespace fv {
 
 void QtMessageSink::ShowMessage(const std::string& text, const std::string& caption, MessageKind kind) {
+    // Headless, nobody could close the box: the text goes to the standard error instead.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return;
+    }
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (kind) {
     case MessageKind::Plain: break;
