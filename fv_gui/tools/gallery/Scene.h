@@ -14,5 +14,6 @@ struct Scene {
 
 std::vector<Scene> ControlScenes();  // controls, lamp, tips, artwork
 std::vector<Scene> NotifyScenes();   // skinned frame, tray icon, balloon, notifier popup
+std::vector<Scene> LogViewScenes();  // log windows under the main window, their row menu
 
 }  // namespace fv::gallery

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::vector<fv::gallery::Scene> scenes = fv::gallery::ControlScenes();
     for (auto& scene : fv::gallery::NotifyScenes()) scenes.push_back(std::move(scene));
+    for (auto& scene : fv::gallery::LogViewScenes()) scenes.push_back(std::move(scene));
     if (argc < 2) {
         for (const auto& scene : scenes) std::printf("%s\n", scene.name.c_str());
         return 0;
