@@ -80,6 +80,8 @@ void CMainDialog::ToggleAlwaysOnTop() {
 
 void CMainDialog::HideToTray() {
     (void)AddTrayIcon();
+    // Without a tray icon a hidden window could never be brought back.
+    if (!IsTrayIconShown()) return;
     if (blockedLog_) blockedLog_->hide();
     if (grantedLog_) grantedLog_->hide();
     hide();

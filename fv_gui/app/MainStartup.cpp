@@ -261,11 +261,7 @@ void CMainDialog::SetTopMost(bool on) {
 void CMainDialog::ShowStartupWindow() {
     if (settings_->LoadMinimized.value) {
         QMetaObject::invokeMethod(this, [this] { SysCommand(notify::SC_MINIMIZE); }, Qt::QueuedConnection);
-        const bool alwaysVisible = settings_->TrayAlwaysVisible.value != 0;
-        // The flag alone: the icon is added below whatever the flag says.
-        CSkinnedTrayDialog::SetTrayAlwaysVisible(alwaysVisible);
-        if (alwaysVisible) (void)AddTrayIcon();
-        else (void)RemoveTrayIcon();
+        SetTrayAlwaysVisible(settings_->TrayAlwaysVisible.value != 0);
         return;
     }
     showNormal();

@@ -259,4 +259,66 @@ TEST_F(MainWindowTest, BlockedTcpPacketReachesLogWindowCounterAndPopup) {
     EXPECT_TRUE(WaitFor([&] { return Control<fv::CLabel>(fv::kBlockedCounter)->text() == QStringLiteral("1 / 1"); }));
 }
 
+TEST_F(MainWindowTest, WithoutATrayEscKeepsTheWindowReachable) {
+    HostDriver();
+    Configure([](fv::Settings& s) { s.TrayAlwaysVisible.Set(0); });
+    Start();
+    shell.refuseAll = true;
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, LogFileWebPagesAndAlwaysOnTop) {
+    HostDriver();
+    Configure([](fv::Settings& s) { s.BaseLogFilename.Set("viewed.log"); });
+    Start();
+    window->OnMenuCommand(fv::kCommandViewLog);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, texts::kNoLogFile);
+    WriteFile(dir / "logs/viewed.log", "x\r\n");
+    window->OnMenuCommand(fv::kCommandViewLog);
+    window->OnMenuCommand(fv::kCommandWebSupport);
+    window->OnMenuCommand(fv::kCommandDonate);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir / "logs/viewed.log")));
+    EXPECT_NE(opened[1], opened[2]);
+    EXPECT_EQ(opened[1].scheme(), QStringLiteral("https"));
+
+    window->SysCommand(fv::kSysCommandAlwaysOnTop);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(fv::Settings(dir / "program").AlwaysOnTop.value, 1u);
+    window->SysCommand(fv::kSysCommandAlwaysOnTop);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(fv::Settings(dir / "program").AlwaysOnTop.value, 0u);
+}
+
+TEST_F(MainWindowTest, LoadCancelledKeepsTheTableAndReloadRestartsFiltering) {
+    HostDriver();
+    Start();
+    fv::DriverSession* before = window->Session();
+    window->OnMenuCommand(fv::kCommandLoadIpTable);  // the dialog is cancelled
+    EXPECT_EQ(window->Session(), before);
+    EXPECT_EQ(StatusTexts().back(), "IP database not selected, still using previous one (\"" + Blocklist() + "\").");
+
+    // A reload switches filtering on even when it was off, and the tray tells the truth.
+    window->OnMenuCommand(fv::kCommandReloadIpTable);
+    ASSERT_NE(window->Session(), nullptr);
+    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_EQ(StatusTexts().back(), "There are 259 known IPs in 2 ranges.");
+    EXPECT_TRUE(HasStatus(texts::kTableReloaded));
+    EXPECT_EQ(StartButton()->text(), QStringLiteral("Stop"));
+    EXPECT_EQ(window->TrayItem(fv::kTrayStartStopPosition)->text(), QStringLiteral("Stop"));
+    EXPECT_EQ(trayIcons.back(), fv::res::kIconTrayActive);
+
+    // Loading another file while filtering keeps filtering on, with the new table.
+    WriteFile(dir / "other.p2p", "One:10.0.0.1-10.0.0.1\r\n");
+    chosenBlocklist = dir / "other.p2p";
+    window->OnMenuCommand(fv::kCommandLoadIpTable);
+    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_EQ(StatusTexts().back(), "There are 1 known IPs in 1 ranges.");
+    EXPECT_EQ(fv::Settings(dir / "program").IPDB.Value(), dir / "other.p2p");
+    window->ToggleFiltering();
+    EXPECT_EQ(window->TrayItem(fv::kTrayStartStopPosition)->text(), QStringLiteral("Start"));
+}
+
 }  // namespace
