@@ -34,7 +34,7 @@ namespace fv {
 namespace {
 
 // The client area and the controls on it, in pixels.
-constexpr int kClientWidth = 372;
+constexpr int kClientWidth = 400;
 constexpr int kClientHeight = 330;
 constexpr int kMargin = 8;
 constexpr int kGroupWidth = kClientWidth - 2 * kMargin;
@@ -136,24 +136,25 @@ void CMainDialog::CreateAdapterGroup(QWidget* client) {
     adapterSelector_ = Named(new CAdapterComboBox(group), kAdapterSelector);
     adapterSelector_->setGeometry(10, 20, kAdapterGroup.width() - 20, 22);
     StaticText("MAC address:", {10, 50, 80, kRowHeight}, group);
-    macLabel_ = ValueLabel(kMacAddressLabel, {92, 50, 122, kRowHeight}, group);
-    StaticText("Medium type:", {218, 50, 74, kRowHeight}, group);
-    mediumLabel_ = ValueLabel(kMediumLabel, {292, 50, kAdapterGroup.width() - 300, kRowHeight}, group);
+    macLabel_ = ValueLabel(kMacAddressLabel, {92, 50, 140, kRowHeight}, group);
+    StaticText("Medium type:", {238, 50, 82, kRowHeight}, group);
+    mediumLabel_ = ValueLabel(kMediumLabel, {322, 50, kAdapterGroup.width() - 330, kRowHeight}, group);
 }
 
 void CMainDialog::CreateActivityGroup(QWidget* client) {
     auto* group = new QGroupBox(QStringLiteral("Activity"), client);
     group->setGeometry(kActivityGroup);
+    // The lamp starts hidden, as the window's template has it.
     lamp_ = Named(new CStatusLamp(group), kStatusLampControl);
-    lamp_->move(12, 22);
+    lamp_->move(kActivityGroup.width() - 10 - CStatusLamp::kSize, 22);
     lamp_->hide();
-    const int right = kActivityGroup.width() - 10;
-    StaticText("Blocked packets", {90, 26, 110, kRowHeight}, group);
-    blockedCounter_ = ValueLabel(kBlockedCounter, {200, 26, right - kSmallButtonWidth - 206, kRowHeight}, group);
-    resetBlockedButton_ = Button(kResetBlockedButton, "Reset", {right - kSmallButtonWidth, 24, kSmallButtonWidth, 22}, group);
-    StaticText("Granted packets", {90, 60, 110, kRowHeight}, group);
-    grantedCounter_ = ValueLabel(kGrantedCounter, {200, 60, right - kSmallButtonWidth - 206, kRowHeight}, group);
-    resetGrantedButton_ = Button(kResetGrantedButton, "Reset", {right - kSmallButtonWidth, 58, kSmallButtonWidth, 22}, group);
+    const int resetLeft = lamp_->x() - 10 - kSmallButtonWidth;
+    StaticText("Blocked packets", {10, 26, 110, kRowHeight}, group);
+    blockedCounter_ = ValueLabel(kBlockedCounter, {122, 26, resetLeft - 128, kRowHeight}, group);
+    resetBlockedButton_ = Button(kResetBlockedButton, "Reset", {resetLeft, 24, kSmallButtonWidth, 22}, group);
+    StaticText("Granted packets", {10, 60, 110, kRowHeight}, group);
+    grantedCounter_ = ValueLabel(kGrantedCounter, {122, 60, resetLeft - 128, kRowHeight}, group);
+    resetGrantedButton_ = Button(kResetGrantedButton, "Reset", {resetLeft, 58, kSmallButtonWidth, 22}, group);
 }
 
 void CMainDialog::CreateStatusArea(QWidget* client) {

@@ -14,6 +14,7 @@ struct Scene {
 
 std::vector<Scene> ControlScenes();  // controls, lamp, tips, artwork
 std::vector<Scene> NotifyScenes();   // skinned frame, tray icon, balloon, notifier popup
-std::vector<Scene> LogViewScenes();  // log windows under the main window, their row menu
+std::vector<Scene> LogViewScenes();
+std::vector<Scene> AppScenes();      // the main window with its log windows, on a simulated driver  // log windows under the main window, their row menu
 
 }  // namespace fv::gallery

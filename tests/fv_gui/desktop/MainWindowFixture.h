@@ -41,7 +41,7 @@ protected:
         Configure([&](fv::Settings& s) {
             s.IPDB.Set(Blocklist());
             s.LogPath.Set(dir / "logs/");
-            s.PopupTimeout.Set(0);
+            s.PopupTimeout.Set(1);
         });
     }
     void TearDown() override {
