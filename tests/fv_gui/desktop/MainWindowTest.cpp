@@ -213,7 +213,8 @@ TEST_F(MainWindowTest, EscAndCloseBoxHideIntoTheTrayWhileACloseFromOutsideEnds) 
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->Ended());
 
-    QApplication::sendEvent(window.get(), new QCloseEvent());
+    QCloseEvent close;
+    QApplication::sendEvent(window.get(), &close);
     EXPECT_TRUE(window->Ended());
 }
 
