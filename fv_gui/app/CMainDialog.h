@@ -226,6 +226,9 @@ private:
     std::unique_ptr<PacketConsumers> consumers_;
     notify::CTaskbarNotifier* notifier_ = nullptr;
 
+    // Set while a command that starts, stops or replaces the session runs: its waits dispatch
+    // events, and a second such command must not start inside the first.
+    bool commandRunning_ = false;
     QEventLoop* loop_ = nullptr;
     bool ended_ = false;
     bool destroyed_ = false;

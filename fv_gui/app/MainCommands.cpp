@@ -22,6 +22,17 @@ namespace {
 
 constexpr const char kResetCounterText[] = "0 / 0";
 
+class CommandScope {
+public:
+    explicit CommandScope(bool& running) : running_(running) { running_ = true; }
+    ~CommandScope() { running_ = false; }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    bool& running_;
+};
+
 void SetTrayLabel(QAction* item, const char* text) {
     if (item) item->setText(QString::fromLatin1(text));
 }
@@ -29,7 +40,8 @@ void SetTrayLabel(QAction* item, const char* text) {
 }  // namespace
 
 void CMainDialog::ToggleFiltering() {
-    if (!session_) return;
+    if (!session_ || commandRunning_) return;
+    CommandScope scope(commandRunning_);
     if (session_->FilteringOn()) {
         if (!session_->SetFiltering(false)) {
             ReportStatus(StatusKind::Error, texts::kStopError);
@@ -153,6 +165,8 @@ bool CMainDialog::ReplaceSession(const char* announcement, bool& wasFiltering) {
 }
 
 void CMainDialog::LoadIpTable() {
+    if (commandRunning_) return;
+    CommandScope scope(commandRunning_);
     if (adapterSelector_->currentIndex() == 0) {
         ReportStatus(StatusKind::Warning, texts::kNoAdapter);
         ReportContinuation(texts::kNoAdapterHint);
@@ -188,6 +202,8 @@ void CMainDialog::LoadIpTable() {
 }
 
 void CMainDialog::ReloadIpTable() {
+    if (commandRunning_) return;
+    CommandScope scope(commandRunning_);
     ReportStatus(StatusKind::Information, texts::kCheckingUpdates);
     bool wasFiltering = false;
     if (!ReplaceSession(texts::kReloading, wasFiltering)) return;

@@ -68,7 +68,9 @@ protected:
             opened.push_back(url);
             return true;
         };
-        services.sleep = [](std::uint32_t) {};
+        services.sleep = [this](std::uint32_t) {
+            if (duringSleep) duringSleep();
+        };
         services.chooseBlocklist = [this] { return chosenBlocklist; };
         return services;
     }
@@ -117,6 +119,7 @@ protected:
     std::vector<int> trayIcons;
     std::vector<QUrl> opened;
     std::string chosenBlocklist;
+    std::function<void()> duringSleep;  // runs where the window would pause
     std::unique_ptr<fv::CMainDialog> window;
 };
 

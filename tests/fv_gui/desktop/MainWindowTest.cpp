@@ -143,6 +143,18 @@ TEST_F(MainWindowTest, AutoStartOffLoadsTheTableAndWaitsForStart) {
     EXPECT_TRUE(window->AdapterSelector().isEnabled());
 }
 
+TEST_F(MainWindowTest, StartPressedWhileAStopIsUnderwayIsIgnored) {
+    HostDriver();
+    Start();
+    window->ToggleFiltering();
+    ASSERT_TRUE(window->Session()->FilteringOn());
+    duringSleep = [&] { QTest::mouseClick(StartButton(), Qt::LeftButton); };
+    window->ToggleFiltering();
+    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_EQ(StartButton()->text(), QStringLiteral("Start"));
+    EXPECT_EQ(StatusTexts().back(), texts::kStopped);
+}
+
 TEST_F(MainWindowTest, AutoStartOnFiltersAtOnceAndQuitSwitchesItOff) {
     ScriptedDriver scripted(dir / "dev");
     {
