@@ -23,6 +23,13 @@
 #include "tests/fv_gui/ScriptedDriver.h"
 #include "tests/fv_gui/desktop/MainWindowFixture.h"
 
+// Qt draws images with its own thread pool, whose tasks pass between threads through futexes
+// that ThreadSanitizer cannot see in the uninstrumented Qt libraries.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libQt6Core.so\n"
+           "race:libQt6Gui.so\n";
+}
+
 namespace {
 
 using namespace fv::test;
