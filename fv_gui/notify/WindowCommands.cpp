@@ -73,6 +73,8 @@ std::unique_ptr<QMenu> SystemMenu(QWidget* window, bool hasMinimize, bool hasMax
     AddCommand(menu.get(), "Ma&ximize", static_cast<int>(SC_MAXIMIZE))->setEnabled(hasMaximize && !maximized);
     menu->addSeparator();
     AddCommand(menu.get(), "&Close", static_cast<int>(SC_CLOSE));
+    // The window's own actions are the items a program appends to its system menu.
+    for (QAction* action : window->actions()) menu->addAction(action);
     return menu;
 }
 

@@ -42,7 +42,8 @@ void DefaultSysCommand(QWidget* window, unsigned command);
 [[nodiscard]] int TrackMenuBottomAligned(QMenu* menu, QPoint screenPos);
 
 // A system menu for `window`: Restore, Minimize, Maximize and Close with their commands as
-// data, enabled for the window's state and for the caption buttons it has.
+// data, enabled for the window's state and for the caption buttons it has, followed by the
+// window's own actions (QWidget::actions(), each with its system command as data).
 [[nodiscard]] std::unique_ptr<QMenu> SystemMenu(QWidget* window, bool hasMinimize, bool hasMaximize);
 
 }  // namespace fv::notify

@@ -16,5 +16,6 @@ std::vector<Scene> ControlScenes();  // controls, lamp, tips, artwork
 std::vector<Scene> NotifyScenes();   // skinned frame, tray icon, balloon, notifier popup
 std::vector<Scene> LogViewScenes();  // log windows under the main window, their row menu
 std::vector<Scene> DialogScenes();   // preferences dialog, about box
+std::vector<Scene> AppScenes();      // the main window with its log windows, on a simulated driver
 
 }  // namespace fv::gallery

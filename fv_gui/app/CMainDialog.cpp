@@ -1,0 +1,327 @@
+// The main window's construction, its controls and the messages it handles.
+#include "fv_gui/app/CMainDialog.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QMenu>
+#include <QTimerEvent>
+#include <QUrl>
+
+#include <chrono>
+#include <thread>
+
+#include "fv_gui/app/CAdapterComboBox.h"
+#include "fv_gui/app/MainMenu.h"
+#include "fv_gui/app/QtMessageSink.h"
+#include "fv_gui/controls/CFlatButton.h"
+#include "fv_gui/controls/CLabel.h"
+#include "fv_gui/logview/CLogListCtrl.h"
+#include "fv_gui/logview/CLogWindow.h"
+#include "fv_gui/notify/CControlTip.h"
+#include "fv_gui/notify/CStatusLamp.h"
+#include "fv_gui/notify/ShellIcon.h"
+#include "fv_gui/notify/TaskbarNotifier.h"
+#include "fv_gui/notify/WindowCommands.h"
+#include "fv_gui/res/ResourceIds.h"
+#include "fv_gui/res/Resources.h"
+#include "fv_gui/settings/PacketStatistics.h"
+#include "fv_gui/settings/Settings.h"
+
+namespace fv {
+namespace {
+
+// The client area and the controls on it, in pixels.
+constexpr int kClientWidth = 400;
+constexpr int kClientHeight = 330;
+constexpr int kMargin = 8;
+constexpr int kGroupWidth = kClientWidth - 2 * kMargin;
+constexpr QRect kAdapterGroup{kMargin, 4, kGroupWidth, 78};
+constexpr QRect kActivityGroup{kMargin, 86, kGroupWidth, 96};
+constexpr QRect kStatusListRect{kMargin, 188, kGroupWidth, 100};
+constexpr int kButtonTop = 296;
+constexpr int kButtonWidth = 100;
+constexpr int kButtonHeight = 26;
+constexpr int kSmallButtonWidth = 44;
+constexpr int kRowHeight = 18;
+
+// Balloon and popup timings of a blocked packet, and the tray blink.
+constexpr std::uint32_t kBalloonSeconds = 10;
+constexpr int kNotifierShowMs = 500;
+constexpr int kNotifierStayMs = 4000;
+constexpr int kNotifierHideMs = 200;
+constexpr std::uint32_t kBlinkDurationMs = 1500;
+constexpr std::uint32_t kBlinkIntervalMs = 100;
+constexpr std::uint32_t kBlinkHoldMs = 300;
+
+template <typename W>
+W* Named(W* widget, int id) {
+    widget->setObjectName(QString::number(id));
+    return widget;
+}
+
+CLabel* StaticText(const char* text, QRect rect, QWidget* parent) {
+    auto* label = new CLabel(QString::fromLatin1(text), parent);
+    label->setGeometry(rect);
+    return label;
+}
+
+CLabel* ValueLabel(int id, QRect rect, QWidget* parent) {
+    auto* label = Named(new CLabel(parent), id);
+    label->setGeometry(rect);
+    return label;
+}
+
+CFlatButton* Button(int id, const char* text, QRect rect, QWidget* parent) {
+    auto* button = Named(new CFlatButton(QString::fromLatin1(text), parent), id);
+    button->setGeometry(rect);
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+CMainDialog::CMainDialog() : CMainDialog(Services{}) {}
+
+CMainDialog::CMainDialog(Services services, QWidget* parent)
+    : notify::CSkinnedTrayDialog(kMainDialogTemplate, parent, services.tray),
+      services_(std::move(services)) {
+    if (!services_.messages) {
+        ownSink_ = std::make_unique<QtMessageSink>(this);
+        services_.messages = ownSink_.get();
+    }
+    if (!services_.openUrl) services_.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!services_.sleep) {
+        services_.sleep = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    }
+    settings_ = std::make_unique<Settings>();
+    snapDesktop_ = std::make_unique<ScreenSnapDesktop>();
+    snapper_ = std::make_unique<WindowSnapper>(*snapDesktop_);
+    selfSnap_ = std::make_unique<WidgetSnapWindow>(this);
+    notifier_ = new notify::CTaskbarNotifier();
+    tip_ = new CControlTip();
+    setWindowIcon(res::Icon(res::kIconApplication));
+    CreateControls();
+}
+
+CMainDialog::~CMainDialog() {
+    OnDestroy();
+    // The popup and the tip are the window's children from start-up on; before it, only ours.
+    if (!notifier_->parent()) delete notifier_;
+    if (!tip_->parent()) delete tip_;
+}
+
+template <typename T>
+T* CMainDialog::Control(int id) const {
+    return findChild<T*>(QString::number(id));
+}
+
+// --- controls
+
+void CMainDialog::CreateControls() {
+    SetClientSize(kClientWidth, kClientHeight);
+    QWidget* client = ClientArea();
+    CreateAdapterGroup(client);
+    CreateActivityGroup(client);
+    CreateStatusArea(client);
+    CreateSystemMenuAdditions();
+    ConnectCommands();
+}
+
+void CMainDialog::CreateAdapterGroup(QWidget* client) {
+    auto* group = new QGroupBox(QStringLiteral("Network adapter"), client);
+    group->setGeometry(kAdapterGroup);
+    adapterSelector_ = Named(new CAdapterComboBox(group), kAdapterSelector);
+    adapterSelector_->setGeometry(10, 20, kAdapterGroup.width() - 20, 22);
+    StaticText("MAC address:", {10, 50, 80, kRowHeight}, group);
+    macLabel_ = ValueLabel(kMacAddressLabel, {92, 50, 140, kRowHeight}, group);
+    StaticText("Medium type:", {238, 50, 82, kRowHeight}, group);
+    mediumLabel_ = ValueLabel(kMediumLabel, {322, 50, kAdapterGroup.width() - 330, kRowHeight}, group);
+}
+
+void CMainDialog::CreateActivityGroup(QWidget* client) {
+    auto* group = new QGroupBox(QStringLiteral("Activity"), client);
+    group->setGeometry(kActivityGroup);
+    // The lamp starts hidden, as the window's template has it.
+    lamp_ = Named(new CStatusLamp(group), kStatusLampControl);
+    lamp_->move(kActivityGroup.width() - 10 - CStatusLamp::kSize, 22);
+    lamp_->hide();
+    const int resetLeft = lamp_->x() - 10 - kSmallButtonWidth;
+    StaticText("Blocked packets", {10, 26, 110, kRowHeight}, group);
+    blockedCounter_ = ValueLabel(kBlockedCounter, {122, 26, resetLeft - 128, kRowHeight}, group);
+    resetBlockedButton_ = Button(kResetBlockedButton, "Reset", {resetLeft, 24, kSmallButtonWidth, 22}, group);
+    StaticText("Granted packets", {10, 60, 110, kRowHeight}, group);
+    grantedCounter_ = ValueLabel(kGrantedCounter, {122, 60, resetLeft - 128, kRowHeight}, group);
+    resetGrantedButton_ = Button(kResetGrantedButton, "Reset", {resetLeft, 58, kSmallButtonWidth, 22}, group);
+}
+
+void CMainDialog::CreateStatusArea(QWidget* client) {
+    statusList_ = Named(new CLogListCtrl(client), kStatusList);
+    statusList_->setGeometry(kStatusListRect);
+    startButton_ = Button(kStartStopButton, texts::kStartLabel, {kMargin, kButtonTop, kButtonWidth, kButtonHeight}, client);
+    viewLogButton_ = Button(kViewLogButton, "View log...",
+                            {(kClientWidth - kButtonWidth) / 2, kButtonTop, kButtonWidth, kButtonHeight}, client);
+    viewLogButton_->hide();
+    quitButton_ = Button(kQuitButton, "Quit",
+                         {kClientWidth - kMargin - kButtonWidth, kButtonTop, kButtonWidth, kButtonHeight}, client);
+}
+
+void CMainDialog::CreateSystemMenuAdditions() {
+    auto separator = [this] {
+        auto* action = new QAction(this);
+        action->setSeparator(true);
+        addAction(action);
+    };
+    const QString about = QStringLiteral("About Ferrovane...");
+    if (!about.isEmpty()) {
+        separator();
+        aboutSysItem_ = new QAction(about, this);
+        aboutSysItem_->setData(kSysCommandAbout);
+        addAction(aboutSysItem_);
+    }
+    separator();
+    alwaysOnTopItem_ = new QAction(QStringLiteral("Always on top"), this);
+    alwaysOnTopItem_->setData(kSysCommandAlwaysOnTop);
+    alwaysOnTopItem_->setCheckable(true);
+    addAction(alwaysOnTopItem_);
+}
+
+void CMainDialog::ConnectCommands() {
+    connect(startButton_, &QPushButton::clicked, this, &CMainDialog::ToggleFiltering);
+    connect(quitButton_, &QPushButton::clicked, this, &CMainDialog::accept);
+    connect(resetGrantedButton_, &QPushButton::clicked, this, &CMainDialog::ResetGrantedCounts);
+    connect(resetBlockedButton_, &QPushButton::clicked, this, &CMainDialog::ResetBlockedCounts);
+    connect(this, &CTrayIconDialog::RestoreLoggersToo, this, &CMainDialog::RestoreLoggers);
+}
+
+QAction* CMainDialog::TrayItem(int position) const {
+    QMenu* menu = notify::FirstSubmenu(TrayMenu());
+    if (!menu) return nullptr;
+    const auto actions = menu->actions();
+    return position >= 0 && position < actions.size() ? actions[position] : nullptr;
+}
+
+void CMainDialog::SetTrayItemEnabled(int position, bool enabled) {
+    if (QAction* item = TrayItem(position)) item->setEnabled(enabled);
+}
+
+// --- messages
+
+void CMainDialog::OnMenuCommand(int command) {
+    switch (command) {
+    case notify::kCommandStartStop: ToggleFiltering(); break;
+    case kCommandExit:
+    case notify::kCommandQuit: accept(); break;
+    case kCommandLoadIpTable: LoadIpTable(); break;
+    case kCommandPreferences: ShowPreferences(); break;
+    case kCommandViewLog: ShowLogFile(); break;
+    case kCommandWebSupport:
+    case kCommandDonate: OpenWebPage(command); break;
+    case kCommandAboutUnguarded: ShowAbout(false); break;
+    case notify::kCommandAbout: ShowAbout(true); break;
+    case notify::kCommandShow: RestoreFromTray(); break;
+    case kCommandReloadIpTable: ReloadIpTable(); break;
+    default: break;
+    }
+}
+
+void CMainDialog::SysCommand(unsigned command) {
+    switch (command & notify::kSysCommandMask) {
+    case notify::SC_CLOSE: HideToTray(); return;
+    case notify::SC_MINIMIZE:
+        if (blockedLog_) blockedLog_->hide();
+        if (grantedLog_) grantedLog_->hide();
+        CSkinnedTrayDialog::SysCommand(command);
+        return;
+    default: break;
+    }
+    if (command == kSysCommandAbout) ShowAbout(true);
+    else if (command == kSysCommandAlwaysOnTop) ToggleAlwaysOnTop();
+    else CSkinnedTrayDialog::SysCommand(command);
+}
+
+void CMainDialog::accept() { EndDialog(kResultOk); }
+
+// Esc hides into the tray; it never ends the program.
+void CMainDialog::reject() { HideToTray(); }
+
+// A close from outside (the window manager, SIGTERM) ends the program.
+void CMainDialog::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    EndDialog(kResultCancel);
+}
+
+// Dragging the main window moves the attached log windows along, so theirs must not snap.
+void CMainDialog::CaptionPressed() {
+    if (blockedLog_) blockedLog_->SetSnapping(false);
+    if (grantedLog_) grantedLog_->SetSnapping(false);
+}
+
+void CMainDialog::DragEnded() { snapper_->ApplyPendingAttach(); }
+
+QPoint CMainDialog::ProposeMove(QPoint proposed) { return SnapMove(*snapper_, *selfSnap_, this, proposed); }
+
+void CMainDialog::timerEvent(QTimerEvent* e) {
+    if (e->timerId() != reloadTimer_) {
+        CSkinnedTrayDialog::timerEvent(e);
+        return;
+    }
+    StopReloadTimer();
+    ReloadIpTable();
+    StartReloadTimer();
+}
+
+void CMainDialog::StartReloadTimer() {
+    if (reloadTimer_ == 0) reloadTimer_ = startTimer(kReloadTimerMs);
+}
+
+void CMainDialog::StopReloadTimer() {
+    if (reloadTimer_ != 0) killTimer(reloadTimer_);
+    reloadTimer_ = 0;
+}
+
+// --- what the consumer threads change
+
+void CMainDialog::AddLogEntry(int kind, int icon, const std::string& text, std::uint32_t address) {
+    QMetaObject::invokeMethod(this, [this, kind, icon, line = QString::fromStdString(text), address] {
+        CLogWindow* window = kind == CLogWindow::kBlocked ? blockedLog_.data() : grantedLog_.data();
+        if (window) window->AddEntry(icon, line, address);
+    }, Qt::QueuedConnection);
+}
+
+void CMainDialog::SetCounterText(int kind, const std::string& text) {
+    QMetaObject::invokeMethod(this, [this, kind, label = QString::fromStdString(text)] {
+        (kind == CLogWindow::kBlocked ? blockedCounter_ : grantedCounter_)->SetText(label);
+    }, Qt::QueuedConnection);
+}
+
+void CMainDialog::ShowTrayBalloon(const std::string& title, const std::string& text) {
+    CSkinnedTrayDialog::ShowTrayBalloon(QString::fromStdString(title), QString::fromStdString(text),
+                                        notify::NIIF_WARNING, kBalloonSeconds);
+}
+
+void CMainDialog::ShowNotifier(const std::string& text) {
+    notifier_->Show(QString::fromStdString(text), kNotifierShowMs, kNotifierStayMs, kNotifierHideMs);
+}
+
+void CMainDialog::BlinkTrayIcon() { CSkinnedTrayDialog::BlinkTrayIcon(kBlinkDurationMs, kBlinkIntervalMs, kBlinkHoldMs); }
+
+void CMainDialog::SetLampState(int state) { lamp_->SetLampState(state); }
+
+void CMainDialog::EnableAdapterSelector(bool enable) {
+    QMetaObject::invokeMethod(this, [this, enable] { adapterSelector_->setEnabled(enable); }, Qt::AutoConnection);
+}
+
+void CMainDialog::Message(const std::string& text, MessageKind kind) {
+    services_.messages->ShowMessage(text, texts::kMessageCaption, kind);
+}
+
+void CMainDialog::ReportStatus(StatusKind kind, const std::string& text) {
+    statusList_->AddRow(static_cast<int>(kind), QString::fromStdString(text), 0);
+}
+
+void CMainDialog::ReportContinuation(const std::string& text) { statusList_->AddPlainRow(QString::fromStdString(text)); }
+
+}  // namespace fv

@@ -1,0 +1,39 @@
+// The program's system-wide named mutexes ("FerrovaneStarted", "FerrovaneAbout"): an exclusive
+// flock on <folder>/<name>.lock. The kernel drops the lock when its holder exits, even by a
+// crash, so a stale file never keeps a later start out.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "fv_platform/UniqueFd.h"
+
+namespace fv {
+
+class NamedLock {
+public:
+    enum class Result {
+        Acquired,      // this object holds the lock
+        AlreadyHeld,   // another holder has it (in this or another process)
+        Failed,        // no lock file could be had; nothing is known about other holders
+    };
+
+    // $XDG_RUNTIME_DIR/ferrovane when that variable names an existing absolute folder,
+    // otherwise /tmp/ferrovane-<uid>.
+    static std::string Folder();
+
+    NamedLock() = default;
+    // Creates the folder (mode 0700) and the lock file when absent and tries the lock without
+    // waiting. A folder that is a symbolic link or belongs to another user is refused, since a
+    // shared /tmp would otherwise let anyone hold our lock or point it at their file.
+    [[nodiscard]] Result Create(std::string_view name);
+    [[nodiscard]] bool Held() const { return held_; }
+    // Lets the lock go.
+    void Close();
+
+private:
+    UniqueFd fd_;
+    bool held_ = false;
+};
+
+}  // namespace fv
