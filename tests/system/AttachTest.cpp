@@ -17,6 +17,7 @@
 #include "fv_platform/NamedEvents.h"
 #include "fv_drv/contract/DeviceNames.h"
 #include "tests/system/TestNetwork.h"
+#include "tests/system/DeviceCalls.h"
 
 namespace {
 
@@ -137,27 +138,14 @@ protected:
         const std::u16string lower(kInterface, kInterface + std::strlen(kInterface));
         std::uint32_t word = 0;
         ASSERT_TRUE(Call(IOCTL_OPEN_ADAPTER, lower.data(), std::uint32_t(lower.size() * 2), &word, 4));
-        const std::uint32_t count = 1;
-        std::vector<std::uint8_t> upload(RangeTableImageSize(count), 0);
-        const RangeEntry entry{HostOrder(kListed), 0};
-        std::memcpy(upload.data(), &count, 4);
-        std::memcpy(upload.data() + 4, &entry, sizeof entry);
+        const std::vector<std::uint8_t> upload = fv::systest::SingleAddressTable(HostOrder(kListed));
         ASSERT_TRUE(Call(IOCTL_SET_RANGES, upload.data(), std::uint32_t(upload.size())));
         ASSERT_TRUE(Call(IOCTL_START_FILTER));
         const std::uint8_t on = 1;
         ASSERT_TRUE(Call(IOCTL_SET_REPORT_BLOCKED, &on, 1));
     }
 
-    std::vector<PacketEventRecord> TakeBlocked() {
-        std::vector<PacketEventRecord> records;
-        std::uint32_t pending = 0;
-        if (!Call(IOCTL_GET_BLOCKED_COUNT, nullptr, 0, &pending, 4)) return records;
-        for (std::uint32_t i = 0; i < pending; ++i) {
-            PacketEventRecord r{};
-            if (Call(IOCTL_GET_BLOCKED_RECORD, nullptr, 0, &r, sizeof r)) records.push_back(r);
-        }
-        return records;
-    }
+    std::vector<PacketEventRecord> TakeBlocked() { return fv::systest::TakeBlockedRecords(handle); }
 
     std::string remote;
     std::filesystem::path deviceDir;

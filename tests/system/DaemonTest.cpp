@@ -21,6 +21,7 @@
 #include "fv_drv/contract/DeviceNames.h"
 #include "fv_drv/host/Ipv4Frame.h"
 #include "fv_drv/ndis/linux/LinuxLink.h"
+#include "tests/system/DeviceCalls.h"
 
 namespace {
 
@@ -65,11 +66,7 @@ protected:
 
     // Uploads one single-address range for the listed remote, starts, reports both kinds.
     void StartFiltering() {
-        const std::uint32_t count = 1;
-        std::vector<std::uint8_t> upload(RangeTableImageSize(count), 0);
-        const RangeEntry entry{HostOrder(kListedRemote), 0};
-        std::memcpy(upload.data(), &count, 4);
-        std::memcpy(upload.data() + 4, &entry, sizeof entry);
+        const std::vector<std::uint8_t> upload = fv::systest::SingleAddressTable(HostOrder(kListedRemote));
         ASSERT_TRUE(Call(IOCTL_SET_RANGES, upload.data(), std::uint32_t(upload.size())));
         ASSERT_TRUE(Call(IOCTL_START_FILTER));
         const std::uint8_t on = 1;
@@ -77,16 +74,7 @@ protected:
         ASSERT_TRUE(Call(IOCTL_SET_REPORT_BLOCKED, &on, 1));
     }
 
-    std::vector<PacketEventRecord> TakeBlocked() {
-        std::vector<PacketEventRecord> records;
-        std::uint32_t pending = 0;
-        if (!Call(IOCTL_GET_BLOCKED_COUNT, nullptr, 0, &pending, 4)) return records;
-        for (std::uint32_t i = 0; i < pending; ++i) {
-            PacketEventRecord r{};
-            if (Call(IOCTL_GET_BLOCKED_RECORD, nullptr, 0, &r, sizeof r)) records.push_back(r);
-        }
-        return records;
-    }
+    std::vector<PacketEventRecord> TakeBlocked() { return fv::systest::TakeBlockedRecords(handle); }
 
     std::array<std::uint32_t, 6> Stats() {
         std::array<std::uint32_t, 6> s{};
