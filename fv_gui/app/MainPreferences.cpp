@@ -3,6 +3,7 @@
 // driver's report switches.
 #include "fv_gui/app/CAdapterComboBox.h"
 #include "fv_gui/app/CMainDialog.h"
+#include "fv_gui/controls/CFlatButton.h"
 #include "fv_gui/dialogs/CAboutDialog.h"
 #include "fv_gui/logging/ConnectionLog.h"
 #include "fv_gui/notify/TaskbarNotifier.h"
@@ -25,7 +26,9 @@ bool CMainDialog::AdapterSelected() const { return adapterSelector_->currentInde
 void CMainDialog::ShowInformation(const std::string& text) { Message(text, MessageKind::Information); }
 
 void CMainDialog::EnableTrayCommands(bool enable) {
-    SetTrayItemEnabled(kTrayStartStopPosition, enable);
+    // Start/Stop comes back only where the Start button allows it: without a usable session it
+    // would start nothing, or report a start failure that never was.
+    SetTrayItemEnabled(kTrayStartStopPosition, enable && startButton_->isEnabled());
     SetTrayItemEnabled(kTrayQuitPosition, enable);
 }
 

@@ -106,6 +106,17 @@ TEST_F(MainDialogsTest, PreferencesWaitForAnAdapter) {
     EXPECT_EQ(sink.messages.back().text, fv::dialogs::kSelectAdapterFirst);
 }
 
+TEST_F(MainDialogsTest, ClosedPreferencesLeaveStartGreyWithoutASession) {
+    HostDriver();
+    std::filesystem::remove(Blocklist());
+    StartWithHooks();
+    ASSERT_EQ(window->Session(), nullptr);
+    window->OnMenuCommand(fv::kCommandPreferences);  // cancelled
+    EXPECT_EQ(shownCount, 1);
+    EXPECT_FALSE(window->TrayItem(fv::kTrayStartStopPosition)->isEnabled());
+    EXPECT_TRUE(window->TrayItem(fv::kTrayQuitPosition)->isEnabled());
+}
+
 TEST_F(MainDialogsTest, GuardedAboutBoxesOpenOneAtATime) {
     HostDriver();
     StartWithHooks();
