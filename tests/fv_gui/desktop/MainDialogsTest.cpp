@@ -97,15 +97,6 @@ TEST_F(MainDialogsTest, AppliedPreferencesReachTheRunningWindow) {
     EXPECT_EQ(fv::Settings(dir / "program").PopupTimeout.value, 7000u);
 }
 
-TEST_F(MainDialogsTest, PreferencesWaitForAnAdapter) {
-    HostDriver(false);
-    StartWithHooks();
-    window->OnMenuCommand(fv::kCommandPreferences);
-    EXPECT_EQ(shownCount, 0);
-    ASSERT_FALSE(sink.messages.empty());
-    EXPECT_EQ(sink.messages.back().text, fv::dialogs::kSelectAdapterFirst);
-}
-
 TEST_F(MainDialogsTest, ClosedPreferencesLeaveStartGreyWithoutASession) {
     HostDriver();
     std::filesystem::remove(Blocklist());
