@@ -21,11 +21,14 @@ public:
     // $XDG_RUNTIME_DIR/ferrovane when that variable names an existing absolute folder,
     // otherwise /tmp/ferrovane-<uid>.
     static std::string Folder();
+    // The lock file of `name`, creating the folder (mode 0700) when absent; empty when the name
+    // would leave the folder or the folder cannot be trusted: a symbolic link, not a folder,
+    // another user's, or open to others (anybody could then replace our lock file, or create
+    // the folder first in a shared /tmp).
+    static std::string PathFor(std::string_view name);
 
     NamedLock() = default;
-    // Creates the folder (mode 0700) and the lock file when absent and tries the lock without
-    // waiting. A folder that is a symbolic link or belongs to another user is refused, since a
-    // shared /tmp would otherwise let anyone hold our lock or point it at their file.
+    // Tries the lock without waiting.
     [[nodiscard]] Result Create(std::string_view name);
     [[nodiscard]] bool Held() const { return held_; }
     // Lets the lock go.

@@ -268,18 +268,26 @@ void CMainDialog::timerEvent(QTimerEvent* e) {
         CSkinnedTrayDialog::timerEvent(e);
         return;
     }
-    StopReloadTimer();
+    KillReloadTimer();
     ReloadIpTable();
-    StartReloadTimer();
+    // The mark stays as it is: it says who started the cycle, not whether it runs.
+    StartReloadTimer(kReloadTimerMs);
 }
 
-void CMainDialog::StartReloadTimer() {
-    if (reloadTimer_ == 0) reloadTimer_ = startTimer(kReloadTimerMs);
+void CMainDialog::StartReloadTimer(std::uint32_t milliseconds) {
+    // Starting it again restarts the period, as re-arming the same timer does.
+    KillReloadTimer();
+    reloadTimer_ = startTimer(static_cast<int>(milliseconds));
+}
+
+void CMainDialog::KillReloadTimer() {
+    if (reloadTimer_ != 0) killTimer(reloadTimer_);
+    reloadTimer_ = 0;
 }
 
 void CMainDialog::StopReloadTimer() {
-    if (reloadTimer_ != 0) killTimer(reloadTimer_);
-    reloadTimer_ = 0;
+    KillReloadTimer();
+    reloadTimerMark_ = false;
 }
 
 // --- what the consumer threads change

@@ -15,6 +15,8 @@
 #include "fv_gui/app/MainWindowTexts.h"
 #include "fv_gui/app/PacketConsumers.h"
 #include "fv_gui/client/DriverSession.h"
+#include "fv_gui/dialogs/CPreferencesDialog.h"
+#include "fv_gui/dialogs/PreferencesEffects.h"
 #include "fv_gui/logging/MessageSink.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/logging/WindowSnapper.h"
@@ -70,10 +72,10 @@ inline constexpr int kResultCancel = 2;
 inline constexpr int kTrayStartStopPosition = 1;
 inline constexpr int kTrayQuitPosition = 2;
 
-inline constexpr int kReloadTimerMs = 120000;
+inline constexpr int kReloadTimerMs = static_cast<int>(dialogs::kReloadPeriodMs);
 inline constexpr std::uint32_t kStopSettleMs = 1900;
 
-class CMainDialog : public notify::CSkinnedTrayDialog, public ConsumerView {
+class CMainDialog : public notify::CSkinnedTrayDialog, public ConsumerView, public dialogs::PreferencesTarget {
     Q_OBJECT
 public:
     // What the window reaches outside itself; tests replace each.
@@ -83,6 +85,8 @@ public:
         std::function<bool(const QUrl&)> openUrl;        // default: QDesktopServices::openUrl
         std::function<void(std::uint32_t)> sleep;        // default: the thread sleeps
         std::function<std::string()> chooseBlocklist;    // default: the file-open dialog; "" = cancelled
+        dialogs::PreferencesHooks preferences;           // default: the desktop's folder picker and questions
+        dialogs::DialogShown dialogShown;                // told when the preferences or the about box is up
     };
 
     CMainDialog();
@@ -110,9 +114,10 @@ public:
     void ReloadIpTable();
     void OnDestroy();
 
-    // Filled in by the preferences and about box.
-    virtual void ShowPreferences() {}
-    virtual void ShowAbout(bool guarded) { (void)guarded; }
+    // The preferences dialog, then its settings carried over to the running system.
+    virtual void ShowPreferences();
+    // The about box; the guarded form opens nothing while another guarded box is open.
+    virtual void ShowAbout(bool guarded);
 
     void SysCommand(unsigned command) override;
     void OnMenuCommand(int command) override;
@@ -147,11 +152,28 @@ public:
     bool ReloadTimerRunning() const { return reloadTimer_ != 0; }
     QAction* TrayItem(int position) const;
     void SetTrayItemEnabled(int position, bool enabled);
-    void StartReloadTimer();
-    void StopReloadTimer();
     // The status rows: an icon and the time, or a plain follow-up line.
     void ReportStatus(StatusKind kind, const std::string& text);
     void ReportContinuation(const std::string& text);
+
+    // PreferencesTarget: what applied preferences change in the running system.
+    [[nodiscard]] bool AdapterSelected() const override;
+    void ShowInformation(const std::string& text) override;
+    void EnableTrayCommands(bool enable) override;
+    void SetPopupGaps(std::uint32_t milliseconds) override;
+    [[nodiscard]] bool HasSession() const override { return session_ != nullptr; }
+    void SetGrantedCacheLimit(std::uint32_t limit) override;
+    [[nodiscard]] bool TrayAlwaysVisible() const override { return IsTrayAlwaysVisible(); }
+    void SetTrayAlwaysVisible(bool on) override { CSkinnedTrayDialog::SetTrayAlwaysVisible(on); }
+    [[nodiscard]] bool HasLogWriter() const override;
+    void ChangeLogFolder(const std::string& folder) override;
+    void ReportLoggingState() override;
+    void StopReloadTimer() override;
+    [[nodiscard]] bool ReloadTimerMarked() const override { return reloadTimerMark_; }
+    void StartReloadTimer(std::uint32_t milliseconds) override;
+    void PostRestoreLoggers() override;
+    void SetReportGranted(bool on) override;
+    void SetReportBlocked(bool on) override;
 
 protected:
     void accept() override;
@@ -174,7 +196,7 @@ private:
     void OpenStartupSession();
     void ApplyAlwaysOnTop();
     void ShowStartupWindow();
-    void ReportLoggingState();
+    void KillReloadTimer();
     void PrepareSessionParameters();
     // After a session opened: what the user sees (the status rows and the enabled Start).
     void ReportTableLoaded(const char* text);
@@ -221,6 +243,7 @@ private:
     CControlTip* tip_ = nullptr;
     bool tipFiltering_ = false;
     int reloadTimer_ = 0;
+    bool reloadTimerMark_ = false;  // set when start-up started the reload timer
     PacketRecordQueue queue_;
     std::unique_ptr<PacketStatistics> statistics_;
     std::unique_ptr<PacketConsumers> consumers_;

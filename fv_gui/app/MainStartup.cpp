@@ -93,7 +93,8 @@ void CMainDialog::OnInitDialog() {
     blockedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics_->GetTotalBlocked())));
     grantedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics_->GetTotalGranted())));
     ShowStartupWindow();
-    if (settings_->AutoUpdateEnabled.value) StartReloadTimer();
+    reloadTimerMark_ = settings_->AutoUpdateEnabled.value != 0;
+    if (reloadTimerMark_) StartReloadTimer(kReloadTimerMs);
 }
 
 bool CMainDialog::CheckSingleInstance() {
@@ -299,7 +300,7 @@ void CMainDialog::RestoreLoggers() {
 void CMainDialog::OnDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
-    StopReloadTimer();
+    KillReloadTimer();
     if (session_) {
         if (session_->FilteringOn()) (void)session_->SetFiltering(false);
         if (consumers_) consumers_->StopConsumers();

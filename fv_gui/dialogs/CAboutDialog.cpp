@@ -219,13 +219,14 @@ void CAboutDialog::done(int result) {
     CSkinnedDialog::done(result);
 }
 
-void RunAboutBox(const DriverVersionInfo& info, bool driverReady, QWidget* parent) {
+void RunAboutBox(const DriverVersionInfo& info, bool driverReady, QWidget* parent, const DialogShown& shown) {
     CAboutDialog about(info, driverReady, parent);
-    about.exec();
+    ExecModal(about, shown);
 }
 
-bool RunAboutBoxGuarded(const DriverVersionInfo& info, bool driverReady, QWidget* parent) {
-    return RunGuarded(kAboutGuardName, [&] { RunAboutBox(info, driverReady, parent); });
+bool RunAboutBoxGuarded(const DriverVersionInfo& info, bool driverReady, QWidget* parent,
+                        const DialogShown& shown) {
+    return RunGuarded(kAboutGuardName, [&] { RunAboutBox(info, driverReady, parent, shown); });
 }
 
 }  // namespace fv::dialogs

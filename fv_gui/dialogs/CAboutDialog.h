@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "fv_drv/contract/ControlCodes.h"
+#include "fv_gui/dialogs/ModalRun.h"
 #include "fv_gui/dialogs/RippleAnimator.h"
 #include "fv_gui/notify/SkinnedDialog.h"
 
@@ -61,8 +62,10 @@ private:
 };
 
 // The about box, modal. The guarded form opens nothing while another guarded box is open, in
-// this or another process of the user; it returns whether it opened one.
-void RunAboutBox(const DriverVersionInfo& info, bool driverReady, QWidget* parent);
-bool RunAboutBoxGuarded(const DriverVersionInfo& info, bool driverReady, QWidget* parent);
+// this or another process of the user; it returns whether it opened one. `shown` is told once
+// the box is on screen.
+void RunAboutBox(const DriverVersionInfo& info, bool driverReady, QWidget* parent, const DialogShown& shown = {});
+bool RunAboutBoxGuarded(const DriverVersionInfo& info, bool driverReady, QWidget* parent,
+                        const DialogShown& shown = {});
 
 }  // namespace fv::dialogs

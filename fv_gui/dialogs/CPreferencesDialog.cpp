@@ -297,8 +297,9 @@ void CPreferencesDialog::ChooseLogFolder() {
 
 bool RunPreferencesDialog(Settings& settings, QWidget* parent, PreferencesHooks hooks) {
     bool applied = false;
+    const DialogShown shown = hooks.shown;
     CPreferencesDialog dialog(settings, applied, parent, std::move(hooks));
-    dialog.exec();
+    ExecModal(dialog, shown);
     return applied;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "fv_gui/dialogs/ModalRun.h"
 #include "fv_gui/dialogs/PreferencesEffects.h"
 #include "fv_gui/notify/SkinnedDialog.h"
 
@@ -31,6 +32,8 @@ struct PreferencesHooks {
     std::function<std::optional<std::string>(const std::string& title)> pickFolder;
     // Asks a yes/no question; true for yes.
     std::function<bool(const std::string& question)> askYesNo;
+    // Told once the dialog is on screen.
+    DialogShown shown;
 };
 
 class CPreferencesDialog : public notify::CSkinnedDialog {

@@ -25,7 +25,8 @@ public:
     // False while the adapter selector shows "<not selected>".
     [[nodiscard]] virtual bool AdapterSelected() const = 0;
     virtual void ShowInformation(const std::string& text) = 0;
-    // Tray menu positions 1 (Start/Stop) and 2 (Quit).
+    // Tray menu positions 1 (Start/Stop) and 2 (Quit); enabling leaves Start/Stop grey where
+    // there is nothing to start.
     virtual void EnableTrayCommands(bool enable) = 0;
 
     // The balloon's and the notifier popup's least time between two notifications.

@@ -53,6 +53,7 @@ public:
         skinHeight_ = height;
     }
     void SetMinimumGap(std::uint32_t ms) { minimumGap_ = ms; }
+    std::uint32_t MinimumGap() const { return minimumGap_; }
 
     // Accepts a popup unless one is on screen or the last one was shown less than the minimum
     // gap ago (32-bit tick arithmetic); a popup without a skin is refused too.

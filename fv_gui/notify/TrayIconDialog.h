@@ -57,6 +57,7 @@ public:
     void SetTrayMenu(int menuId);
     void SetTrayAlwaysVisible(bool alwaysVisible);
     void SetBalloonMinimumGap(std::uint32_t ms) { balloonGap_ = ms; }
+    std::uint32_t BalloonMinimumGap() const { return balloonGap_; }
 
     // Any thread: carried out on the window's thread, one record update and shell call at a time.
     void ShowTrayBalloon(const QString& title, const QString& text, std::uint32_t infoFlags,

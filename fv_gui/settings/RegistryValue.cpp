@@ -43,7 +43,9 @@ std::uint32_t RegistryDword::Read() {
 std::uint32_t RegistryDword::Get() { return found_ ? last_ : Read(); }
 
 void RegistryDword::Set(std::uint32_t value) {
-    if (value == last_) return;
+    // The last value is 0 while nothing is stored, so an absent value must still be written: a
+    // user who picks 0 would otherwise get the default back at the next start.
+    if (found_ && value == last_) return;
     last_ = value;
     if (registry::SetDword(root_, key_, name_, value)) {
         found_ = true;
@@ -52,7 +54,8 @@ void RegistryDword::Set(std::uint32_t value) {
 }
 
 void RegistryDword::WriteBack(std::uint32_t value) {
-    if (!unreadable_) Set(value);
+    // Unchanged values, among them defaults of 0 that were never stored, stay as they are.
+    if (!unreadable_ && value != last_) Set(value);
 }
 
 RegistryString::RegistryString(std::string_view fullPath, std::string defaultValue, Hive root)

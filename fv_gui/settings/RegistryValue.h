@@ -26,10 +26,12 @@ public:
     std::uint32_t Read();
     // Read when not found yet, else the last value.
     std::uint32_t Get();
-    // Writes `value` when it differs from the last value; equal values write nothing.
+    // Writes `value` when it differs from the last value or nothing is stored yet; a value the
+    // registry already holds is not written again.
     void Set(std::uint32_t value);
-    // Set, unless the hive could not be read when the value was last read and nothing has been
-    // written since: what it holds is unknown, and a default must not replace it.
+    // Set when `value` differs from the last value, unless the hive could not be read when the
+    // value was last read and nothing has been written since: what it holds is unknown, and a
+    // default must not replace it.
     void WriteBack(std::uint32_t value);
 
     bool Found() const { return found_; }

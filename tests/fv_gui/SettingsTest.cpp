@@ -179,6 +179,23 @@ TEST_F(RegistryTest, FirstRunDefaultsAndWriteBack) {
     }
 }
 
+// A first-run user who switches notifications off or asks for no gap keeps that choice.
+TEST_F(RegistryTest, FirstRunChoiceOfZeroIsStored) {
+    {
+        fv::Settings settings("/usr/bin/ferrovane");
+        settings.Popup.Set(0);
+        settings.PopupTimeout.Set(0);
+        settings.AutoStart.Set(0);
+        EXPECT_EQ(reg::QueryDword(Hive::CurrentUser, kSettings, "Popup"), 0u);
+    }
+    fv::Settings next("/usr/bin/ferrovane");
+    EXPECT_EQ(next.Popup.value, 0u);
+    EXPECT_EQ(next.PopupTimeout.value, 0u);
+    EXPECT_EQ(reg::QueryDword(Hive::CurrentUser, kSettings, "AutoStart"), 0u);
+    // Defaults of 0 nobody chose are still left absent at exit.
+    EXPECT_FALSE(reg::QueryValue(Hive::CurrentUser, kSettings, "LoadMinimized"));
+}
+
 TEST_F(RegistryTest, RootDirectoryGetsNoSecondSlash) {
     std::filesystem::current_path("/");
     fv::Settings settings("/usr/bin/ferrovane");
@@ -217,8 +234,9 @@ TEST_F(RegistryTest, RegistryDwordSplitsAndReads) {
     fv::RegistryDword missing("Software\\X\\Z", 11, Hive::LocalMachine);
     EXPECT_EQ(missing.Read(), 11u);
     EXPECT_EQ(missing.LastValue(), 0u);
-    missing.Set(0);  // equal to the last value: nothing written
-    EXPECT_FALSE(reg::QueryValue(Hive::LocalMachine, "Software\\X", "Z"));
+    missing.Set(0);  // equal to the last value, but nothing is stored yet: written
+    EXPECT_TRUE(missing.Found());
+    EXPECT_EQ(*reg::QueryDword(Hive::LocalMachine, "Software\\X", "Z"), 0u);
     missing.Set(12);
     EXPECT_TRUE(missing.Found());
     EXPECT_EQ(*reg::QueryDword(Hive::LocalMachine, "Software\\X", "Z"), 12u);

@@ -19,7 +19,6 @@
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_gui/tools/gallery/Scene.h"
-#include "fv_platform/registry/Registry.h"
 
 namespace fv::gallery {
 namespace {
@@ -98,9 +97,8 @@ void ShowMainWindow() {
         settings.LogPath.Set(dir + "/");
         settings.SelectedAdapter.Set("eth0");
         settings.AutoStart.Set(1);
+        settings.Popup.Set(0);  // no popups in the picture
     }
-    // No popups in the picture (a first run's settings object would not store a 0).
-    (void)registry::SetDword(registry::Hive::CurrentUser, "Software\\Ferrovane\\Settings", "Popup", 0);
     scene->driver = std::make_unique<SimulatedDriver>(dir);
     scene->window = std::make_unique<CMainDialog>();
     scene->window->OnInitDialog();

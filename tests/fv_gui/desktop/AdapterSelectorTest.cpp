@@ -1,19 +1,15 @@
-// The adapter selector's rules and widget, the logging-state row, and the single-instance lock.
+// The adapter selector's rules and widget, and the logging-state row.
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-
-#include <filesystem>
 
 #include "fv_gui/app/AdapterSelection.h"
 #include "fv_gui/app/CAdapterComboBox.h"
 #include "fv_gui/app/MainWindowTexts.h"
 #include "fv_gui/settings/Settings.h"
-#include "fv_platform/NamedLock.h"
 #include "tests/fv_gui/TestFiles.h"
 
 namespace {
@@ -115,33 +111,6 @@ TEST_F(AdapterSelectorTest, WheelNeverChangesTheAdapter) {
         QApplication::sendEvent(&box, &wheel);
     }
     EXPECT_EQ(box.currentIndex(), 0);
-}
-
-class NamedLockTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ::mkdir((dir / "run").c_str(), 0700);
-        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-    }
-    fv::test::TempDir dir;
-};
-
-TEST_F(NamedLockTest, OneHolderAtATimeUntilItLetsGo) {
-    fv::NamedLock first, second;
-    ASSERT_EQ(first.Create("FerrovaneStarted"), fv::NamedLock::Result::Acquired);
-    EXPECT_EQ(second.Create("FerrovaneStarted"), fv::NamedLock::Result::AlreadyHeld);
-    EXPECT_EQ(second.Create("FerrovaneAbout"), fv::NamedLock::Result::Acquired);
-    first.Close();
-    fv::NamedLock third;
-    EXPECT_EQ(third.Create("FerrovaneStarted"), fv::NamedLock::Result::Acquired);
-    EXPECT_EQ(third.Create("../escape"), fv::NamedLock::Result::Failed);
-}
-
-TEST_F(NamedLockTest, FolderThatIsALinkIsRefused) {
-    std::filesystem::create_directories(dir / "elsewhere");
-    std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "run/ferrovane");
-    fv::NamedLock lock;
-    EXPECT_EQ(lock.Create("FerrovaneStarted"), fv::NamedLock::Result::Failed);
 }
 
 }  // namespace
