@@ -47,19 +47,23 @@ chroot_dir=$(mktemp -d /var/tmp/fv-chroot-XXXXXX)
 daemon=
 cleanup() {
     [ -n "$daemon" ] && kill "$daemon" 2>/dev/null && wait "$daemon" 2>/dev/null
-    umount "$chroot_dir/proc" 2>/dev/null || true
+    umount "$chroot_dir/dev/pts" "$chroot_dir/proc" 2>/dev/null || true
     rm -rf "$chroot_dir"
 }
 trap cleanup EXIT
 cp -a "$pristine/." "$chroot_dir/"
 cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
 mount -t proc proc "$chroot_dir/proc"
+mount --bind /dev/pts "$chroot_dir/dev/pts"
 in_root() { chroot "$chroot_dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
-# Every file and folder but the ones apt, dpkg and the check itself touch on their own.
+# Every file and folder but the ones apt, dpkg and the check itself touch on their own, and the
+# backups the account tools keep of the files they edit (/etc/shadow- and the like).
 listing() {
     in_root find / -xdev \( -path /var/lib/apt -o -path /var/cache -o -path /var/log \
-        -o -path /var/lib/dpkg -o -path /tmp -o -path /etc/ld.so.cache \) -prune -o -print | sort
+        -o -path /var/lib/dpkg -o -path /tmp -o -path /etc/ld.so.cache \
+        -o -path '/etc/*-' \) -prune -o -print | sort
 }
+packages() { in_root dpkg-query -W -f='${binary:Package}\n' | wc -l; }
 accounts() { grep -h "ferrovane" "$chroot_dir"/etc/{passwd,group,shadow,gshadow} || true; }
 
 echo "== apt-get update"
@@ -68,9 +72,11 @@ listing >"$chroot_dir/tmp/before"
 
 echo "== apt install ./$(basename "$deb")"
 cp "$deb" "$chroot_dir/tmp/"
+base_packages=$(packages)
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+echo "      apt pulled in $(($(packages) - base_packages - 1)) dependencies"
 check "the package is installed" \
-    in_root dpkg-query -W -f='${db:Status-Status}\n' ferrovane
+    test "$(in_root dpkg-query -W -f='${db:Status-Status}' ferrovane)" = installed
 check "group $unit_group is a system group" \
     test "$(in_root getent group $unit_group | cut -d: -f3)" -lt 1000
 check "user $unit_user: system user, group $unit_group, no login" \
@@ -135,6 +141,14 @@ check "no user or group is left" test -z "$(accounts)"
 check "nothing named ferrovane is left" \
     test -z "$(in_root find / -xdev -path /tmp -prune -o -path /var/log -prune -o \
         -path /var/lib/dpkg -prune -o -iname '*ferrovane*' -print)"
+
+echo "== a group ferrovane made before the package outlives its purge"
+in_root groupadd --system $unit_group
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+in_root apt-get purge -y -qq ferrovane >/dev/null
+check "group $unit_group kept, user $unit_user and /var/lib/ferrovane gone" \
+    test -n "$(in_root getent group $unit_group)" -a -z "$(in_root getent passwd $unit_user)" \
+    -a ! -e "$chroot_dir/var/lib/ferrovane"
 
 if [ "$failures" -ne 0 ]; then
     echo "chroot-check: $failures check(s) failed"
