@@ -18,7 +18,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <utility>
@@ -340,7 +342,13 @@ void KernelKeepOff::Undo() {
 
 void RaiseForwardingPriority() {
     constexpr int kForwardingNice = -10;
-    setpriority(PRIO_PROCESS, id_t(gettid()), kForwardingNice);
+    if (setpriority(PRIO_PROCESS, id_t(gettid()), kForwardingNice) == 0) return;
+    // Forwarding still works at the ordinary priority; say so once, not once per thread.
+    static std::atomic_flag reported = ATOMIC_FLAG_INIT;
+    if (!reported.test_and_set()) {
+        std::fprintf(stderr, "ferrovane-sys: forwarding at normal priority: %s\n",
+                     ErrnoText("cannot set nice " + std::to_string(kForwardingNice)).c_str());
+    }
 }
 
 bool LinkWatcher::Open(std::string& error) {

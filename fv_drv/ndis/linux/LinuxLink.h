@@ -125,7 +125,8 @@ private:
 };
 
 // Raises the calling thread's priority above ordinary programs: a forwarding thread that loses
-// the processor to the programs whose traffic it carries drops their packets. Best effort.
+// the processor to the programs whose traffic it carries drops their packets. Best effort; a
+// refusal (no CAP_SYS_NICE) is logged once per process.
 void RaiseForwardingPriority();
 
 // Link (carrier) changes, from a routing netlink socket.
