@@ -1,0 +1,126 @@
+// The whole program on a real (namespaced) network: the main window runs in-process against
+// ferrovane-sys --bind with a blocklist on disk, real datagrams go to a listed and an unlisted
+// address and arrive from a listed one, and fvconns.log, the counter labels, the blocked log
+// window and — once the window is closed — the stored totals must all agree with what was sent.
+#include <QApplication>
+#include <QCloseEvent>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fv_gui/app/CMainDialog.h"
+#include "fv_gui/controls/CLabel.h"
+#include "fv_gui/logging/ConnectionLog.h"
+#include "fv_gui/logview/CLogWindow.h"
+#include "fv_gui/settings/PacketStatistics.h"
+#include "tests/fv_gui/desktop/MainWindowFixture.h"
+#include "tests/system/TestNetwork.h"
+
+namespace {
+
+using namespace fv::systest;
+using fv::test::WriteFile;
+
+constexpr int kListedOut = 5;
+constexpr int kUnlistedOut = 4;
+constexpr int kListedIn = 3;
+constexpr std::uint16_t kInboundPort = kEchoPort + 1;
+constexpr std::uint16_t kInboundSource = kEchoPort + 2;
+
+class ProgramSystemTest : public fv::test::MainWindowFixture {
+protected:
+    QString CounterText(int id) const { return Control<fv::CLabel>(id)->text(); }
+
+    std::vector<std::string> LogLines() const {
+        std::ifstream in(dir / (std::string("logs/") + fv::kLogFileName), std::ios::binary);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+// One datagram, no answer awaited: the listed side never sees it when filtering works.
+void SendUdp(const char* to, std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in remote = Address(to, port);
+    sendto(fd, "fv", 2, 0, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    close(fd);
+}
+
+TEST_F(ProgramSystemTest, CountersLogAndStoredTotalsAgreeWithTheTrafficSent) {
+    FV_REQUIRE_PRIVATE_NETWORK();
+    TestNetwork network(FV_FERROVANE_SYS);
+    ASSERT_TRUE(network.Ready()) << "the test network did not come up";
+    const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
+    ::setenv(kDeviceDirVariable, devices.c_str(), 1);
+    WriteFile(Blocklist(), std::string("Hostile Test Host:") + kListedRemote + "-" + kListedRemote +
+                               "\r\nFar Away:198.18.0.0-198.19.255.255\r\n");
+    Configure([](fv::Settings& s) {
+        s.SelectedAdapter.Set(kLower);
+        s.AutoStart.Set(1);
+        s.LogGrantedToFile.Set(1);
+    });
+    Start();
+    ASSERT_NE(window->Session(), nullptr) << "no session; status: " << (StatusTexts().empty() ? "" : StatusTexts().back());
+    ASSERT_TRUE(window->Session()->FilteringOn());
+
+    for (int i = 0; i < kListedOut; ++i) SendUdp(kListedRemote, kEchoPort);
+    for (int i = 0; i < kUnlistedOut; ++i) EXPECT_TRUE(UdpEcho(nullptr, kUnlistedRemote));
+    const pid_t sender = SpawnIn(network.RemoteNamespace(), [] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in source = Address(kListedRemote, kInboundSource);
+        sockaddr_in to = Address(kWorkstationAddress, kInboundPort);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) return 1;
+        for (int i = 0; i < kListedIn; ++i) {
+            if (sendto(fd, "in", 2, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) != 2) return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(WaitExit(sender), 0);
+
+    constexpr int blocked = kListedOut + kListedIn;
+    const QString blockedText = QString("%1 / %1").arg(blocked);
+    EXPECT_TRUE(WaitFor([&] { return CounterText(fv::kBlockedCounter) == blockedText; }))
+        << CounterText(fv::kBlockedCounter).toStdString();
+    // Every blocked packet becomes one row; the window works its queue off at its own pace.
+    EXPECT_TRUE(WaitFor([&] { return window->BlockedLog() && window->BlockedLog()->List().RowCount() == blocked; }));
+    // Each unlisted datagram went out and its echo came back.
+    const std::string grantedText = CounterText(fv::kGrantedCounter).toStdString();
+    const auto slash = grantedText.find(" / ");
+    ASSERT_NE(slash, std::string::npos) << grantedText;
+    const int granted = std::stoi(grantedText.substr(0, slash));
+    EXPECT_GE(granted, 2 * kUnlistedOut);
+    EXPECT_EQ(grantedText.substr(slash + 3), std::to_string(granted));
+
+    // The close from outside ends the run; the totals are stored on the way out.
+    QCloseEvent close;
+    QApplication::sendEvent(window.get(), &close);
+    ASSERT_TRUE(window->Ended());
+    window.reset();
+    {
+        fv::PacketStatistics stored;
+        EXPECT_EQ(stored.GetTotalBlocked(), blocked);
+        EXPECT_EQ(stored.GetTotalGranted(), granted);
+    }
+
+    const std::string out = std::string("  [<-] BLOCKED [!] - Destination is Hostile Test Host (") + kListedRemote +
+                            ") [Protocol: UDP - src: ";
+    const std::string in = std::string("  [->] REJECTED - Source is Hostile Test Host (") + kListedRemote +
+                           ") [Protocol: UDP - src: " + std::to_string(kInboundSource) +
+                           " / dst: " + std::to_string(kInboundPort) + "]\r";
+    const std::string grantedOut = std::string("non-hostile destination (") + kUnlistedRemote + ")";
+    int outgoing = 0, incoming = 0, grantedLines = 0, banners = 0;
+    for (const std::string& line : LogLines()) {
+        outgoing += line.find(out) != std::string::npos;
+        incoming += line.ends_with(in);
+        grantedLines += line.find(grantedOut) != std::string::npos;
+        banners += line == "There are 131073 known IP addresses in 2 ranges.\r";
+    }
+    EXPECT_EQ(outgoing, kListedOut);
+    EXPECT_EQ(incoming, kListedIn);
+    EXPECT_EQ(grantedLines, 1);  // an address already granted is not logged again
+    EXPECT_EQ(banners, 1);
+}
+
+}  // namespace
