@@ -125,7 +125,12 @@ TestNetwork::TestNetwork(const std::string& daemonPath, bool secondAdapter)
         _exit(127);
     }
     if (!WaitFor([&] { return std::filesystem::exists(socket_); }, 5000)) return;
-    if (!Run(std::string("ip addr add ") + kWorkstationAddress + "/24 dev " + kUpper)) return;
+    // The device can be served a moment before the TAP shows up under its name.
+    if (!WaitFor([] { return Run(std::string("ip link show ") + kUpper + " >/dev/null 2>&1"); },
+                 5000) ||
+        !Run(std::string("ip addr add ") + kWorkstationAddress + "/24 dev " + kUpper)) {
+        return;
+    }
     const std::string upperB = std::string("fv-") + kLowerB;
     // The device appears with the first adapter; the second may still be binding.
     if (secondAdapter &&
