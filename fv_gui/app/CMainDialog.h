@@ -150,6 +150,7 @@ public:
     CAdapterComboBox& AdapterSelector() const { return *adapterSelector_; }
     notify::CTaskbarNotifier& Notifier() const { return *notifier_; }
     bool ReloadTimerRunning() const { return reloadTimer_ != 0; }
+    int ReloadTimerId() const { return reloadTimer_; }
     QAction* TrayItem(int position) const;
     void SetTrayItemEnabled(int position, bool enabled);
     // The status rows: an icon and the time, or a plain follow-up line.

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QTimer>
+#include <QTimerEvent>
 
 #include <csignal>
 
@@ -303,6 +304,22 @@ TEST_F(MainWindowTest, LogFileWebPagesAndAlwaysOnTop) {
     window->SysCommand(fv::kSysCommandAlwaysOnTop);
     EXPECT_FALSE(window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(fv::Settings(dir / "program").AlwaysOnTop.value, 0u);
+}
+
+TEST_F(MainWindowTest, AutoUpdateReloadsOnItsTimerAndFiltersWithTheNewSession) {
+    HostDriver();
+    Configure([](fv::Settings& s) { s.AutoUpdateEnabled.Set(1); });
+    Start();
+    ASSERT_TRUE(window->ReloadTimerRunning());
+    EXPECT_FALSE(window->Session()->FilteringOn());
+
+    // The two minutes pass: the timer's event is delivered at once instead.
+    QTimerEvent tick(window->ReloadTimerId());
+    QApplication::sendEvent(window.get(), &tick);
+    ASSERT_NE(window->Session(), nullptr);
+    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_TRUE(HasStatus(texts::kTableReloaded));
+    EXPECT_TRUE(window->ReloadTimerRunning());  // started again for the next period
 }
 
 TEST_F(MainWindowTest, LoadCancelledKeepsTheTableAndReloadRestartsFiltering) {
