@@ -200,6 +200,8 @@ private:
     void KillReloadTimer();
     void PrepareSessionParameters();
     // After a session opened: what the user sees (the status rows and the enabled Start).
+    // Starts filtering; on success the tray and status say so, otherwise the error is shown.
+    void StartFilteringOrReport();
     void ReportTableLoaded(const char* text);
     // Ends the current session and opens a new one on the blocklist path; false when the new
     // session did not open. `wasFiltering` tells whether filtering had to be stopped.

@@ -189,15 +189,7 @@ void CMainDialog::LoadIpTable() {
     if (!ReplaceSession(texts::kSelecting, wasFiltering)) return;
     settings_->IPDB.Set(blocklistPath_);
     adapterSelector_->SelectAdapterByName(parameters_.selectedAdapter);
-    if (wasFiltering) {
-        if (StartFiltering()) {
-            (void)SetTrayIcon(res::kIconTrayActive);
-            ShowFilteringStarted();
-        } else {
-            ReportStatus(StatusKind::Error, texts::kStartError);
-            Message(texts::kStartErrorBox, MessageKind::Error);
-        }
-    }
+    if (wasFiltering) StartFilteringOrReport();
     ReportTableLoaded(texts::kTableLoaded);
 }
 
@@ -208,13 +200,7 @@ void CMainDialog::ReloadIpTable() {
     bool wasFiltering = false;
     if (!ReplaceSession(texts::kReloading, wasFiltering)) return;
     adapterSelector_->SelectAdapterByName(parameters_.selectedAdapter);
-    if (StartFiltering()) {
-        (void)SetTrayIcon(res::kIconTrayActive);
-        ShowFilteringStarted();
-    } else {
-        ReportStatus(StatusKind::Error, texts::kStartError);
-        Message(texts::kStartErrorBox, MessageKind::Error);
-    }
+    StartFilteringOrReport();
     ReportTableLoaded(texts::kTableReloaded);
 }
 

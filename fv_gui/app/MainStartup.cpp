@@ -193,16 +193,18 @@ void CMainDialog::OpenStartupSession() {
         return;
     }
     adapterSelector_->SelectAdapterByName(parameters_.selectedAdapter);
-    if (settings_->AutoStart.value) {
-        if (StartFiltering()) {
-            (void)SetTrayIcon(res::kIconTrayActive);
-            ShowFilteringStarted();
-        } else {
-            ReportStatus(StatusKind::Error, texts::kStartError);
-            Message(texts::kStartErrorBox, MessageKind::Error);
-        }
-    }
+    if (settings_->AutoStart.value) StartFilteringOrReport();
     ReportTableLoaded(texts::kTableLoaded);
+}
+
+void CMainDialog::StartFilteringOrReport() {
+    if (StartFiltering()) {
+        (void)SetTrayIcon(res::kIconTrayActive);
+        ShowFilteringStarted();
+    } else {
+        ReportStatus(StatusKind::Error, texts::kStartError);
+        Message(texts::kStartErrorBox, MessageKind::Error);
+    }
 }
 
 void CMainDialog::ReportTableLoaded(const char* text) {
