@@ -20,12 +20,16 @@ bool LinuxBindings::Start(const std::vector<Binding>& bindings, std::string& err
             Stop();
             return false;
         }
-        ndis::host::AddLowerAdapter(port.adapter.get());
-        port.added = true;
         port.tap = std::make_unique<ndis::linux_media::TapStack>();
         // The TAP is the adapter's only sender: its frames go out in batches.
         port.adapter->SetBatching(true);
         port.tap->OnBatchSent([adapter = port.adapter.get()] { adapter->FlushSends(); });
+        // Each side, done with its own work, carries on what its writes brought in from the
+        // other: an answer needs no second thread to wake on its way.
+        port.tap->OnDrained([adapter = port.adapter.get()] { adapter->PollReceive(); });
+        port.adapter->OnIndicated([tap = port.tap.get()] { tap->PollSend(); });
+        ndis::host::AddLowerAdapter(port.adapter.get());
+        port.added = true;
         if (!port.tap->Start(b.upper, info.mac, info.mtu, info.running, error)) {
             error = b.upper + ": " + error;
             Stop();

@@ -269,8 +269,11 @@ void LinuxAdapter::ReadLoop() {
         if (pool != nullptr) NdisFreePacketPool(pool);
         return;
     }
-    std::vector<std::uint8_t> frame(ring_.Attached() ? 0 : kMaxFrameLength);
-    NDIS_BUFFER buffer{};
+    {
+        std::lock_guard guard(receiveLock_);
+        receivePacket_ = packet;
+        receiveFrame_.resize(ring_.Attached() ? 0 : kMaxFrameLength);
+    }
 
     pollfd fds[3] = {
         {port_.Fd(), POLLIN, 0}, {links_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
@@ -303,14 +306,24 @@ void LinuxAdapter::ReadLoop() {
             if (!indicateLink()) fds[0].fd = -1;
         }
         if ((portEvents & POLLIN) == 0) continue;
-        if (ring_.Attached()) {
-            ReadRing(edge, packet, buffer);
-        } else {
-            ReadSocket(edge, packet, buffer, frame);
+        {
+            std::lock_guard guard(receiveLock_);
+            ReadWaiting(edge);
         }
+        if (indicated_) indicated_();
+    }
+    {
+        std::lock_guard guard(receiveLock_);
+        receivePacket_ = nullptr;
     }
     NdisFreePacket(packet);
     NdisFreePacketPool(pool);
+}
+
+void LinuxAdapter::PollReceive() {
+    std::unique_lock guard(receiveLock_, std::try_to_lock);
+    if (!guard.owns_lock() || receivePacket_ == nullptr) return;
+    if (ndis::media::LowerEdge* edge = edge_.load(); edge != nullptr) ReadWaiting(edge);
 }
 
 namespace {
@@ -332,25 +345,25 @@ void Indicate(ndis::media::LowerEdge* edge, PNDIS_PACKET packet, NDIS_BUFFER& bu
 
 }  // namespace
 
-void LinuxAdapter::ReadRing(ndis::media::LowerEdge* edge, PNDIS_PACKET packet,
-                            NDIS_BUFFER& buffer) {
-    // Everything the ring holds, in order, each frame indicated where the kernel put it.
-    ReceiveRing::Frame frame;
-    while (ring_.Next(frame)) {
-        if (frame.length > 0) {
-            Indicate(edge, packet, buffer, frame.data, frame.length, frame.header);
+void LinuxAdapter::ReadWaiting(ndis::media::LowerEdge* edge) {
+    if (ring_.Attached()) {
+        // Everything the ring holds, in order, each frame indicated where the kernel put it.
+        ReceiveRing::Frame frame;
+        while (ring_.Next(frame)) {
+            if (frame.length > 0) {
+                Indicate(edge, receivePacket_, receiveBuffer_, frame.data, frame.length,
+                         frame.header);
+            }
+            ring_.Release();
         }
-        ring_.Release();
+        return;
     }
-}
-
-void LinuxAdapter::ReadSocket(ndis::media::LowerEdge* edge, PNDIS_PACKET packet,
-                              NDIS_BUFFER& buffer, std::vector<std::uint8_t>& frame) {
     OffloadHeader offload;
     for (;;) {
-        const long n = port_.Receive(offload, frame.data(), frame.size());
+        const long n = port_.Receive(offload, receiveFrame_.data(), receiveFrame_.size());
         if (n <= 0) break;
-        Indicate(edge, packet, buffer, frame.data(), std::size_t(n), offload);
+        Indicate(edge, receivePacket_, receiveBuffer_, receiveFrame_.data(), std::size_t(n),
+                 offload);
     }
 }
 

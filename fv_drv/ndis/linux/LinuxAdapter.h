@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +35,12 @@ public:
     // batch it hands down.
     void SetBatching(bool on) { batching_ = on; }
     void FlushSends();
+    // Indicates what the receive ring already holds, unless the reader is at it. A sender calls
+    // it after its writes, which often bring the answer in at once (a ping's reply, an
+    // acknowledgement): it goes up without waiting for the reader to wake.
+    void PollReceive();
+    // Called by the reader after each run of indications (set before Open).
+    void OnIndicated(std::function<void()> callback) { indicated_ = std::move(callback); }
     const InterfaceInfo& Info() const { return info_; }
 
     // ndis::media::LowerAdapter
@@ -63,9 +70,8 @@ private:
     };
 
     void ReadLoop();
-    void ReadRing(ndis::media::LowerEdge* edge, PNDIS_PACKET packet, NDIS_BUFFER& buffer);
-    void ReadSocket(ndis::media::LowerEdge* edge, PNDIS_PACKET packet, NDIS_BUFFER& buffer,
-                    std::vector<std::uint8_t>& frame);
+    // Indicates everything waiting; call with receiveLock_ held.
+    void ReadWaiting(ndis::media::LowerEdge* edge);
     void StopReader();
     NDIS_STATUS Answer(PNDIS_REQUEST request);
     // Adds the packet's frame to `batch`; false when it has no bytes.
@@ -84,6 +90,13 @@ private:
     fv::UniqueFd stopFd_;
     std::thread reader_;
     std::atomic<ndis::media::LowerEdge*> edge_{nullptr};
+
+    // Frames are indicated by one thread at a time, in order, through one descriptor.
+    std::mutex receiveLock_;
+    PNDIS_PACKET receivePacket_ = nullptr;  // while the reader runs
+    NDIS_BUFFER receiveBuffer_{};
+    std::vector<std::uint8_t> receiveFrame_;  // without a ring
+    std::function<void()> indicated_;
 
     std::mutex sendLock_;  // sends from several threads share the batch
     Batch batch_;

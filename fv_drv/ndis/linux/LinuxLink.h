@@ -124,9 +124,10 @@ private:
     std::vector<std::pair<std::string, std::string>> saved_;  // sysctl path, old value
 };
 
-// Raises the calling thread's priority above ordinary programs: a forwarding thread that loses
-// the processor to the programs whose traffic it carries drops their packets. Best effort; a
-// refusal (no CAP_SYS_NICE) is logged once per process.
+// Raises the calling thread's share of the processor above ordinary programs: a forwarding
+// thread that loses the processor to the programs whose traffic it carries drops their packets.
+// It still never preempts the program that woke it. Best effort; a refusal (no CAP_SYS_NICE)
+// is logged once per process.
 void RaiseForwardingPriority();
 
 // Link (carrier) changes, from a routing netlink socket.

@@ -46,11 +46,15 @@ bool TapStack::Start(const std::string& name, const MacAddress& mac, int mtu, bo
         error = "out of resources";
         return false;
     }
-    if (!TapPort::Create(name, mac, mtu, tap_, error)) return false;
+    {
+        std::lock_guard guard(readLock_);  // the receive side may already poll
+        if (!TapPort::Create(name, mac, mtu, tap_, error)) return false;
+    }
     SetCarrier(carrier);
     NDIS_HANDLE adapter = ndis::media::BindUpper(Widen(name), this);
     if (adapter == nullptr) {
         error = "no virtual adapter " + name;
+        std::lock_guard guard(readLock_);
         tap_.Close();
         return false;
     }
@@ -69,8 +73,9 @@ void TapStack::Stop() {
     }
     NDIS_HANDLE adapter = adapter_.exchange(nullptr);
     if (adapter != nullptr) ndis::media::UnbindUpper(adapter);
-    // An indication that began before the unbind may still be writing.
-    std::lock_guard guard(writeLock_);
+    // An indication that began before the unbind may still be writing, and the receive side
+    // may still be polling for answers.
+    std::scoped_lock guard(readLock_, writeLock_);
     tap_.Close();
 }
 
@@ -93,7 +98,6 @@ TapStack::Slot* TapStack::TakeSlot() {
 void TapStack::ReadLoop() {
     RaiseForwardingPriority();
     pollfd fds[2] = {{tap_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
-    PNDIS_PACKET batch[kSendBatch];
     for (;;) {
         if (poll(fds, 2, -1) < 0) continue;
         if ((fds[1].revents & POLLIN) != 0) return;
@@ -103,40 +107,57 @@ void TapStack::ReadLoop() {
             continue;
         }
         if ((fds[0].revents & POLLIN) == 0) continue;
-        // What is waiting goes down in batches: one send call into the driver for each.
-        for (bool more = true; more;) {
-            UINT count = 0;
-            while (count < kSendBatch) {
-                Slot* slot = TakeSlot();
-                if (slot == nullptr) break;
-                const long n = tap_.Receive(slot->offload, slot->frame.data(), slot->frame.size());
-                if (n <= 0) {
-                    std::lock_guard guard(slotLock_);
-                    free_.push_back(slot);
-                    break;
-                }
-                slot->buffer.VirtualAddress = slot->frame.data();
-                slot->buffer.Length = UINT(n);
-                slot->buffer.Next = nullptr;
-                slot->packet->Private.Head = slot->packet->Private.Tail = nullptr;
-                NdisChainBufferAtBack(slot->packet, &slot->buffer);
-                AttachOffload(slot->packet, &slot->offload);
-                // The slot travels in the packet's reserved area to find its way back.
-                std::memcpy(slot->packet->ProtocolReserved, &slot, sizeof slot);
-                batch[count++] = slot->packet;
-            }
-            more = count == kSendBatch;
-            if (count == 0) break;
-            NDIS_HANDLE adapter = adapter_.load();
-            if (adapter == nullptr) {
-                for (UINT i = 0; i < count; ++i) SendComplete(batch[i], NDIS_STATUS_FAILURE);
-                continue;
-            }
-            sent_ += count;
-            ndis::media::UpperSendPackets(adapter, batch, count);
-            if (batchSent_) batchSent_();
+        {
+            std::lock_guard guard(readLock_);
+            SendWaiting();
         }
+        if (drained_) drained_();
     }
+}
+
+void TapStack::PollSend() {
+    std::unique_lock guard(readLock_, std::try_to_lock);
+    if (guard.owns_lock() && tap_.Open()) SendWaiting();
+}
+
+std::size_t TapStack::SendWaiting() {
+    // What is waiting goes down in batches: one send call into the driver for each.
+    PNDIS_PACKET batch[kSendBatch];
+    std::size_t total = 0;
+    for (bool more = true; more;) {
+        UINT count = 0;
+        while (count < kSendBatch) {
+            Slot* slot = TakeSlot();
+            if (slot == nullptr) break;
+            const long n = tap_.Receive(slot->offload, slot->frame.data(), slot->frame.size());
+            if (n <= 0) {
+                std::lock_guard guard(slotLock_);
+                free_.push_back(slot);
+                break;
+            }
+            slot->buffer.VirtualAddress = slot->frame.data();
+            slot->buffer.Length = UINT(n);
+            slot->buffer.Next = nullptr;
+            slot->packet->Private.Head = slot->packet->Private.Tail = nullptr;
+            NdisChainBufferAtBack(slot->packet, &slot->buffer);
+            AttachOffload(slot->packet, &slot->offload);
+            // The slot travels in the packet's reserved area to find its way back.
+            std::memcpy(slot->packet->ProtocolReserved, &slot, sizeof slot);
+            batch[count++] = slot->packet;
+        }
+        more = count == kSendBatch;
+        if (count == 0) break;
+        NDIS_HANDLE adapter = adapter_.load();
+        if (adapter == nullptr) {
+            for (UINT i = 0; i < count; ++i) SendComplete(batch[i], NDIS_STATUS_FAILURE);
+            continue;
+        }
+        sent_ += count;
+        total += count;
+        ndis::media::UpperSendPackets(adapter, batch, count);
+        if (batchSent_) batchSent_();
+    }
+    return total;
 }
 
 void TapStack::SendComplete(PNDIS_PACKET packet, NDIS_STATUS) {

@@ -32,6 +32,12 @@ public:
     void Stop();
     // Called after each batch of frames is handed down (set before Start).
     void OnBatchSent(std::function<void()> callback) { batchSent_ = std::move(callback); }
+    // Called by the reader after it has sent everything waiting (set before Start).
+    void OnDrained(std::function<void()> callback) { drained_ = std::move(callback); }
+    // Sends what the TAP already holds, unless the reader is at it. The receive side calls it
+    // after its writes, which often make the stack answer at once (an acknowledgement): the
+    // answer goes down without waiting for the reader to wake.
+    void PollSend();
 
     std::uint64_t FramesSent() const { return sent_.load(); }
     std::uint64_t FramesReceived() const { return received_.load(); }
@@ -52,6 +58,8 @@ private:
     struct Slot;  // a descriptor with the frame storage it describes
     Slot* TakeSlot();
     void ReadLoop();
+    // Sends everything waiting in the TAP, in batches; call with readLock_ held.
+    std::size_t SendWaiting();
     void SetCarrier(bool on);
 
     TapPort tap_;
@@ -67,6 +75,8 @@ private:
     std::mutex writeLock_;  // receive paths share one buffer; guards the TAP against its close
     std::vector<std::uint8_t> writeBuffer_;
     std::function<void()> batchSent_;
+    std::function<void()> drained_;
+    std::mutex readLock_;  // one thread at a time reads the TAP, so frames go down in order
     std::atomic<std::uint64_t> sent_{0};
     std::atomic<std::uint64_t> received_{0};
 };
