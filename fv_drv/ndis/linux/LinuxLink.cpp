@@ -341,13 +341,15 @@ void KernelKeepOff::Undo() {
     saved_.clear();
 }
 
-void RaiseForwardingPriority() {
-    constexpr int kForwardingNice = -10;
-    // Batch scheduling: woken for a packet, the thread does not preempt the program that sent
-    // it, which goes on to fill the next batch instead of handing over one packet per switch.
+void UseBatchScheduling() {
     // Ordinary threads may choose it; it fails only on a kernel without it.
     const sched_param unused{};
     sched_setscheduler(0, SCHED_BATCH, &unused);
+}
+
+void RaiseForwardingPriority() {
+    constexpr int kForwardingNice = -10;
+    UseBatchScheduling();
     if (setpriority(PRIO_PROCESS, id_t(gettid()), kForwardingNice) == 0) return;
     // Forwarding still works at the ordinary priority; say so once, not once per thread.
     static std::atomic_flag reported = ATOMIC_FLAG_INIT;

@@ -124,10 +124,15 @@ private:
     std::vector<std::pair<std::string, std::string>> saved_;  // sysctl path, old value
 };
 
-// Raises the calling thread's share of the processor above ordinary programs: a forwarding
-// thread that loses the processor to the programs whose traffic it carries drops their packets.
-// It still never preempts the program that woke it. Best effort; a refusal (no CAP_SYS_NICE)
-// is logged once per process.
+// Batch scheduling for the calling thread: woken for a packet, it does not preempt the program
+// that sent it, which goes on to fill the next batch instead of handing over one packet per
+// switch.
+void UseBatchScheduling();
+
+// Batch scheduling, with the calling thread's share of the processor raised above ordinary
+// programs: a forwarding thread that loses the processor to the programs whose traffic it
+// carries drops their packets. Best effort; a refusal (no CAP_SYS_NICE) is logged once per
+// process.
 void RaiseForwardingPriority();
 
 // Link (carrier) changes, from a routing netlink socket.

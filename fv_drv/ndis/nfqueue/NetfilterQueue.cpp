@@ -21,7 +21,7 @@ namespace {
 constexpr int kCopiedBytes = 128;
 // Room for one packet message: its attributes and the copied bytes.
 constexpr std::size_t kMessageRoom = 4096;
-// Packets the kernel holds for us before it lets further ones pass unqueued.
+// Packets the kernel holds for us before it drops further ones.
 constexpr std::uint32_t kQueueLength = 4096;
 // Socket buffer for bursts while the reader is busy.
 constexpr int kReceiveBuffer = 8 << 20;
@@ -55,10 +55,12 @@ int NetfilterQueue::Configure(std::uint16_t number, bool bind) {
     } else {
         nfq_nlmsg_cfg_put_params(nlh, NFQNL_COPY_PACKET, kCopiedBytes);
         nfq_nlmsg_cfg_put_qmaxlen(nlh, kQueueLength);
-        // Unsplit segments, and packets pass while the queue is full.
-        const std::uint32_t flags = NFQA_CFG_F_GSO | NFQA_CFG_F_FAIL_OPEN;
+        // Unsplit segments. A full queue drops what comes next: letting packets pass unjudged
+        // would open the filter to anyone who floods it.
+        const std::uint32_t flags = NFQA_CFG_F_GSO;
+        const std::uint32_t mask = NFQA_CFG_F_GSO | NFQA_CFG_F_FAIL_OPEN;
         mnl_attr_put_u32(nlh, NFQA_CFG_FLAGS, htonl(flags));
-        mnl_attr_put_u32(nlh, NFQA_CFG_MASK, htonl(flags));
+        mnl_attr_put_u32(nlh, NFQA_CFG_MASK, htonl(mask));
     }
     nlh->nlmsg_flags |= NLM_F_ACK;
     nlh->nlmsg_seq = ++sequence_;

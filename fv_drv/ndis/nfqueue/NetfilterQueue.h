@@ -1,6 +1,6 @@
 // The kernel's netfilter packet queue, over netlink: packets are read many to a system call,
 // copied only as far as their headers, large segments unsplit; verdicts go back many to a
-// message. When the queue overflows the kernel lets packets pass rather than drop them.
+// message. When the queue overflows the kernel drops what does not fit.
 #pragma once
 
 #include <sys/socket.h>

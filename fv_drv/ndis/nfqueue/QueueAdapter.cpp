@@ -154,7 +154,10 @@ bool QueueAdapter::Start(std::string& error) {
 }
 
 void QueueAdapter::ReadLoop() {
-    ndis::linux_media::RaiseForwardingPriority();
+    // No raised share: while the reader is behind, the queue holds packets and their senders
+    // wait for room, so nothing is lost; a raised reader only takes the processor from the
+    // programs it serves.
+    ndis::linux_media::UseBatchScheduling();
     pollfd fds[2] = {{queue_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, -1) < 0) continue;
