@@ -246,6 +246,38 @@ TEST_F(AttachTest, StopAndCrashLeaveTheRulesetAsItWas) {
     fv::systest::Run("nft delete table inet mine");
 }
 
+// A reader that falls behind must not turn into an open door: a flood larger than the queue,
+// sent while the daemon is held still, gets nothing from a listed address through.
+TEST_F(AttachTest, AFloodBeyondTheQueueLetsNothingListedThrough) {
+    constexpr int kFlood = 6000;  // more than the queue holds
+    ASSERT_TRUE(StartDaemon());
+    Filter();
+    const int listener = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = Address(kAddress, kEchoPort + 3);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    SetTimeout(listener, 300);
+    ASSERT_EQ(kill(daemon, SIGSTOP), 0);
+    const pid_t sender = SpawnIn(remote, [] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in source = Address(kListed, kEchoPort + 4);
+        sockaddr_in to = Address(kAddress, kEchoPort + 3);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) return 1;
+        for (int i = 0; i < kFlood; ++i) {
+            if (sendto(fd, "in", 2, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) != 2) return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(WaitExit(sender), 0);
+    char buffer[8];
+    EXPECT_LT(recv(listener, buffer, sizeof buffer, 0), 0) << "a listed packet passed unjudged";
+    ASSERT_EQ(kill(daemon, SIGCONT), 0);
+    EXPECT_LT(recv(listener, buffer, sizeof buffer, 0), 0) << "a listed packet passed when judged";
+    close(listener);
+    // What was queued is judged and the filter goes on as before.
+    EXPECT_FALSE(UdpEcho(nullptr, kListed));
+    EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
+}
+
 TEST_F(AttachTest, ASecondDaemonCannotAttachTheSameInterface) {
     ASSERT_TRUE(StartDaemon());
     const pid_t second = Start();
