@@ -120,10 +120,9 @@ void TapStack::PollSend() {
     if (guard.owns_lock() && tap_.Open()) SendWaiting();
 }
 
-std::size_t TapStack::SendWaiting() {
+void TapStack::SendWaiting() {
     // What is waiting goes down in batches: one send call into the driver for each.
     PNDIS_PACKET batch[kSendBatch];
-    std::size_t total = 0;
     for (bool more = true; more;) {
         UINT count = 0;
         while (count < kSendBatch) {
@@ -153,11 +152,9 @@ std::size_t TapStack::SendWaiting() {
             continue;
         }
         sent_ += count;
-        total += count;
         ndis::media::UpperSendPackets(adapter, batch, count);
         if (batchSent_) batchSent_();
     }
-    return total;
 }
 
 void TapStack::SendComplete(PNDIS_PACKET packet, NDIS_STATUS) {

@@ -59,7 +59,7 @@ private:
     Slot* TakeSlot();
     void ReadLoop();
     // Sends everything waiting in the TAP, in batches; call with readLock_ held.
-    std::size_t SendWaiting();
+    void SendWaiting();
     void SetCarrier(bool on);
 
     TapPort tap_;
