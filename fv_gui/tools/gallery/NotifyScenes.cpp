@@ -121,7 +121,7 @@ void ShowTrayMenu() {
 void ShowTrayBalloon() {
     CTrayIconDialog* dialog = TrayDialog();
     QTimer::singleShot(500, dialog, [dialog] {
-        dialog->ShowTrayBalloon(QStringLiteral("Ferrovane - Incoming packet"), kPacketText, NIIF_WARNING, 10);
+        dialog->ShowTrayBalloon(QStringLiteral("Ferrovane - Outgoing packet"), kPacketText, NIIF_WARNING, 10);
     });
 }
 
