@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -11,8 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <cstdio>
+#include <new>
+#include <system_error>
 #include <utility>
 
 #include "fv_platform/ControlWire.h"
@@ -23,6 +27,8 @@ namespace wire = fv::wire;
 
 struct ControlServer::Connection {
     fv::UniqueFd fd;
+    uid_t uid = uid_t(-1);
+    bool privileged = false;  // root or the daemon's own user
     std::thread thread;
     std::atomic<bool> finished{false};
     std::atomic<bool> greeted{false};  // the hello has been read
@@ -46,9 +52,21 @@ std::vector<gid_t> PeerGroups(int fd) {
     }
 }
 
-// Reads the hello and takes the descriptors that came with it. The descriptors are closed
-// on any failure.
-bool ReceiveHello(int fd, std::vector<NamedEventFd>& events) {
+using Clock = std::chrono::steady_clock;
+
+// While the process is out of descriptors, the listener rests this long between tries rather
+// than waking at once for the connection it cannot take.
+constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
+// Descriptors kept free for everything but the control connections: media, the queue, and the
+// programs started to remove the rules at a stop.
+constexpr std::size_t kDescriptorReserve = 1024;
+constexpr auto kRefusalReportInterval = std::chrono::seconds(60);
+// A connection's buffer larger than this is given back after its request.
+constexpr std::size_t kKeptBufferBytes = 64u << 10;
+
+// Reads the hello and takes the descriptors that came with it: those of the events the device
+// uses, the first of each name. Every other descriptor is closed, and all of them on failure.
+bool ReceiveHello(int fd, const ControlDevice& device, std::vector<NamedEventFd>& events) {
     std::uint32_t head[2];
     iovec iov{head, sizeof head};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * wire::kMaxNamedEvents)];
@@ -86,11 +104,116 @@ bool ReceiveHello(int fd, std::vector<NamedEventFd>& events) {
         if (!wire::ReceiveAll(fd, name.data(), length)) return false;
         names.push_back(std::move(name));
     }
-    // From here the handle owns the descriptors.
+    // From here the handle owns the descriptors it keeps.
     for (std::uint32_t i = 0; i < head[1]; ++i) {
+        const bool seen = std::any_of(events.begin(), events.end(),
+                                      [&](const NamedEventFd& e) { return e.name == names[i]; });
+        if (seen || !device.UsesEvent(names[i])) continue;
         events.push_back({std::move(names[i]), fds[i].Release()});
     }
     return true;
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes; false then, or on error.
+bool WaitReady(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, int(std::min<std::int64_t>(left.count(), INT_MAX)));
+        if (n > 0) return true;  // ready, ended or failed: the next transfer tells
+        if (n < 0 && errno != EINTR) return false;
+    }
+}
+
+// Whole-buffer receive that gives up at `deadline`.
+bool ReceiveBy(int fd, void* data, std::size_t length, Clock::time_point deadline) {
+    auto* p = static_cast<char*>(data);
+    while (length > 0) {
+        const ssize_t n = recv(fd, p, length, MSG_DONTWAIT);
+        if (n > 0) {
+            p += n;
+            length -= std::size_t(n);
+            continue;
+        }
+        if (n == 0) return false;
+        if (errno == EINTR) continue;
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitReady(fd, POLLIN, deadline)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads and forgets `length` bytes by `deadline`.
+bool DiscardBy(int fd, std::size_t length, Clock::time_point deadline) {
+    char scrap[4096];
+    while (length > 0) {
+        const std::size_t part = std::min(length, sizeof scrap);
+        if (!ReceiveBy(fd, scrap, part, deadline)) return false;
+        length -= part;
+    }
+    return true;
+}
+
+// Sends both parts whole, giving up at `deadline`: a peer that stops reading its reply cannot
+// keep the reply's buffer.
+bool SendBy(int fd, const void* head, std::size_t headLength, const void* body,
+            std::size_t bodyLength, Clock::time_point deadline) {
+    iovec parts[2] = {{const_cast<void*>(head), headLength},
+                      {const_cast<void*>(body), bodyLength}};
+    iovec* next = parts;
+    std::size_t count = bodyLength != 0 ? 2 : 1;
+    while (count > 0) {
+        msghdr msg{};
+        msg.msg_iov = next;
+        msg.msg_iovlen = count;
+        ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitReady(fd, POLLOUT, deadline)) {
+                return false;
+            }
+            continue;
+        }
+        while (count > 0 && std::size_t(n) >= next->iov_len) {
+            n -= ssize_t(next->iov_len);
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + n;
+            next->iov_len -= std::size_t(n);
+        }
+    }
+    return true;
+}
+
+// Waits, without limit, for the first byte of the next request. Requests follow replies within
+// microseconds while a reader drains a ring, so the socket is watched briefly before blocking.
+bool AwaitRequest(int fd) {
+    const auto until = Clock::now() + std::chrono::microseconds(wire::kSpinMicroseconds);
+    char byte;
+    do {
+        const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+        if (n == 1) return true;
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) return false;
+    } while (Clock::now() < until);
+    for (;;) {
+        const ssize_t n = recv(fd, &byte, 1, MSG_PEEK);
+        if (n == 1) return true;
+        if (n == 0 || errno != EINTR) return false;
+    }
+}
+
+// Raises the soft descriptor limit towards `wanted`, as far as the hard limit allows.
+void RaiseDescriptorLimit(std::size_t wanted) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted) return;
+    limit.rlim_cur = std::min<rlim_t>(rlim_t(wanted), limit.rlim_max);
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        // The connections are capped anyway; running out only delays accepting.
+    }
 }
 
 }  // namespace
@@ -102,8 +225,13 @@ bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, const std::vect
            std::find(groups.begin(), groups.end(), policy.deviceGid) != groups.end();
 }
 
+std::size_t DescriptorsNeeded(const PeerLimits& limits) {
+    // Members' and privileged peers' connections, each with its socket and a hello's events.
+    return 2 * limits.maxConnections * (1 + wire::kMaxNamedEvents) + kDescriptorReserve;
+}
+
 ControlServer::ControlServer(ControlDevice& device, PeerPolicy policy, PeerLimits limits)
-    : device_(device), policy_(policy), limits_(limits) {}
+    : device_(device), policy_(policy), limits_(limits), budget_(limits.bytesInFlight) {}
 
 ControlServer::~ControlServer() {
     Stop();
@@ -147,6 +275,8 @@ bool ControlServer::Start(const std::string& path) {
         }
     }
     chmod(path.c_str(), 0660);
+    RaiseDescriptorLimit(DescriptorsNeeded(limits_));
+    budget_.Reopen();
     acceptThread_ = std::thread([this] { AcceptLoop(); });
     return true;
 }
@@ -163,6 +293,7 @@ void ControlServer::Stop() {
         std::lock_guard guard(lock_);
         connections.swap(connections_);
     }
+    budget_.Close();  // no connection waits for it any more
     for (auto& c : connections) shutdown(c->fd.Get(), SHUT_RDWR);
     for (auto& c : connections) c->thread.join();
     listenFd_.Reset();
@@ -193,45 +324,89 @@ void ControlServer::ReapFinished() {
 }
 
 void ControlServer::AcceptLoop() {
-    pollfd fds[2] = {{listenFd_.Get(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
+    pollfd fds[2] = {{stopFd_.Get(), POLLIN, 0}, {listenFd_.Get(), POLLIN, 0}};
+    auto restUntil = Clock::time_point::min();
+    bool resting = false;
     for (;;) {
-        const int timeout = DropSilentPeers();
-        if (poll(fds, 2, timeout) < 0 && errno != EINTR) return;
-        if ((fds[1].revents & POLLIN) != 0) return;
-        if ((fds[0].revents & POLLIN) != 0) AcceptOne();
+        int timeout = DropSilentPeers();
+        const auto now = Clock::now();
+        const bool rest = now < restUntil;
+        if (rest) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(restUntil - now);
+            timeout = timeout < 0 ? int(left.count()) : std::min(timeout, int(left.count()));
+        }
+        fds[1].revents = 0;
+        if (poll(fds, rest ? 1 : 2, timeout) < 0 && errno != EINTR) return;
+        if ((fds[0].revents & POLLIN) != 0) return;
+        if (rest || (fds[1].revents & POLLIN) == 0) continue;
+        if (AcceptOne()) {
+            if (std::exchange(resting, false)) {
+                std::fprintf(stderr, "ferrovane-sys: accepting control connections again\n");
+            }
+        } else {
+            if (!std::exchange(resting, true)) {
+                std::fprintf(stderr, "ferrovane-sys: out of descriptors: control connections wait\n");
+            }
+            restUntil = Clock::now() + kAcceptBackoff;
+        }
     }
 }
 
-void ControlServer::AcceptOne() {
+bool ControlServer::MayConnect(uid_t uid, bool privileged) const {
+    std::size_t shared = 0;
+    std::size_t mine = 0;
+    for (const auto& c : connections_) {
+        if (c->privileged != privileged) continue;
+        ++shared;
+        if (c->uid == uid) ++mine;
+    }
+    if (shared >= limits_.maxConnections) return false;
+    return privileged || mine < std::max<std::size_t>(limits_.connectionsPerUser, 1);
+}
+
+bool ControlServer::AcceptOne() {
     fv::UniqueFd fd(accept4(listenFd_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd) return;
+    if (!fd) return errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM;
+    // Credentials the kernel recorded at connect.
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return true;
+    const bool privileged = peer.uid == 0 || peer.uid == policy_.ownUid;
     ReapFinished();
     std::lock_guard guard(lock_);
-    if (connections_.size() >= limits_.maxConnections) {
-        if (refused_++ == 0) {
+    if (!MayConnect(peer.uid, privileged)) {
+        // Reported now and then, not once per refusal: a peer may knock thousands of times.
+        ++refused_;
+        const auto now = Clock::now();
+        if (now >= nextRefusalReport_) {
             std::fprintf(stderr,
-                         "ferrovane-sys: refusing control connections: %zu are open already\n",
-                         connections_.size());
+                         "ferrovane-sys: refusing control connections (uid %u; %zu open, %zu "
+                         "refused since the last report)\n",
+                         unsigned(peer.uid), connections_.size(), refused_);
+            refused_ = 0;
+            nextRefusalReport_ = now + kRefusalReportInterval;
         }
-        return;  // the peer sees its connection closed
-    }
-    if (refused_ != 0) {
-        std::fprintf(stderr, "ferrovane-sys: accepting control connections again (%zu refused)\n",
-                     refused_);
-        refused_ = 0;
+        return true;  // the peer sees its connection closed
     }
     auto connection = std::make_unique<Connection>();
     connection->fd = std::move(fd);
+    connection->uid = peer.uid;
+    connection->privileged = privileged;
     connection->helloDeadline = std::chrono::steady_clock::now() + limits_.helloTimeout;
     Connection& c = *connection;
+    try {
+        c.thread = std::thread([this, &c] {
+            Serve(c);
+            // Finished before the peer sees the end, so that a peer reconnecting at once is not
+            // counted against the cap twice; the descriptor is closed when the thread is reaped.
+            c.finished = true;
+            shutdown(c.fd.Get(), SHUT_RDWR);
+        });
+    } catch (const std::system_error&) {
+        return true;  // no thread to serve it: the peer sees its connection closed
+    }
     connections_.push_back(std::move(connection));
-    c.thread = std::thread([this, &c] {
-        Serve(c);
-        // Finished before the peer sees the end, so that a peer reconnecting at once is not
-        // counted against the cap twice; the descriptor is closed when the thread is reaped.
-        c.finished = true;
-        shutdown(c.fd.Get(), SHUT_RDWR);
-    });
+    return true;
 }
 
 int ControlServer::DropSilentPeers() {
@@ -258,7 +433,7 @@ void ControlServer::Serve(Connection& connection) {
     ucred peer{};
     socklen_t length = sizeof peer;
     std::vector<NamedEventFd> events;
-    if (!ReceiveHello(fd, events)) return;
+    if (!ReceiveHello(fd, device_, events)) return;
     connection.greeted = true;
     // Credentials the kernel recorded at connect: nothing a later process can change.
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
@@ -280,30 +455,56 @@ void ControlServer::Serve(Connection& connection) {
     if (!wire::SendAll(fd, &ok, sizeof ok)) return;
 
     std::vector<std::uint8_t> buffer;
-    std::vector<std::uint8_t> replyBytes;
     for (;;) {
+        if (!AwaitRequest(fd)) break;
+        // A request, once begun, arrives whole in time or the connection is dropped.
+        auto deadline = Clock::now() + limits_.requestTimeout;
         wire::RequestHeader request;
-        if (!wire::ReceiveAllSoon(fd, &request, sizeof request)) break;
+        if (!ReceiveBy(fd, &request, sizeof request, deadline)) break;
         if (request.inputLength > wire::kMaxBufferLength ||
             request.outputLength > wire::kMaxBufferLength) {
             break;
         }
+        const std::size_t size = std::max(request.inputLength, request.outputLength);
+        const std::size_t budgeted = size > limits_.smallRequestBytes ? size : 0;
+        bool held = budgeted == 0 || budget_.Take(connection.uid, budgeted, Clock::now() + limits_.budgetWait);
+        if (budgeted != 0 && held) deadline = Clock::now() + limits_.requestTimeout;
         // Buffered transfer: one system buffer for input and output, zeroed so that no byte
         // of an earlier request can travel back in a reply.
-        const std::size_t size = std::max(request.inputLength, request.outputLength);
-        buffer.assign(size, 0);
-        if (!wire::ReceiveAll(fd, buffer.data(), request.inputLength)) break;
-        std::uint32_t information = 0;
-        const std::uint32_t status = handle->DeviceControl(
-            request.code, buffer.data(), request.inputLength, request.outputLength, &information);
-        wire::ReplyHeader reply{status, information, 0};
-        if (StatusReturnsData(status)) reply.returned = std::min(information, request.outputLength);
-        // Header and data in one write: the client wakes once per reply.
-        replyBytes.resize(sizeof reply + reply.returned);
-        std::memcpy(replyBytes.data(), &reply, sizeof reply);
-        if (reply.returned != 0)
-            std::memcpy(replyBytes.data() + sizeof reply, buffer.data(), reply.returned);
-        if (!wire::SendAll(fd, replyBytes.data(), replyBytes.size())) break;
+        if (held) {
+            try {
+                buffer.assign(size, 0);
+            } catch (const std::bad_alloc&) {
+                buffer = {};
+                if (budgeted != 0) budget_.Give(connection.uid, budgeted);
+                held = false;
+            }
+        }
+        wire::ReplyHeader reply{STATUS_INSUFFICIENT_RESOURCES, 0, 0};
+        bool ok;
+        if (held) {
+            ok = ReceiveBy(fd, buffer.data(), request.inputLength, deadline);
+            if (ok) {
+                std::uint32_t information = 0;
+                reply.status = handle->DeviceControl(request.code, buffer.data(),
+                                                     request.inputLength, request.outputLength,
+                                                     &information);
+                reply.information = information;
+                if (StatusReturnsData(reply.status)) {
+                    reply.returned = std::min(information, request.outputLength);
+                }
+                // Header and data in one write: the client wakes once per reply.
+                ok = SendBy(fd, &reply, sizeof reply, buffer.data(), reply.returned,
+                            Clock::now() + limits_.requestTimeout);
+            }
+            if (buffer.capacity() > kKeptBufferBytes) buffer = {};
+            if (budgeted != 0) budget_.Give(connection.uid, budgeted);
+        } else {
+            // No room now: the peer's input is read and forgotten, and the request fails.
+            ok = DiscardBy(fd, request.inputLength, Clock::now() + limits_.requestTimeout) &&
+                 SendBy(fd, &reply, sizeof reply, nullptr, 0, Clock::now() + limits_.requestTimeout);
+        }
+        if (!ok) break;
     }
     // The handle closes here, on this connection's thread, as the peer went away.
 }

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "fv_drv/contract/Wire.h"
+#include "fv_drv/host/ByteBudget.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace fv::host {
@@ -43,6 +45,12 @@ public:
     // `handle` is set.
     virtual std::uint32_t Create(std::vector<NamedEventFd> events,
                                  std::unique_ptr<ControlHandle>& handle) = 0;
+    // Whether handles look events of this name up. The descriptors of the others are closed at
+    // the hello, so that an opener cannot make the device hold descriptors nobody uses.
+    virtual bool UsesEvent(const std::string& name) const {
+        (void)name;
+        return true;
+    }
 };
 
 // Who may open the device: root, the daemon's own user and members of the device group.
@@ -54,12 +62,28 @@ struct PeerPolicy {
 // connected.
 bool PeerAllowed(const PeerPolicy& policy, uid_t uid, gid_t gid, const std::vector<gid_t>& groups);
 
-// What one peer may take: connections beyond the cap are refused, and a connection that has not
-// finished its opening message in time is dropped.
+// What peers may take. Root and the daemon's own user have a cap of their own, so that members
+// of the device group cannot lock them out; the members share theirs, each user at most
+// `connectionsPerUser` of it. A connection that has not finished its opening message in time
+// is dropped, and so is one whose request, once begun, does not arrive whole in time (an idle
+// connection between requests stays). Requests larger than `smallRequestBytes` wait their turn
+// for `bytesInFlight`, up to `budgetWait`; one that cannot have it in time is answered with a
+// failure.
 struct PeerLimits {
     std::size_t maxConnections = 64;
     std::chrono::milliseconds helloTimeout{5000};
+    std::size_t connectionsPerUser = 16;
+    std::chrono::milliseconds requestTimeout{5000};
+    std::size_t smallRequestBytes = 64u << 10;
+    std::size_t bytesInFlight = fv::wire::kMaxBufferLength;  // one upload of the largest size
+    // A turn behind the uploads of a few other users, each bounded by `requestTimeout`.
+    std::chrono::milliseconds budgetWait{15000};
 };
+
+// Descriptors the server may hold at once under these limits (every connection in the middle
+// of a hello carrying the most events), with a reserve for the rest of the daemon and the
+// programs it starts.
+std::size_t DescriptorsNeeded(const PeerLimits& limits);
 
 class ControlServer {
 public:
@@ -80,7 +104,10 @@ private:
     void AcceptLoop();
     void Serve(Connection& connection);
     void ReapFinished();
-    void AcceptOne();
+    // False when the process is out of descriptors: the listener then rests a while.
+    bool AcceptOne();
+    // Whether a peer of `uid` may have another connection (server lock held).
+    bool MayConnect(uid_t uid, bool privileged) const;
     // Drops the connections whose hello is overdue; returns the poll time-out until the next.
     int DropSilentPeers();
 
@@ -91,9 +118,11 @@ private:
     fv::UniqueFd listenFd_;
     fv::UniqueFd stopFd_;
     std::thread acceptThread_;
-    std::size_t refused_ = 0;  // connections refused since the cap was last reached
+    std::size_t refused_ = 0;  // connections refused since the last report
+    std::chrono::steady_clock::time_point nextRefusalReport_{};
     std::mutex lock_;
     std::list<std::unique_ptr<Connection>> connections_;
+    ByteBudget budget_;
 };
 
 }  // namespace fv::host

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "fv_drv/contract/DeviceNames.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace fv::host {
@@ -110,6 +111,11 @@ std::uint32_t DeviceBridge::Create(std::vector<NamedEventFd> events,
     if (status != STATUS_SUCCESS) return status;
     handle = std::move(bridged);
     return STATUS_SUCCESS;
+}
+
+// The driver opens the program's events by these names only.
+bool DeviceBridge::UsesEvent(const std::string& name) const {
+    return name == kBlockedEventName || name == kGrantedEventName || name == kExitEventName;
 }
 
 bool DeviceBridge::Serving() {

@@ -24,6 +24,7 @@ public:
     // ControlDevice
     std::uint32_t Create(std::vector<NamedEventFd> events,
                          std::unique_ptr<ControlHandle>& handle) override;
+    bool UsesEvent(const std::string& name) const override;
 
     bool Serving();
 

@@ -1,13 +1,22 @@
-// ferrovane-sys with two bound adapters under a hostile member of the device group: one client
+// ferrovane-sys under hostile members of the device group. With two bound adapters: one client
 // holds adapter A with a pipe for an event and uploads the largest tables in a loop, two hundred
-// more connections sit idle. Traffic through A still flows, a well-formed client of adapter B
-// still reads its records, and SIGTERM still ends the daemon promptly.
+// more connections sit idle; traffic through A still flows, a well-formed client of adapter B
+// still reads its records, and SIGTERM still ends the daemon promptly. Attached in place: two
+// members flood it with descriptors and begin the largest requests without finishing them;
+// the daemon's memory and descriptors stay bounded, another member is still served, and a
+// SIGTERM still removes every rule.
+#include <grp.h>
+#include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -21,6 +30,7 @@
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/UniqueFd.h"
 #include "fv_platform/Wait.h"
+#include "tests/system/DeviceCalls.h"
 
 namespace {
 
@@ -181,6 +191,288 @@ TEST(HostileClientTest, AHostilePeerHurtsNeitherTrafficNorOtherClientsNorShutdow
     for (const char* name : {kBlockedEventName, kGrantedEventName, kExitEventName}) {
         fv::ReleaseNamedEvent(name);
     }
+}
+
+// --- Two hostile members against an attached daemon ---
+
+constexpr const char* kAttached = "fvh0";
+constexpr const char* kAttachedPeer = "fvhr0";
+constexpr const char* kAttachedAddress = "10.204.0.2";
+constexpr const char* kAttachedUnlisted = "10.204.0.1";
+constexpr const char* kAttachedListed = "10.204.0.66";
+constexpr uid_t kHostileUids[2] = {61001, 61002};
+constexpr uid_t kMemberUid = 61003;
+constexpr int kHostileConnections = 64;  // each tries to hold this many
+constexpr std::size_t kPartialInput = 1u << 20;
+constexpr long kRssLimitKiB = 256 * 1024;
+// What a service gets by default: a daemon that never nears it cannot be starved of descriptors.
+constexpr std::size_t kDescriptorLimit = 1024;
+
+// Shared between the test and the members it forks.
+struct Attack {
+    std::atomic<bool> stop;
+    std::atomic<int> held[2];     // connections with a request begun
+    std::atomic<int> dropped[2];  // of those, ended by the daemon
+};
+
+std::string Ruleset() {
+    std::string text;
+    FILE* p = popen(
+        "{ nft list ruleset; iptables-save; } 2>&1 | grep -v '^#' | "
+        "sed -E 's/counter packets [0-9]+ bytes [0-9]+/counter/; s/\\[[0-9]+:[0-9]+\\]//'",
+        "r");
+    if (p == nullptr) return text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
+    pclose(p);
+    return text;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int ms) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+// Becomes an ordinary user whose only group is the device group.
+bool BecomeMember(uid_t uid, gid_t group) {
+    return setgroups(1, &group) == 0 && setgid(group) == 0 && setuid(uid) == 0;
+}
+
+// Opens a connection whose hello hands over `fd` as many times as the wire allows, under the
+// driver's names and others; -1 when the daemon refuses or drops it.
+int FloodHello(const std::string& path, int fd) {
+    fv::UniqueFd c = Connect(path);
+    if (!c) return -1;
+    SetTimeout(c.Get(), 2000);
+    const char* known[] = {kBlockedEventName, kGrantedEventName, kExitEventName};
+    std::vector<std::uint8_t> hello(8);
+    const std::uint32_t head[2] = {wire::kHelloMagic, wire::kMaxNamedEvents};
+    std::memcpy(hello.data(), head, sizeof head);
+    for (std::uint32_t i = 0; i < wire::kMaxNamedEvents; ++i) {
+        const std::string name = i < 3 ? known[i] : "Junk" + std::to_string(i);
+        const std::uint32_t length = std::uint32_t(name.size());
+        const auto* l = reinterpret_cast<const std::uint8_t*>(&length);
+        hello.insert(hello.end(), l, l + sizeof length);
+        hello.insert(hello.end(), name.begin(), name.end());
+    }
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * wire::kMaxNamedEvents)] = {};
+    iovec iov{hello.data(), hello.size()};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    cm->cmsg_level = SOL_SOCKET;
+    cm->cmsg_type = SCM_RIGHTS;
+    cm->cmsg_len = CMSG_LEN(sizeof(int) * wire::kMaxNamedEvents);
+    for (std::uint32_t i = 0; i < wire::kMaxNamedEvents; ++i) {
+        std::memcpy(CMSG_DATA(cm) + i * sizeof(int), &fd, sizeof fd);
+    }
+    std::uint32_t status = 1;
+    if (sendmsg(c.Get(), &msg, MSG_NOSIGNAL) != ssize_t(hello.size()) ||
+        !wire::ReceiveAll(c.Get(), &status, sizeof status) || status != 0) {
+        return -1;
+    }
+    return c.Release();
+}
+
+// A hostile member: holds as many connections as it can, each with the largest request begun
+// and a part of its input sent, and replaces those the daemon ends.
+int Hostile(const std::string& path, Attack* attack, int index) {
+    fv::UniqueFd flood(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const std::vector<std::uint8_t> partial(kPartialInput, 0);
+    std::vector<int> held;
+    while (!attack->stop) {
+        for (auto it = held.begin(); it != held.end();) {
+            pollfd p{*it, POLLIN, 0};
+            if (poll(&p, 1, 0) == 1) {  // ended, or answered without its input: start again
+                close(*it);
+                it = held.erase(it);
+                ++attack->dropped[index];
+            } else {
+                ++it;
+            }
+        }
+        if (held.size() < std::size_t(kHostileConnections)) {
+            const int c = FloodHello(path, flood.Get());
+            if (c >= 0) {
+                const wire::RequestHeader request{IOCTL_SET_RANGES, wire::kMaxBufferLength, 0};
+                if (send(c, &request, sizeof request, MSG_NOSIGNAL) == ssize_t(sizeof request) &&
+                    send(c, partial.data(), partial.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) {
+                    held.push_back(c);
+                } else {
+                    close(c);
+                }
+            }
+        }
+        attack->held[index] = int(held.size());
+        // Paced, so that the test sees the daemon's memory grow rather than only its end.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (int c : held) close(c);
+    return 0;
+}
+
+long RssKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+std::size_t Descriptors(pid_t pid) {
+    std::error_code ec;
+    std::size_t n = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end;
+         !ec && it != end; it.increment(ec)) {
+        ++n;
+    }
+    return n;
+}
+
+bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+TEST(HostileClientTest, TwoHostileMembersExhaustNeitherMemoryNorDescriptorsNorShutdown) {
+    FV_REQUIRE_PRIVATE_NETWORK();
+    const group* users = getgrnam("users");
+    if (users == nullptr) GTEST_SKIP() << "no group 'users' to act as the device group";
+    const gid_t deviceGid = users->gr_gid;
+    const std::string remote = "fvhostile-" + std::to_string(getpid());
+    const auto deviceDir =
+        std::filesystem::temp_directory_path() / ("fvhostile-" + std::to_string(getpid()));
+    std::filesystem::create_directories(deviceDir);
+    const std::string socketPath = (deviceDir / kControlDeviceName).string();
+    ASSERT_TRUE(fv::systest::Run("ip netns add " + remote));
+    ASSERT_TRUE(fv::systest::Run(std::string("ip link add ") + kAttached + " type veth peer name " +
+                    kAttachedPeer + " netns " + remote));
+    ASSERT_TRUE(fv::systest::Run(std::string("ip link set ") + kAttached + " up"));
+    ASSERT_TRUE(fv::systest::Run(std::string("ip addr add ") + kAttachedAddress + "/24 dev " + kAttached));
+    ASSERT_TRUE(fv::systest::Run("ip -n " + remote + " link set lo up"));
+    ASSERT_TRUE(fv::systest::Run("ip -n " + remote + " link set " + kAttachedPeer + " up"));
+    ASSERT_TRUE(fv::systest::Run("ip -n " + remote + " addr add " + kAttachedUnlisted + "/24 dev " + kAttachedPeer));
+    ASSERT_TRUE(fv::systest::Run("ip -n " + remote + " addr add " + kAttachedListed + "/24 dev " + kAttachedPeer));
+    const pid_t servers = SpawnIn(remote, EchoServers);
+    ASSERT_TRUE(WaitFor([] { return UdpEcho(nullptr, kAttachedUnlisted, 100); }, 5000));
+    const std::string before = Ruleset();
+
+    pid_t daemon = fork();
+    if (daemon == 0) {
+        execl(FV_FERROVANE_SYS, FV_FERROVANE_SYS, "--attach", kAttached, "--device-dir",
+              deviceDir.c_str(), "--device-group", "users", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_TRUE(WaitFor([&] { return fv::OpenDevice(socketPath).Valid(); }, 10000));
+
+    // Root's own client filters the interface throughout.
+    auto blocked = fv::CreateNamedEvent(kBlockedEventName, fv::Event::Mode::AutoReset);
+    auto granted = fv::CreateNamedEvent(kGrantedEventName, fv::Event::Mode::AutoReset);
+    auto exitEvent = fv::CreateNamedEvent(kExitEventName, fv::Event::Mode::AutoReset);
+    fv::DeviceHandle good = fv::OpenDevice(socketPath);
+    ASSERT_TRUE(good.Valid());
+    auto call = [&](std::uint32_t code, const void* in = nullptr, std::uint32_t length = 0) {
+        return fv::DeviceIoControl(good, code, in, length, nullptr, 0, nullptr);
+    };
+    const auto name = Utf16(kAttached);
+    ASSERT_TRUE(call(IOCTL_OPEN_ADAPTER, name.data(), std::uint32_t(name.size())));
+    const auto table = SingleAddressTable(HostOrder(kAttachedListed));
+    ASSERT_TRUE(call(IOCTL_SET_RANGES, table.data(), std::uint32_t(table.size())));
+    ASSERT_TRUE(call(IOCTL_START_FILTER));
+
+    auto* attack = static_cast<Attack*>(mmap(nullptr, sizeof(Attack), PROT_READ | PROT_WRITE,
+                                             MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(attack, MAP_FAILED);
+    new (attack) Attack{};
+    std::atomic<bool> sampling{true};
+    std::atomic<long> peakRss{0};
+    std::atomic<std::size_t> peakDescriptors{0};
+    std::thread sampler([&] {
+        for (int round = 0; sampling; ++round) {
+            const long rss = RssKiB(daemon);
+            peakRss = std::max(peakRss.load(), rss);
+            // Beyond the limit the attack ends at once: the test has its answer, and the
+            // machine keeps its memory.
+            if (rss > kRssLimitKiB) attack->stop = true;
+            if (round % 5 == 0) peakDescriptors = std::max(peakDescriptors.load(), Descriptors(daemon));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    pid_t hostile[2];
+    for (int i = 0; i < 2; ++i) {
+        hostile[i] = fork();
+        if (hostile[i] == 0) {
+            if (!BecomeMember(kHostileUids[i], deviceGid)) _exit(90);
+            _exit(Hostile(socketPath, attack, i));
+        }
+    }
+
+    // Both hold connections, and the daemon has ended stalled requests of each.
+    const bool held = WaitFor([&] {
+        return attack->stop || (attack->held[0] >= 8 && attack->held[1] >= 8);
+    }, 30000);
+    EXPECT_TRUE(held && !attack->stop) << "held " << attack->held[0] << " and " << attack->held[1];
+    EXPECT_TRUE(WaitFor([&] {
+        return attack->stop || (attack->dropped[0] > 0 && attack->dropped[1] > 0);
+    }, 30000) && !attack->stop) << "stalled requests were never ended";
+
+    // Another member is still let in and answered.
+    const pid_t member = fork();
+    if (member == 0) {
+        if (!BecomeMember(kMemberUid, deviceGid)) _exit(90);
+        fv::DeviceHandle h = fv::OpenDevice(socketPath);
+        DriverVersionInfo version{};
+        _exit(!h.Valid() ? 1
+              : fv::DeviceIoControl(h, IOCTL_GET_VERSION, nullptr, 0, &version, sizeof version,
+                                    nullptr)       ? 0
+                                                   : 2);
+    }
+    EXPECT_EQ(WaitExit(member), 0) << "refused (1) or unanswered (2)";
+    EXPECT_FALSE(UdpEcho(nullptr, kAttachedListed));
+    EXPECT_TRUE(UdpEcho(nullptr, kAttachedUnlisted));
+
+    // Stopped in the middle of the attack, the daemon still takes its rules away.
+    kill(daemon, SIGTERM);
+    EXPECT_EQ(WaitExit(daemon), 0);
+    EXPECT_EQ(Ruleset(), before);
+    attack->stop = true;
+    for (pid_t h : hostile) EXPECT_EQ(WaitExit(h), 0);
+    sampling = false;
+    sampler.join();
+    std::printf("daemon peak: %ld KiB resident, %zu descriptors\n", peakRss.load(),
+                peakDescriptors.load());
+    if (!Sanitized()) {
+        EXPECT_LT(peakRss.load(), kRssLimitKiB);
+    }
+    EXPECT_LT(peakDescriptors.load(), kDescriptorLimit);
+
+    good.Close();
+    for (const char* n : {kBlockedEventName, kGrantedEventName, kExitEventName}) {
+        fv::ReleaseNamedEvent(n);
+    }
+    munmap(attack, sizeof(Attack));
+    kill(servers, SIGKILL);
+    WaitExit(servers);
+    fv::systest::Run(std::string("ip link del ") + kAttached + " 2>/dev/null");
+    fv::systest::Run("ip netns del " + remote + " 2>/dev/null");
+    std::filesystem::remove_all(deviceDir);
 }
 
 }  // namespace
