@@ -98,6 +98,8 @@ public:
     // Stops accepting, ends every connection (closing its handle), removes the socket.
     void Stop();
     std::size_t ConnectionCount();
+    // Bytes held by large requests being served.
+    std::size_t BytesInFlight() { return budget_.InUse(); }
 
 private:
     struct Connection;
