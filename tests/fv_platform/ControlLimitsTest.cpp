@@ -202,7 +202,10 @@ TEST_F(ControlLimitsTest, LargeRequestsTakeTurnsAndOneWithoutATurnFailsAlone) {
     const wire::RequestHeader large{kEcho, 48u << 10, 0};
     ASSERT_TRUE(wire::SendAll(holder.Get(), &large, sizeof large));
     ASSERT_TRUE(wire::SendAll(holder.Get(), "x", 1));
-    while (server->BytesInFlight() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 2000 && server->BytesInFlight() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GT(server->BytesInFlight(), 0u) << "the large request was never given its bytes";
 
     fv::DeviceHandle other = fv::OpenDevice(path);
     ASSERT_TRUE(other.Valid());
