@@ -403,6 +403,10 @@ TEST_F(AttachTest, LegacyIptablesServesADaemonWithoutRoot) {
     Filter();
     EXPECT_FALSE(UdpEcho(nullptr, kListed));
     EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
+    // Legacy tables have no generation to watch: a flush must be noticed all the same.
+    ASSERT_TRUE(fv::systest::Run("iptables-legacy -w -t mangle -F"));
+    EXPECT_TRUE(WithinBound(legacyQueued, std::chrono::seconds(5)));
+    EXPECT_FALSE(UdpEcho(nullptr, kListed));
     handle.Close();
     EXPECT_EQ(Stop(), 0);
     EXPECT_EQ(legacyRules().find("ferrovane"), std::string::npos);

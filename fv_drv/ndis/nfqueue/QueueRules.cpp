@@ -1,6 +1,9 @@
 #include "fv_drv/ndis/nfqueue/QueueRules.h"
 
+// The C library's network headers before the kernel's, which would define their types again.
 #include <net/if.h>
+#include <netinet/in.h>
+#include <linux/netfilter_ipv4/ip_tables.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -34,6 +37,8 @@ struct Jump {
     const char* side;
 };
 constexpr Jump kJumps[] = {{"PREROUTING", "-i"}, {"POSTROUTING", "-o"}};
+// Without a generation to watch (legacy iptables), the full check still runs this often.
+constexpr int kChecksPerFullCheck = 30;
 constexpr const char* kIncomingChain = "incoming";
 constexpr const char* kOutgoingChain = "outgoing";
 
@@ -73,6 +78,18 @@ void TidyMangle(const MangleParts& parts) {
         if (state && state->base && state->acceptPolicy) nft::DeleteIfEmpty(kMangle, kJumps[i].hook);
     }
     if (parts.table) nft::DeleteIfEmpty(kMangle);
+}
+
+// Legacy iptables replaces a table whole, and a replacement that takes rules away changes
+// its size or its number of entries: together they stand in for a generation.
+std::optional<std::uint64_t> LegacyMangleState() {
+    const fv::UniqueFd fd(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+    if (!fd) return {};
+    ipt_getinfo info{};
+    std::strncpy(info.name, kMangle, sizeof info.name - 1);
+    socklen_t length = sizeof info;
+    if (getsockopt(fd.Get(), IPPROTO_IP, IPT_SO_GET_INFO, &info, &length) != 0) return {};
+    return std::uint64_t(info.size) << 32 | info.num_entries;
 }
 
 // Removes our table and our iptables chain with every jump to it. True when the chain was there.
@@ -170,7 +187,7 @@ bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
     const ToolResult nft = RunTool("nft", {script});
     if (nft.status == 0) {
         kind_ = Kind::Nftables;
-        checkedGeneration_.reset();
+        checkedState_.reset();
         return true;
     }
 
@@ -201,7 +218,7 @@ bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
         }
     }
     kind_ = Kind::Iptables;
-    checkedGeneration_.reset();
+    checkedState_.reset();
     return true;
 }
 
@@ -215,11 +232,15 @@ void QueueRules::Remove() {
 
 bool QueueRules::Intact() {
     if (kind_ == Kind::None) return true;
-    // Rules in nftables change only with its generation: nothing to look at while it stands.
-    const bool onNftables = kind_ == Kind::Nftables || IptablesOnNftables();
-    const std::optional<std::uint32_t> generation =
-        onNftables ? nft::Generation() : std::optional<std::uint32_t>{};
-    if (generation && generation == checkedGeneration_) return true;
+    // Nothing to look at while the ruleset stands as it was when ours was last found whole.
+    std::optional<std::uint64_t> state;
+    if (kind_ == Kind::Nftables || IptablesOnNftables()) {
+        state = nft::Generation();
+    } else if (++checksSinceFull_ < kChecksPerFullCheck) {
+        state = LegacyMangleState();
+    }
+    if (state && state == checkedState_) return true;
+    checksSinceFull_ = 0;
     const std::string name = RulesName(interface_);
     bool intact = true;
     if (kind_ == Kind::Nftables) {
@@ -233,7 +254,7 @@ bool QueueRules::Intact() {
             intact = intact && Iptables(check).status == 0;
         }
     }
-    checkedGeneration_ = intact ? generation : std::nullopt;
+    checkedState_ = intact ? state : std::nullopt;
     return intact;
 }
 

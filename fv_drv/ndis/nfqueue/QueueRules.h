@@ -59,8 +59,9 @@ private:
     Kind kind_ = Kind::None;
     // The parts of mangle that were not there before our jumps.
     MangleParts made_;
-    // The ruleset's generation last found with our rules whole.
-    std::optional<std::uint32_t> checkedGeneration_;
+    // The ruleset's generation (or legacy mangle's size) when ours was last found whole.
+    std::optional<std::uint64_t> checkedState_;
+    int checksSinceFull_ = 0;
 };
 
 // Held while an interface is attached: no second daemon in this network namespace can take it.
