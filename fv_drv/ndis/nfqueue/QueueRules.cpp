@@ -233,13 +233,11 @@ void QueueRules::Remove() {
 bool QueueRules::Intact() {
     if (kind_ == Kind::None) return true;
     // Nothing to look at while the ruleset stands as it was when ours was last found whole.
-    std::optional<std::uint64_t> state;
-    if (kind_ == Kind::Nftables || IptablesOnNftables()) {
-        state = nft::Generation();
-    } else if (++checksSinceFull_ < kChecksPerFullCheck) {
-        state = LegacyMangleState();
-    }
-    if (state && state == checkedState_) return true;
+    const bool onNftables = kind_ == Kind::Nftables || IptablesOnNftables();
+    const std::optional<std::uint64_t> state =
+        onNftables ? std::optional<std::uint64_t>(nft::Generation()) : LegacyMangleState();
+    const bool due = !onNftables && ++checksSinceFull_ >= kChecksPerFullCheck;
+    if (!due && state && state == checkedState_) return true;
     checksSinceFull_ = 0;
     const std::string name = RulesName(interface_);
     bool intact = true;
