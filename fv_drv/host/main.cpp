@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     if (ndis::host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
 
     fv::host::LinuxBindings interfaces;
-    fv::host::AttachBindings attached;
+    fv::host::AttachBindings attached(options.deviceDir);
     fv::host::SimTraffic sim;
     bool started = interfaces.Start(options.bindings, error) &&
                    attached.Start(options.attachments, error);

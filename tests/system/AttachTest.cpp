@@ -2,9 +2,12 @@
 // listed traffic is dropped both ways and recorded, the rest passes, the ruleset is the same
 // after a stop and after a crash and restart, and a killed daemon leaves traffic flowing.
 #include <arpa/inet.h>
+#include <sys/mount.h>
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -50,6 +53,27 @@ bool Queued() {
                             kInterface + "\" .*(jump ferrovane-" + kInterface + "|queue)'");
 }
 
+// Waits for `condition` no longer than `bound`, however long each look takes.
+bool WithinBound(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::string Output(const std::string& command) {
+    std::string text;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
+    pclose(p);
+    return text;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     for (int waited = 0; waited < ms; waited += 20) {
         if (condition()) return true;
@@ -93,10 +117,16 @@ protected:
         std::filesystem::remove_all(deviceDir);
     }
 
-    // Starts a daemon attached to the interface; its pid.
-    pid_t Start() {
+    // Starts a daemon attached to the interface; its pid. Its errors go to `log` when set;
+    // `prepare` runs in the child first.
+    pid_t Start(const std::function<bool()>& prepare = {}) {
         const pid_t pid = fork();
         if (pid == 0) {
+            if (!log.empty()) {
+                const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+                if (fd < 0 || dup2(fd, 2) != 2) _exit(126);
+            }
+            if (prepare && !prepare()) _exit(125);
             execl(FV_FERROVANE_SYS, FV_FERROVANE_SYS, "--attach", kInterface, "--device-dir",
                   deviceDir.c_str(), static_cast<char*>(nullptr));
             _exit(127);
@@ -105,10 +135,11 @@ protected:
     }
     // A crashed daemon leaves its socket file and its rules: the new one answers only after
     // it has removed the old rules, and adds its own after that.
-    bool StartDaemon() {
-        daemon = Start();
+    bool StartDaemon(const std::function<bool()>& prepare = {},
+                     const std::function<bool()>& queued = Queued) {
+        daemon = Start(prepare);
         return WaitUntil([&] { return fv::OpenDevice((deviceDir / "Ferrovane").string()).Valid(); }) &&
-               WaitUntil(Queued);
+               WaitUntil(queued);
     }
     int Stop(int signal = SIGTERM) {
         if (daemon <= 0) return -1;
@@ -149,6 +180,7 @@ protected:
 
     std::string remote;
     std::filesystem::path deviceDir;
+    std::filesystem::path log;
     pid_t servers = -1;
     pid_t daemon = -1;
     std::string before;
@@ -289,6 +321,95 @@ TEST_F(AttachTest, ASecondDaemonCannotAttachTheSameInterface) {
     Filter();
     EXPECT_FALSE(UdpEcho(nullptr, kListed));
     EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
+}
+
+// Someone else's flush leaves every packet unjudged while the program still shows filtering:
+// the daemon notices, puts its rules back and says so each time.
+TEST_F(AttachTest, RulesRemovedBySomeoneElseArePutBack) {
+    constexpr auto kBound = std::chrono::seconds(5);
+    log = deviceDir / "daemon.log";
+    ASSERT_TRUE(StartDaemon());
+    Filter();
+    ASSERT_FALSE(UdpEcho(nullptr, kListed));
+    const char* removals[] = {"nft flush ruleset", "iptables -t mangle -F"};
+    for (const char* removal : removals) {
+        ASSERT_TRUE(fv::systest::Run(removal));
+        EXPECT_TRUE(WithinBound(Queued, kBound)) << "not put back after " << removal;
+        EXPECT_FALSE(UdpEcho(nullptr, kListed)) << removal;
+        EXPECT_TRUE(UdpEcho(nullptr, kUnlisted)) << removal;
+    }
+    handle.Close();
+    EXPECT_EQ(Stop(), 0);
+    // The flush took everyone's rules; of ours, put back since, nothing stays.
+    EXPECT_EQ(Ruleset(), "");
+    std::ifstream lines(log);
+    std::string line;
+    int told = 0;
+    while (std::getline(lines, line)) told += line.find("fva0: the rules were removed; put back") != std::string::npos;
+    EXPECT_EQ(told, int(std::size(removals)));
+}
+
+// Stopping takes away what we added and nothing of another tool's in the same table, even where
+// the tool's chain is as empty as the ones we made.
+TEST_F(AttachTest, StopLeavesAnotherToolsPartsOfMangle) {
+    ASSERT_TRUE(StartDaemon());
+    ASSERT_TRUE(fv::systest::Run("iptables -t mangle -N other-tool"));
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_TRUE(fv::systest::Run("nft list chain ip mangle other-tool >/dev/null 2>&1"));
+    EXPECT_EQ(Output("nft list ruleset").find("ferrovane"), std::string::npos);
+    // The chains we made for our jumps went with them.
+    EXPECT_FALSE(fv::systest::Run("nft list chain ip mangle PREROUTING >/dev/null 2>&1"));
+
+    ASSERT_TRUE(StartDaemon());
+    ASSERT_TRUE(fv::systest::Run("iptables -t mangle -A POSTROUTING -o lo -j MARK --set-mark 9"));
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_TRUE(fv::systest::Run("iptables -t mangle -C POSTROUTING -o lo -j MARK --set-mark 9"));
+    EXPECT_TRUE(fv::systest::Run("nft list chain ip mangle other-tool >/dev/null 2>&1"));
+    EXPECT_EQ(Output("nft list ruleset").find("ferrovane"), std::string::npos);
+    fv::systest::Run("nft delete table ip mangle");
+    EXPECT_EQ(Ruleset(), before);
+}
+
+// Where iptables is the legacy kind only, under the daemon's own user as the service runs it:
+// it can neither open nor make root's lock file, and must still put its rules in and take
+// them out again.
+TEST_F(AttachTest, LegacyIptablesServesADaemonWithoutRoot) {
+    constexpr uid_t kNobody = 65534;
+    // The daemon sees only legacy iptables (as "iptables") and nft where it looks for tools.
+    const std::filesystem::path tools = deviceDir / "sbin";
+    std::filesystem::create_directories(tools);
+    ASSERT_TRUE(std::filesystem::copy_file("/usr/sbin/xtables-legacy-multi", tools / "iptables"));
+    ASSERT_TRUE(std::filesystem::copy_file("/usr/sbin/nft", tools / "nft"));
+    ASSERT_EQ(chown(deviceDir.c_str(), kNobody, kNobody), 0);
+    const auto legacyRules = [] { return Output("iptables-legacy-save -t mangle 2>/dev/null"); };
+    ASSERT_EQ(legacyRules().find("ferrovane"), std::string::npos);
+    log = deviceDir / "daemon.log";
+    const auto asService = [this, tools] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(tools.c_str(), "/usr/sbin", nullptr, MS_BIND, nullptr) != 0) {
+            return false;
+        }
+        execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+              "--inh-caps=+net_admin,+net_raw", "--ambient-caps=+net_admin,+net_raw", "--",
+              FV_FERROVANE_SYS, "--attach", kInterface, "--device-dir", deviceDir.c_str(),
+              static_cast<char*>(nullptr));
+        return false;
+    };
+    const auto legacyQueued = [&] {
+        return legacyRules().find(std::string("-A POSTROUTING -o ") + kInterface + " -j ferrovane-" +
+                                  kInterface) != std::string::npos;
+    };
+    ASSERT_TRUE(StartDaemon(asService, legacyQueued)) << Output("cat " + log.string());
+    Filter();
+    EXPECT_FALSE(UdpEcho(nullptr, kListed));
+    EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
+    // Legacy tables have no generation to watch: a flush must be noticed all the same.
+    ASSERT_TRUE(fv::systest::Run("iptables-legacy -w -t mangle -F"));
+    EXPECT_TRUE(WithinBound(legacyQueued, std::chrono::seconds(5)));
+    EXPECT_FALSE(UdpEcho(nullptr, kListed));
+    handle.Close();
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_EQ(legacyRules().find("ferrovane"), std::string::npos);
 }
 
 }  // namespace

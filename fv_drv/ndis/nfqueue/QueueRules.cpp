@@ -1,100 +1,46 @@
 #include "fv_drv/ndis/nfqueue/QueueRules.h"
 
-#include <fcntl.h>
+// The C library's network headers before the kernel's, which would define their types again.
 #include <net/if.h>
-#include <signal.h>
-#include <spawn.h>
+#include <netinet/in.h>
+#include <linux/netfilter_ipv4/ip_tables.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
-extern char** environ;
+#include "fv_drv/ndis/nfqueue/NftNetlink.h"
+#include "fv_drv/ndis/nfqueue/RuleTools.h"
 
 namespace ndis::nfqueue_media {
 namespace {
 
 constexpr const char* kRulesPrefix = "ferrovane-";
-// Names nftables cannot take as they are are spelt in hexadecimal behind this prefix.
+// Names nftables cannot take as they are are spelt in hexadecimal behind this prefix...
 constexpr const char* kHexRulesPrefix = "ferrovane_";
+// ...or, where that would be too long, packed seven bits a character into the symbols below.
+constexpr const char* kPackedRulesPrefix = "ferrovane.";
+constexpr char kPackedSymbols[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr unsigned kPackedCharBits = 7;
+constexpr unsigned kPackedSymbolBits = 6;
 constexpr const char* kClaimPrefix = "ferrovane-attach/";
-// The tools are looked for here only: never through a search path the caller controls.
-constexpr const char* kToolFolders[] = {"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
 // Jumps to our chain that a run may have left behind, at most.
 constexpr int kMaxStaleJumps = 64;
 
-struct ToolResult {
-    int status = -1;
-    std::string output;  // standard output and errors together
+constexpr const char* kMangle = "mangle";
+struct Jump {
+    const char* hook;
+    const char* side;
 };
-
-ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args) {
-    ToolResult result;
-    std::string path;
-    for (const char* folder : kToolFolders) {
-        const std::string candidate = std::string(folder) + "/" + tool;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            path = candidate;
-            break;
-        }
-    }
-    if (path.empty()) {
-        result.output = tool + " not found";
-        return result;
-    }
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-    std::vector<char*> argv;
-    argv.push_back(path.data());
-    std::vector<std::string> copies(args);
-    for (std::string& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // The daemon blocks its stop signals in every thread; the tool must not inherit that.
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(pipeFds[1]);
-    if (spawned == 0) {
-        char buffer[512];
-        for (;;) {
-            const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-            if (n > 0) {
-                result.output.append(buffer, std::size_t(n));
-            } else if (n == 0 || errno != EINTR) {
-                break;
-            }
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    close(pipeFds[0]);
-    return result;
-}
-
-ToolResult Iptables(std::vector<std::string> args) {
-    args.insert(args.begin(), {"-w", "-t", "mangle"});
-    return RunTool("iptables", args);
-}
+constexpr Jump kJumps[] = {{"PREROUTING", "-i"}, {"POSTROUTING", "-o"}};
+// Without a generation to watch (legacy iptables), the full check still runs this often.
+constexpr int kChecksPerFullCheck = 30;
+constexpr const char* kIncomingChain = "incoming";
+constexpr const char* kOutgoingChain = "outgoing";
 
 bool NftablesWord(const std::string& name) {
     for (char c : name) {
@@ -105,43 +51,63 @@ bool NftablesWord(const std::string& name) {
     return true;
 }
 
-// True when a listing of one table shows nothing but chains without rules that accept.
-bool OnlyEmptyChains(const std::string& listing) {
-    std::istringstream lines(listing);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto start = line.find_first_not_of(" \t");
-        if (start == std::string::npos) continue;
-        const std::string text = line.substr(start);
-        if (text[0] == '#' || text[0] == '}' || text.starts_with("table ") ||
-            text.starts_with("chain ")) {
-            continue;
-        }
-        if (text.starts_with("type ") && text.find("policy accept;") != std::string::npos) continue;
-        return false;
-    }
-    return true;
-}
-
-// iptables on nftables leaves the chains it made for our jumps, and the mangle table itself,
-// behind when the last rule goes. What holds nothing is taken away again (an empty chain that
-// accepts changes no packet's fate), so that the ruleset is as we found it.
-void DropEmptyMangleChains() {
-    for (const char* chain : {"PREROUTING", "POSTROUTING"}) {
-        const ToolResult listing = RunTool("nft", {"list", "chain", "ip", "mangle", chain});
-        if (listing.status == 0 && OnlyEmptyChains(listing.output)) {
-            RunTool("nft", {"delete", "chain", "ip", "mangle", chain});
-        }
-    }
-    const ToolResult listing = RunTool("nft", {"list", "table", "ip", "mangle"});
-    if (listing.status == 0 && OnlyEmptyChains(listing.output)) {
-        RunTool("nft", {"delete", "table", "ip", "mangle"});
-    }
-}
-
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
+}
+
+std::vector<std::string> QueueRule(const std::string& name, std::uint16_t queue) {
+    return {name, "-j", "NFQUEUE", "--queue-num", std::to_string(queue), "--queue-bypass"};
+}
+
+std::vector<std::string> JumpRule(const Jump& jump, const std::string& interfaceName,
+                                  const std::string& name) {
+    return {jump.hook, jump.side, interfaceName, "-j", name};
+}
+
+// iptables on nftables makes the mangle table and its base chains for our jumps and leaves
+// them behind when the last rule goes. Those chosen are taken away again while they hold
+// nothing and accept (so that they changed no packet's fate), each in a step the kernel
+// refuses if anyone else's chain, set or rule is in it by then.
+void TidyMangle(const MangleParts& parts) {
+    if (!IptablesOnNftables()) return;
+    const bool chosen[] = {parts.prerouting, parts.postrouting};
+    for (std::size_t i = 0; i < std::size(kJumps); ++i) {
+        if (!chosen[i]) continue;
+        const auto state = nft::QueryChain(kMangle, kJumps[i].hook);
+        if (state && state->base && state->acceptPolicy) nft::DeleteIfEmpty(kMangle, kJumps[i].hook);
+    }
+    if (parts.table) nft::DeleteIfEmpty(kMangle);
+}
+
+// Legacy iptables replaces a table whole, and a replacement that takes rules away changes
+// its size or its number of entries: together they stand in for a generation.
+std::optional<std::uint64_t> LegacyMangleState() {
+    const fv::UniqueFd fd(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+    if (!fd) return {};
+    ipt_getinfo info{};
+    std::strncpy(info.name, kMangle, sizeof info.name - 1);
+    socklen_t length = sizeof info;
+    if (getsockopt(fd.Get(), IPPROTO_IP, IPT_SO_GET_INFO, &info, &length) != 0) return {};
+    return std::uint64_t(info.size) << 32 | info.num_entries;
+}
+
+// Removes our table and our iptables chain with every jump to it. True when the chain was there.
+bool RemoveOurs(const std::string& interfaceName) {
+    const std::string name = RulesName(interfaceName);
+    RunTool("nft", {"delete", "table", "ip", name});
+    bool hadChain = false;
+    for (const Jump& jump : kJumps) {
+        for (int i = 0; i < kMaxStaleJumps; ++i) {
+            std::vector<std::string> args = JumpRule(jump, interfaceName, name);
+            args.insert(args.begin(), "-D");
+            if (Iptables(args).status != 0) break;
+            hadChain = true;
+        }
+    }
+    if (Iptables({"-F", name}).status == 0) hadChain = true;
+    Iptables({"-X", name});
+    return hadChain;
 }
 
 }  // namespace
@@ -166,22 +132,31 @@ std::string RulesName(const std::string& interfaceName) {
         name += kHex[c >> 4];
         name += kHex[c & 0x0F];
     }
+    // Kept where it fits, so that the leftovers of earlier runs are still found.
+    if (name.size() <= kMaxRulesName) return name;
+    // Attachable names are printable ASCII: seven bits a character lose nothing, and the
+    // symbol count grows with the length, so that no two names meet.
+    name = kPackedRulesPrefix;
+    std::uint32_t pending = 0;
+    unsigned bits = 0;
+    for (unsigned char c : interfaceName) {
+        pending = (pending << kPackedCharBits) | (c & ((1u << kPackedCharBits) - 1));
+        bits += kPackedCharBits;
+        while (bits >= kPackedSymbolBits) {
+            bits -= kPackedSymbolBits;
+            name += kPackedSymbols[(pending >> bits) & ((1u << kPackedSymbolBits) - 1)];
+        }
+        pending &= (1u << bits) - 1;
+    }
+    if (bits > 0) {
+        name += kPackedSymbols[(pending << (kPackedSymbolBits - bits)) & ((1u << kPackedSymbolBits) - 1)];
+    }
     return name;
 }
 
 void QueueRules::RemoveLeftovers(const std::string& interfaceName) {
-    const std::string name = RulesName(interfaceName);
-    RunTool("nft", {"delete", "table", "ip", name});
-    bool hadChain = false;
-    for (const auto& [hook, side] : {std::pair{"PREROUTING", "-i"}, std::pair{"POSTROUTING", "-o"}}) {
-        for (int i = 0; i < kMaxStaleJumps; ++i) {
-            if (Iptables({"-D", hook, side, interfaceName, "-j", name}).status != 0) break;
-            hadChain = true;
-        }
-    }
-    if (Iptables({"-F", name}).status == 0) hadChain = true;
-    Iptables({"-X", name});
-    if (hadChain) DropEmptyMangleChains();
+    // Who made mangle's chains is not known after a crash: whatever of them stands empty goes.
+    if (RemoveOurs(interfaceName)) TidyMangle({true, true, true});
 }
 
 bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
@@ -192,6 +167,7 @@ bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
         return false;
     }
     interface_ = interfaceName;
+    queue_ = queue;
     RemoveLeftovers(interfaceName);
     const std::string name = RulesName(interfaceName);
     const std::string number = std::to_string(queue);
@@ -200,45 +176,84 @@ bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
     const std::string quoted = "\"" + interfaceName + "\"";
     const std::string script =
         "add table ip " + name + "; " +
-        "add chain ip " + name +
-        " incoming { type filter hook prerouting priority mangle; policy accept; }; " +
-        "add chain ip " + name +
-        " outgoing { type filter hook postrouting priority mangle; policy accept; }; " +
-        "add rule ip " + name + " incoming iifname " + quoted + " queue num " + number +
-        " bypass; " +
-        "add rule ip " + name + " outgoing oifname " + quoted + " queue num " + number +
-        " bypass";
+        "add chain ip " + name + " " + kIncomingChain +
+        " { type filter hook prerouting priority mangle; policy accept; }; " +
+        "add chain ip " + name + " " + kOutgoingChain +
+        " { type filter hook postrouting priority mangle; policy accept; }; " +
+        "add rule ip " + name + " " + kIncomingChain + " iifname " + quoted + " queue num " +
+        number + " bypass; " +
+        "add rule ip " + name + " " + kOutgoingChain + " oifname " + quoted + " queue num " +
+        number + " bypass";
     const ToolResult nft = RunTool("nft", {script});
     if (nft.status == 0) {
         kind_ = Kind::Nftables;
+        checkedState_.reset();
         return true;
     }
 
-    const std::vector<std::vector<std::string>> steps = {
-        {"-N", name},
-        {"-A", name, "-j", "NFQUEUE", "--queue-num", number, "--queue-bypass"},
-        {"-A", "PREROUTING", "-i", interfaceName, "-j", name},
-        {"-A", "POSTROUTING", "-o", interfaceName, "-j", name},
-    };
+    // What of mangle is ours to take away at the end.
+    made_ = {};
+    if (IptablesOnNftables()) {
+        made_.table = !nft::TableExists(kMangle);
+        const auto pre = nft::QueryChain(kMangle, kJumps[0].hook);
+        const auto post = nft::QueryChain(kMangle, kJumps[1].hook);
+        made_.prerouting = pre && !pre->exists;
+        made_.postrouting = post && !post->exists;
+    }
+    std::vector<std::vector<std::string>> steps = {{"-N", name}, QueueRule(name, queue)};
+    steps[1].insert(steps[1].begin(), "-A");
+    for (const Jump& jump : kJumps) {
+        steps.push_back(JumpRule(jump, interfaceName, name));
+        steps.back().insert(steps.back().begin(), "-A");
+    }
     for (const auto& step : steps) {
         const ToolResult r = Iptables(step);
         if (r.status != 0) {
             error = "cannot queue " + interfaceName + ": nft: " + Trimmed(nft.output) +
                     "; iptables: " + Trimmed(r.output);
-            RemoveLeftovers(interfaceName);
+            RemoveOurs(interfaceName);
+            TidyMangle(made_);
             interface_.clear();
             return false;
         }
     }
     kind_ = Kind::Iptables;
+    checkedState_.reset();
     return true;
 }
 
 void QueueRules::Remove() {
     if (kind_ == Kind::None) return;
-    RemoveLeftovers(interface_);
+    RemoveOurs(interface_);
+    if (kind_ == Kind::Iptables) TidyMangle(made_);
     kind_ = Kind::None;
     interface_.clear();
+}
+
+bool QueueRules::Intact() {
+    if (kind_ == Kind::None) return true;
+    // Nothing to look at while the ruleset stands as it was when ours was last found whole.
+    const bool onNftables = kind_ == Kind::Nftables || IptablesOnNftables();
+    const std::optional<std::uint64_t> state =
+        onNftables ? std::optional<std::uint64_t>(nft::Generation()) : LegacyMangleState();
+    const bool due = !onNftables && ++checksSinceFull_ >= kChecksPerFullCheck;
+    if (!due && state && state == checkedState_) return true;
+    checksSinceFull_ = 0;
+    const std::string name = RulesName(interface_);
+    bool intact = true;
+    if (kind_ == Kind::Nftables) {
+        const auto counts = nft::RulesPerChain(name);
+        intact = counts && counts->count(kIncomingChain) != 0 && counts->count(kOutgoingChain) != 0;
+    } else {
+        std::vector<std::vector<std::string>> checks = {QueueRule(name, queue_)};
+        for (const Jump& jump : kJumps) checks.push_back(JumpRule(jump, interface_, name));
+        for (auto& check : checks) {
+            check.insert(check.begin(), "-C");
+            intact = intact && Iptables(check).status == 0;
+        }
+    }
+    checkedState_ = intact ? state : std::nullopt;
+    return intact;
 }
 
 bool InterfaceClaim::Take(const std::string& interfaceName, std::string& error) {

@@ -7,7 +7,9 @@
 // that did not stop cleanly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fv_platform/UniqueFd.h"
@@ -17,8 +19,19 @@ namespace ndis::nfqueue_media {
 // Printable, short enough for an interface, and free of what quotes or matches patterns in rules.
 bool AttachableName(const std::string& interfaceName);
 
-// The name of our nftables table and of our iptables chain for an interface.
+// iptables takes chain names of at most this many characters.
+inline constexpr std::size_t kMaxRulesName = 28;
+
+// The name of our nftables table and of our iptables chain for an attachable interface name:
+// no longer than kMaxRulesName, a word to nft, and different for every interface.
 std::string RulesName(const std::string& interfaceName);
+
+// Which parts of the mangle table that iptables on nftables keeps our jumps in.
+struct MangleParts {
+    bool table = false;
+    bool prerouting = false;
+    bool postrouting = false;
+};
 
 class QueueRules {
 public:
@@ -34,13 +47,21 @@ public:
     // Removes what Install added; safe to repeat.
     void Remove();
     Kind Installed() const { return kind_; }
+    // False when what Install added is no longer all there: someone else removed some of it.
+    bool Intact();
 
     // Removes every rule of ours for the interface, whoever added it.
     static void RemoveLeftovers(const std::string& interfaceName);
 
 private:
     std::string interface_;
+    std::uint16_t queue_ = 0;  // for the check
     Kind kind_ = Kind::None;
+    // The parts of mangle that were not there before our jumps.
+    MangleParts made_;
+    // The ruleset's generation (or legacy mangle's size) when ours was last found whole.
+    std::optional<std::uint64_t> checkedState_;
+    int checksSinceFull_ = 0;
 };
 
 // Held while an interface is attached: no second daemon in this network namespace can take it.
