@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         if (g == nullptr) return Fail("no group " + options.deviceGroup);
         policy.deviceGid = g->gr_gid;
     }
+    service.Send("STATUS=Starting");
     std::error_code ec;
     std::filesystem::create_directories(options.deviceDir, ec);
     if (ec) return Fail("cannot create " + options.deviceDir + ": " + ec.message());
@@ -89,7 +90,6 @@ int main(int argc, char** argv) {
     ndis::host::SetDeviceHost(&bridge);
     if (ndis::host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
 
-    service.Send("STATUS=Binding the interfaces");
     fv::host::LinuxBindings interfaces;
     fv::host::AttachBindings attached;
     fv::host::SimTraffic sim;
