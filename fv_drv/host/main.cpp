@@ -1,6 +1,8 @@
 // ferrovane-sys: hosts the packet filter driver. Binds the named interfaces, attaches to
 // others in place (or binds simulated adapters), serves the control device while an adapter
-// is bound, and on SIGTERM or SIGINT unbinds everything, removes the device and exits 0.
+// is bound, and on SIGTERM or SIGINT unbinds everything, removes the device and exits 0. Under
+// systemd it reports ready only once all of that is in place, so units ordered after it find
+// the TAP devices, the rules and the socket, and a start that fails is seen as failed.
 #include <grp.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -19,6 +21,7 @@
 #include "fv_drv/host/DeviceBridge.h"
 #include "fv_drv/host/HostOptions.h"
 #include "fv_drv/host/LinuxBindings.h"
+#include "fv_drv/host/ServiceNotify.h"
 #include "fv_drv/host/SimTraffic.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
@@ -31,6 +34,18 @@ namespace {
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ferrovane-sys: %s\n", message.c_str());
     return 1;
+}
+
+// What the service's status line shows while the daemon filters.
+std::string FilteringStatus(const fv::host::HostOptions& options) {
+    std::string interfaces;
+    auto add = [&](const std::string& text) {
+        interfaces += (interfaces.empty() ? "" : ", ") + text;
+    };
+    for (const fv::host::Binding& b : options.bindings) add(b.lower + " (bound as " + b.upper + ")");
+    for (const std::string& name : options.attachments) add(name + " (attached)");
+    if (options.sim) add("simulated adapters");
+    return "Filtering " + interfaces + "; serving " + options.deviceDir + "/" + kControlDeviceName;
 }
 
 // Blocks the stop signals in every thread and returns a descriptor that reads them.
@@ -46,6 +61,8 @@ fv::UniqueFd StopSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread exists: the environment is not safe to change later.
+    const fv::host::ServiceNotifier service = fv::host::ServiceNotifier::FromEnvironment();
     fv::host::HostOptions options;
     std::string error;
     if (!fv::host::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
@@ -60,6 +77,7 @@ int main(int argc, char** argv) {
         if (g == nullptr) return Fail("no group " + options.deviceGroup);
         policy.deviceGid = g->gr_gid;
     }
+    service.Send("STATUS=Starting");
     std::error_code ec;
     std::filesystem::create_directories(options.deviceDir, ec);
     if (ec) return Fail("cannot create " + options.deviceDir + ": " + ec.message());
@@ -89,9 +107,13 @@ int main(int argc, char** argv) {
     if (started) {
         std::fprintf(stderr, "ferrovane-sys: serving %s/%s\n", options.deviceDir.c_str(),
                      kControlDeviceName);
+        service.Send("READY=1\nSTATUS=" + fv::host::StatusLine(FilteringStatus(options)));
         signalfd_siginfo info;
         while (read(signals.Get(), &info, sizeof info) < 0 && errno == EINTR) {
         }
+        service.Send("STOPPING=1\nSTATUS=Stopping: removing the devices and rules");
+    } else {
+        service.Send("STATUS=" + fv::host::StatusLine("Failed to start: " + error));
     }
     sim.Stop();
     attached.Stop();

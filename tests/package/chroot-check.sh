@@ -88,6 +88,12 @@ check "the unit is enabled" \
     test -L "$chroot_dir/etc/systemd/system/multi-user.target.wants/ferrovane-sys.service"
 check "/etc/default/ferrovane-sys is a conffile" \
     sh -c "chroot '$chroot_dir' dpkg-query -W -f='\${Conffiles}' ferrovane | grep -q /etc/default/ferrovane-sys"
+# --attach falls back to iptables where the kernel cannot queue through nft.
+check "the dependencies bring iptables-nft" test -x "$chroot_dir/usr/sbin/iptables-nft"
+check "what was made is noted where only root writes" \
+    test "$(in_root stat -c '%U:%G %a' /var/lib/ferrovane-package)" = "root:root 700" -a \
+    "$(in_root stat -c '%U %F' /var/lib/ferrovane-package/made)" = "root regular file" -a \
+    "$(sort "$chroot_dir/var/lib/ferrovane-package/made" | tr '\n' ' ')" = "folder group user "
 
 echo "== ferrovane-sys --sim as $unit_user with $unit_caps"
 # What systemd's RuntimeDirectory= would make.
@@ -106,6 +112,20 @@ check "the daemon holds exactly the unit's capabilities" \
 
 # A member of the group drives it; anybody else is turned away.
 in_root useradd --create-home --groups $unit_group fvmember
+
+echo "== a member's link where the note used to be"
+# Stands for /etc/shadow: a file only root may read.
+printf 'secret\n' >"$chroot_dir/etc/fv-standin"
+chmod 0600 "$chroot_dir/etc/fv-standin"
+as_member() { in_root setpriv --reuid=fvmember --regid=fvmember --init-groups "$@"; }
+as_member ln -s /etc/fv-standin /var/lib/ferrovane/.made-by-package
+in_root apt-get install --reinstall -y -qq --no-install-recommends \
+    "/tmp/$(basename "$deb")" >/dev/null
+check "a reinstall neither changes nor reads the linked file" \
+    test "$(in_root stat -c '%a' /etc/fv-standin)" = 600 -a \
+    "$(cat "$chroot_dir/etc/fv-standin")" = secret
+check "the link is gone" test ! -L "$chroot_dir/var/lib/ferrovane/.made-by-package"
+rm -f "$chroot_dir/etc/fv-standin"
 in_root useradd --create-home fvstranger
 cp "$session" "$chroot_dir/tmp/ferrovane-session"
 printf 'Everything:1.0.0.0-223.255.255.255\n' >"$chroot_dir/tmp/all.p2p"
@@ -145,10 +165,15 @@ check "nothing named ferrovane is left" \
 echo "== a group ferrovane made before the package outlives its purge"
 in_root groupadd --system $unit_group
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+# A member claims, where the note used to be, that the package made the group.
+in_root useradd --no-create-home --groups $unit_group fvplanter
+in_root setpriv --reuid=fvplanter --regid=fvplanter --init-groups \
+    sh -c 'printf "group\nuser\nfolder\n" >/var/lib/ferrovane/.made-by-package'
+in_root userdel fvplanter
 in_root apt-get purge -y -qq ferrovane >/dev/null
 check "group $unit_group kept, user $unit_user and /var/lib/ferrovane gone" \
     test -n "$(in_root getent group $unit_group)" -a -z "$(in_root getent passwd $unit_user)" \
-    -a ! -e "$chroot_dir/var/lib/ferrovane"
+    -a ! -e "$chroot_dir/var/lib/ferrovane" -a ! -e "$chroot_dir/var/lib/ferrovane-package"
 
 if [ "$failures" -ne 0 ]; then
     echo "chroot-check: $failures check(s) failed"
