@@ -113,6 +113,10 @@ public:
     void LoadIpTable();
     void ReloadIpTable();
     void OnDestroy();
+    // The shutdown sequence without anything that needs the window system, for an end that
+    // bypasses the run: filtering off, the consumer threads ended without dispatching events,
+    // the session (and its log) closed, the totals stored, the single-instance lock let go.
+    void ShutDownWindowless();
 
     // The preferences dialog, then its settings carried over to the running system.
     virtual void ShowPreferences();

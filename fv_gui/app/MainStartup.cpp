@@ -324,4 +324,22 @@ void CMainDialog::OnDestroy() {
     delete grantedLog_.data();
 }
 
+void CMainDialog::ShutDownWindowless() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    if (session_) {
+        if (session_->FilteringOn()) (void)session_->SetFiltering(false);
+        // Its readers end here; they set events the consumers own.
+        session_->CloseSession();
+        session_.reset();
+    }
+    // The consumers post to the window and never wait for it: a plain join ends them.
+    consumers_.reset();
+    if (statistics_) {
+        statistics_->Save();
+        statistics_.reset();
+    }
+    singleInstance_.Close();
+}
+
 }  // namespace fv

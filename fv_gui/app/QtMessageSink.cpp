@@ -3,13 +3,22 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+#include <atomic>
 #include <cstdio>
 
 namespace fv {
+namespace {
+
+std::atomic<bool> g_windowless{false};
+
+}  // namespace
+
+void QtMessageSink::SetWindowless() { g_windowless = true; }
 
 void QtMessageSink::ShowMessage(const std::string& text, const std::string& caption, MessageKind kind) {
-    // Headless, nobody could close the box: the text goes to the standard error instead.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    // Headless, nobody could close the box (and without a display it could not even open): the
+    // text goes to the standard error instead.
+    if (g_windowless || QGuiApplication::platformName() == QLatin1String("offscreen")) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return;
     }

@@ -11,6 +11,8 @@ class QtMessageSink final : public MessageSink {
 public:
     explicit QtMessageSink(QWidget* parent) : parent_(parent) {}
     void ShowMessage(const std::string& text, const std::string& caption, MessageKind kind) override;
+    // From now on every message goes to the standard error: the window system is gone.
+    static void SetWindowless();
 
 private:
     QWidget* parent_;

@@ -197,8 +197,8 @@ bool DriverSession::SetFiltering(bool on) {
             filteringOn_ = false;
             return false;
         }
-        parameters_.statistics->ResetRunningBlocked();
-        parameters_.statistics->ResetRunningGranted();
+        // The new run counts from zero; what the earlier runs counted stays in the totals.
+        parameters_.statistics->CarryRunningToTotals();
         filteringOn_ = Request(IOCTL_START_FILTER);
         if (filteringOn_) {
             SetReportGranted(parameters_.settings->LogGrantedToFile.value != 0);

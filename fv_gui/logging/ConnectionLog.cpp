@@ -143,31 +143,35 @@ void ConnectionLog::WriteLine(const std::string& text) {
 }
 
 bool ConnectionLog::ChangeFolder(const std::string& folder) {
-    std::lock_guard record(recordLock_);
-    std::lock_guard write(writeLock_);
-    const std::string path = folder + baseName_;
-    if (EqualNoCase(path, currentPath_)) return false;
+    {
+        std::lock_guard record(recordLock_);
+        std::lock_guard write(writeLock_);
+        const std::string path = folder + baseName_;
+        if (EqualNoCase(path, currentPath_)) return false;
 
-    const bool wasOpen = file_.Valid();
-    const std::string oldPath = currentPath_;
-    CloseFile();  // no footer in the old file
-    if (Open(path)) {
-        enabled_ = true;
-        SeekEnd();
-        Write(BannerStart());
-        Write(kRule + "\r\n\r\n" + Format("[!] Logfile changed, old is \"%s\"", oldPath.c_str()) +
-              "\r\n" + CountsLine());
-        SeekEnd();
-        currentPath_ = path;
-        return true;
+        const bool wasOpen = file_.Valid();
+        const std::string oldPath = currentPath_;
+        CloseFile();  // no footer in the old file
+        if (Open(path)) {
+            enabled_ = true;
+            SeekEnd();
+            Write(BannerStart());
+            Write(kRule + "\r\n\r\n" + Format("[!] Logfile changed, old is \"%s\"", oldPath.c_str()) +
+                  "\r\n" + CountsLine());
+            SeekEnd();
+            currentPath_ = path;
+            return true;
+        }
+        if (wasOpen && Open(oldPath)) {
+            SeekEnd();
+        } else {
+            enabled_ = false;
+        }
     }
+    // The box waits for the user, and its loop may run anything, including a reload that stops
+    // this log: the readers and the caller's thread must not wait on our locks meanwhile.
     if (sink_ != nullptr)
         sink_->ShowMessage(kLogSwitchFailedMessage, kMessageCaption, MessageKind::Plain);
-    if (wasOpen && Open(oldPath)) {
-        SeekEnd();
-    } else {
-        enabled_ = false;
-    }
     return false;
 }
 

@@ -61,7 +61,8 @@ public:
     // Writes "<stamp>  <text>\r\n".
     void WriteLine(const std::string& text);
     // Switches to the base name in `folder`; false when it is the file in use (letter case not
-    // counted) or the new file cannot be opened (then logging goes on in the old file).
+    // counted) or the new file cannot be opened (then logging goes on in the old file and the
+    // sink is told once both locks are free again).
     [[nodiscard]] bool ChangeFolder(const std::string& folder);
     // When enabled: writes the footer, syncs and closes the file.
     void Stop();

@@ -1,6 +1,7 @@
 #include "fv_gui/settings/PacketStatistics.h"
 
 #include <string>
+#include <utility>
 
 namespace fv {
 
@@ -18,6 +19,19 @@ std::int64_t ParseDecimalTotal(std::string_view text) {
     if (negative) value = ~value + 1u;
     return static_cast<std::int64_t>(value);
 }
+
+namespace {
+
+std::int64_t Add(std::int64_t total, std::uint64_t count) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(total) + count);
+}
+
+std::uint64_t TakeCount(std::mutex& lock, std::uint64_t& count) {
+    std::lock_guard guard(lock);
+    return std::exchange(count, 0);
+}
+
+}  // namespace
 
 PacketStatistics::PacketStatistics()
     : totalBlockedValue_(kTotalBlockedPath, "0", Hive::LocalMachine),
@@ -80,11 +94,18 @@ void PacketStatistics::ResetTotalGranted() {
     totalGrantedUnknown_ = false;
 }
 
-namespace {
-
-std::int64_t Add(std::int64_t total, std::uint64_t count) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(total) + count);
+void PacketStatistics::CarryRunningToTotals() {
+    const std::uint64_t blocked = TakeCount(runningBlockedLock_, runningBlocked_);
+    {
+        std::lock_guard lock(totalBlockedLock_);
+        totalBlocked_ = Add(totalBlocked_, blocked);
+    }
+    const std::uint64_t granted = TakeCount(runningGrantedLock_, runningGranted_);
+    std::lock_guard lock(totalGrantedLock_);
+    totalGranted_ = Add(totalGranted_, granted);
 }
+
+namespace {
 
 // A stored total that could not be read at start is read again: the session's count is added to
 // it. While it stays unreadable nothing is written, so the count never replaces the lifetime total.

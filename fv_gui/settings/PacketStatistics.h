@@ -33,6 +33,9 @@ public:
     void ResetRunningGranted();
     void ResetTotalBlocked();
     void ResetTotalGranted();
+    // Moves the running counts into the totals: a new run counts from zero without losing what
+    // the earlier one counted. Takes one counter's lock at a time.
+    void CarryRunningToTotals();
 
     // Adds the running counts to the totals and writes the totals as decimal text. Called once
     // at exit, when no reader thread runs; takes no lock; leaves the running counts alone. A

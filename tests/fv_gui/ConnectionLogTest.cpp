@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -172,6 +174,29 @@ TEST_F(ConnectionLogTest, ChangeFolderFailureKeepsTheOldFile) {
     EXPECT_TRUE(log.Enabled());
     log.WriteLine("still here");
     EXPECT_NE(LogText().find("11:17:27  still here\r\n"), std::string::npos);
+}
+
+// The box of a failed switch waits for the user: the readers, and anything the box's own loop
+// runs (a reload that stops the log), must find both locks free meanwhile.
+TEST_F(ConnectionLogTest, FailedSwitchShowsItsMessageWithTheLocksFree) {
+    struct ProbingSink : fv::MessageSink {
+        void ShowMessage(const std::string&, const std::string&, fv::MessageKind) override {
+            reader = std::async(std::launch::async, [this] { log->LogRecord(Record(Ip(10, 0, 0, 5), 80, 1234, 0, 6), true); });
+            // Bounded only so that a held lock fails the test instead of hanging it.
+            readerFinished = reader.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        }
+        ConnectionLog* log = nullptr;
+        std::future<void> reader;
+        bool readerFinished = false;
+    } probe;
+    ConnectionLog log(table, Folder(), "fvconns.log", &probe, Clock());
+    probe.log = &log;
+    EXPECT_FALSE(log.ChangeFolder(dir.Path() + "/no/such/folder/"));
+    ASSERT_TRUE(probe.reader.valid());
+    probe.reader.wait();
+    EXPECT_TRUE(probe.readerFinished);
+    // Logging was back in the old file before the message.
+    EXPECT_NE(LogText().find("REJECTED - Source is Some Org (10.0.0.5)"), std::string::npos);
 }
 
 TEST_F(ConnectionLogTest, FileHeldByAnotherWriterDisablesLogging) {
