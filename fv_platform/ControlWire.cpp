@@ -1,11 +1,27 @@
 #include "fv_platform/ControlWire.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <climits>
 
 namespace fv::wire {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Spins for kSpinMicroseconds or until `length` bytes wait in the socket, or it ended.
+void SpinForReply(int fd, void* data, std::size_t length) {
+    const auto until = Clock::now() + std::chrono::microseconds(kSpinMicroseconds);
+    do {
+        const ssize_t n = recv(fd, data, length, MSG_DONTWAIT | MSG_PEEK);
+        if (n == ssize_t(length) || n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+    } while (Clock::now() < until);
+}
+
+}  // namespace
 
 bool SendAll(int fd, const void* data, std::size_t length) {
     const auto* p = static_cast<const char*>(data);
@@ -32,13 +48,62 @@ bool ReceiveAll(int fd, void* data, std::size_t length) {
 }
 
 bool ReceiveAllSoon(int fd, void* data, std::size_t length) {
-    using Clock = std::chrono::steady_clock;
-    const auto until = Clock::now() + std::chrono::microseconds(kSpinMicroseconds);
-    do {
-        const ssize_t n = recv(fd, data, length, MSG_DONTWAIT | MSG_PEEK);
-        if (n == ssize_t(length) || n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-    } while (Clock::now() < until);
+    SpinForReply(fd, data, length);
     return ReceiveAll(fd, data, length);
+}
+
+Transfer WaitReadyBy(int fd, short events, Deadline deadline) {
+    for (;;) {
+        // Rounded up, so that the last fraction of a millisecond is waited for, not spun.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return Transfer::TimedOut;
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, int(std::min<std::int64_t>(left, INT_MAX)));
+        // Readiness, a hang-up or an error: the transfer that follows tells which.
+        if (n > 0) return Transfer::Done;
+        if (n < 0 && errno != EINTR) return Transfer::Broken;
+    }
+}
+
+Transfer SendAllBy(int fd, const void* data, std::size_t length, Deadline deadline) {
+    const auto* p = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = send(fd, p, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            p += n;
+            length -= std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return Transfer::Broken;
+        if (const Transfer ready = WaitReadyBy(fd, POLLOUT, deadline); ready != Transfer::Done) {
+            return ready;
+        }
+    }
+    return Transfer::Done;
+}
+
+Transfer ReceiveAllBy(int fd, void* data, std::size_t length, Deadline deadline) {
+    auto* p = static_cast<char*>(data);
+    while (length > 0) {
+        const ssize_t n = recv(fd, p, length, MSG_DONTWAIT);
+        if (n > 0) {
+            p += n;
+            length -= std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return Transfer::Broken;
+        if (const Transfer ready = WaitReadyBy(fd, POLLIN, deadline); ready != Transfer::Done) {
+            return ready;
+        }
+    }
+    return Transfer::Done;
+}
+
+Transfer ReceiveAllSoonBy(int fd, void* data, std::size_t length, Deadline deadline) {
+    SpinForReply(fd, data, length);
+    return ReceiveAllBy(fd, data, length, deadline);
 }
 
 }  // namespace fv::wire

@@ -1,6 +1,7 @@
 // Transfers of the control connection's messages (layouts in fv_drv/contract/Wire.h).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,5 +18,17 @@ namespace fv::wire {
 // virtual machine). So a receiver first watches the socket for this long before it blocks.
 inline constexpr unsigned kSpinMicroseconds = 50;
 [[nodiscard]] bool ReceiveAllSoon(int fd, void* data, std::size_t length);
+
+// Whole-buffer transfers that give up at a deadline, so that a peer which stops reading or
+// answering (a stopped or wedged process) holds the caller no longer than it allows. After
+// TimedOut part of the buffer may have gone: the stream is out of step for good.
+using Deadline = std::chrono::steady_clock::time_point;
+enum class Transfer { Done, Broken, TimedOut };
+[[nodiscard]] Transfer SendAllBy(int fd, const void* data, std::size_t length, Deadline deadline);
+[[nodiscard]] Transfer ReceiveAllBy(int fd, void* data, std::size_t length, Deadline deadline);
+// ReceiveAllBy after watching the socket for kSpinMicroseconds, as ReceiveAllSoon does.
+[[nodiscard]] Transfer ReceiveAllSoonBy(int fd, void* data, std::size_t length, Deadline deadline);
+// Waits until `fd` has one of `events` (or a hang-up or error) by the deadline.
+[[nodiscard]] Transfer WaitReadyBy(int fd, short events, Deadline deadline);
 
 }  // namespace fv::wire

@@ -26,8 +26,16 @@ void PutU32(std::vector<char>& out, std::uint32_t v) {
     out.insert(out.end(), p, p + sizeof v);
 }
 
+wire::Deadline DeadlineFromNow() {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeviceTimeoutMs);
+}
+
+std::uint32_t ErrorFrom(wire::Transfer transfer) {
+    return transfer == wire::Transfer::TimedOut ? kErrorSemTimeout : kErrorGenFailure;
+}
+
 // The hello with the named events' descriptors attached to its first bytes.
-bool SendHello(int fd) {
+wire::Transfer SendHello(int fd, wire::Deadline deadline) {
     const auto events = NamedEventsSnapshot();
     std::vector<char> hello;
     std::vector<int> fds;
@@ -53,11 +61,16 @@ bool SendHello(int fd) {
         std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
     }
     ssize_t sent;
-    do {
-        sent = sendmsg(fd, &msg, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent <= 0) return false;
-    return wire::SendAll(fd, hello.data() + sent, hello.size() - std::size_t(sent));
+    for (;;) {
+        sent = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) break;
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return wire::Transfer::Broken;
+        if (const auto ready = wire::WaitReadyBy(fd, POLLOUT, deadline); ready != wire::Transfer::Done) {
+            return ready;
+        }
+    }
+    return wire::SendAllBy(fd, hello.data() + sent, hello.size() - std::size_t(sent), deadline);
 }
 
 }  // namespace
@@ -126,15 +139,12 @@ void DeviceHandle::Close() {
     // device ends its side of the connection after its close has run. A device that does not
     // answer in time is left to finish on its own.
     shutdown(fd_.Get(), SHUT_WR);
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd p{fd_.Get(), POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, int(left)) <= 0) break;
+    const wire::Deadline deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    while (wire::WaitReadyBy(fd_.Get(), POLLIN, deadline) == wire::Transfer::Done) {
         char discard[64];
-        if (recv(fd_.Get(), discard, sizeof discard, 0) <= 0) break;
+        const ssize_t n = recv(fd_.Get(), discard, sizeof discard, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
     }
     fd_.Reset();
 }
@@ -154,15 +164,30 @@ DeviceHandle OpenDevice(const std::string& path) {
         return handle;
     }
     const int fd = handle.fd_.Get();
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        SetLastError(errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorFileNotFound);
-        handle.Close();
+    const wire::Deadline deadline = DeadlineFromNow();
+    // A device that accepts no one keeps its queue of connections full, and connect waits for
+    // room in it as long as the send time-out allows.
+    const timeval connectWait{kDeviceTimeoutMs / 1000, (kDeviceTimeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &connectWait, sizeof connectWait);
+    int connected;
+    do {
+        connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    } while (connected != 0 && errno == EINTR);
+    if (connected != 0) {
+        SetLastError(errno == EACCES || errno == EPERM ? kErrorAccessDenied
+                     : errno == EAGAIN                 ? kErrorSemTimeout
+                                                       : kErrorFileNotFound);
+        handle.Abandon();
         return handle;
     }
     std::uint32_t status = 0;
-    if (!SendHello(fd) || !wire::ReceiveAll(fd, &status, sizeof status)) {
-        SetLastError(kErrorGenFailure);
-        handle.Close();
+    wire::Transfer transfer = SendHello(fd, deadline);
+    if (transfer == wire::Transfer::Done) {
+        transfer = wire::ReceiveAllBy(fd, &status, sizeof status, deadline);
+    }
+    if (transfer != wire::Transfer::Done) {
+        SetLastError(ErrorFrom(transfer));
+        handle.Abandon();
         return handle;
     }
     if (status != STATUS_SUCCESS) {
@@ -196,12 +221,27 @@ bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input
     std::memcpy(message.data(), &request, sizeof request);
     if (inputLength != 0) std::memcpy(message.data() + sizeof request, input, inputLength);
     const int fd = handle.fd_.Get();
-    if (!wire::SendAll(fd, message.data(), message.size()) ||
-        !wire::ReceiveAllSoon(fd, &reply, sizeof reply) || reply.returned > outputLength ||
-        !wire::ReceiveAll(fd, output, reply.returned)) {
-        // The device went away or spoke out of turn: this handle is finished.
-        handle.Close();
-        SetLastError(kErrorGenFailure);
+    const wire::Deadline deadline = DeadlineFromNow();
+    wire::Transfer transfer = wire::SendAllBy(fd, message.data(), message.size(), deadline);
+    if (transfer == wire::Transfer::Done) {
+        transfer = wire::ReceiveAllSoonBy(fd, &reply, sizeof reply, deadline);
+    }
+    if (transfer == wire::Transfer::Done && reply.returned > outputLength) {
+        transfer = wire::Transfer::Broken;
+    }
+    if (transfer == wire::Transfer::Done) {
+        transfer = wire::ReceiveAllBy(fd, output, reply.returned, deadline);
+    }
+    if (transfer != wire::Transfer::Done) {
+        // The device went away, spoke out of turn or stopped answering: this handle is
+        // finished. A late reply must never pass for the answer to a later request, and a
+        // device that does not answer is not waited for a second time at the close.
+        if (transfer == wire::Transfer::TimedOut) {
+            handle.Abandon();
+        } else {
+            handle.Close();
+        }
+        SetLastError(ErrorFrom(transfer));
         return false;
     }
     if (bytesReturned != nullptr) *bytesReturned = reply.returned;

@@ -18,12 +18,18 @@ inline constexpr std::uint32_t kErrorBadCommand = 22;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorNotSupported = 50;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorSemTimeout = 121;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorBusy = 170;
 inline constexpr std::uint32_t kErrorMoreData = 234;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 inline constexpr std::uint32_t kErrorInvalidUserBuffer = 1784;
 inline constexpr std::uint32_t kErrorNoSystemResources = 1450;
+
+// How long an open (its hello answered) or one request (its reply read whole) may take. A
+// device that stops answering fails the call with ERROR_SEM_TIMEOUT instead of holding the
+// caller, and the handle is finished: its stream is out of step with the requests.
+inline constexpr int kDeviceTimeoutMs = 3000;
 
 // The calling thread's last error, as GetLastError.
 std::uint32_t GetLastError();
@@ -44,6 +50,9 @@ public:
     void Close();
 
 private:
+    // Closes at once, without waiting for the device: for a stream that is out of step.
+    void Abandon() { fd_.Reset(); }
+
     friend DeviceHandle OpenDevice(const std::string& path);
     friend bool DeviceIoControl(DeviceHandle& handle, std::uint32_t code, const void* input,
                                 std::uint32_t inputLength, void* output, std::uint32_t outputLength,
@@ -52,7 +61,7 @@ private:
 };
 
 // Connects to the device socket at `path` carrying the process's named events. Invalid on
-// failure, with the last error set.
+// failure, with the last error set (ERROR_ACCESS_DENIED when the device refuses the caller).
 DeviceHandle OpenDevice(const std::string& path);
 
 // True on success. A warning status returns its data and false (ERROR_MORE_DATA for a buffer

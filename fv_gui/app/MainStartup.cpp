@@ -107,9 +107,16 @@ bool CMainDialog::CheckSingleInstance() {
 bool CMainDialog::ProbeAndCheckDriver() {
     session_ = std::make_unique<DriverSession>(services_.messages);
     if (!session_->ProbeDriver(versionInfo_)) {
+        const bool refused = session_->ProbeError() == kErrorAccessDenied;
         session_.reset();
-        ReportStatus(StatusKind::Error, texts::kBadInstallation);
-        Message(texts::kDriverNotLoadedBox, MessageKind::Error);
+        if (refused) {
+            // The driver is there but will not serve this user: say how to be let in.
+            ReportStatus(StatusKind::Error, kAccessDeniedRow);
+            Message(AccessDeniedText(CurrentDeviceUser()), MessageKind::Error);
+        } else {
+            ReportStatus(StatusKind::Error, texts::kBadInstallation);
+            Message(texts::kDriverNotLoadedBox, MessageKind::Error);
+        }
         EndDialog(kResultOk);
         return false;
     }

@@ -15,7 +15,12 @@ std::string DeviceDirectory() {
 DeviceHandle OpenControlDevice() {
     const std::string dir = DeviceDirectory();
     DeviceHandle handle = OpenDevice(dir + "/" + kControlDeviceName);
-    if (!handle.Valid()) handle = OpenDevice(dir + "/" + kControlDeviceFallbackName);
+    if (handle.Valid()) return handle;
+    const std::uint32_t error = GetLastError();
+    handle = OpenDevice(dir + "/" + kControlDeviceFallbackName);
+    // A fallback that is not there says nothing about why the device refused (a user outside
+    // its group, a driver that does not answer).
+    if (!handle.Valid() && GetLastError() == kErrorFileNotFound) SetLastError(error);
     return handle;
 }
 

@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kOpenAdapterWordSize = sizeof(std::uint32_t);
 std::string DeviceDirectory();
 
 // A driver-wide handle: "<dir>/Ferrovane", and when that does not open "<dir>/Globals/Ferrovane".
-// Invalid when neither opens.
+// Invalid when neither opens; the last error is then the first name's unless the second exists.
 DeviceHandle OpenControlDevice();
 
 // A control handle bound to the lower adapter `name` (UTF-8). Invalid when the name is not

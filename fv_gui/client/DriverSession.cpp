@@ -1,5 +1,8 @@
 #include "fv_gui/client/DriverSession.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +26,18 @@ constexpr const char* kSessionEventNames[] = {kBlockedEventName, kGrantedEventNa
 constexpr std::uint32_t kCreateEventCodes[] = {IOCTL_CREATE_BLOCKED_EVENT, IOCTL_CREATE_GRANTED_EVENT,
                                                IOCTL_CREATE_EXIT_EVENT};
 
+// Why a blocklist did not load: whether it opens at all tells a missing or forbidden file from
+// one that failed while being read.
+std::uint32_t BlocklistError(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return kErrorGenFailure;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) return kErrorFileNotFound;
+    return errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorGenFailure;
+}
+
 }  // namespace
 
 DriverSession::DriverSession(MessageSink* sink)
@@ -45,7 +60,15 @@ bool DriverSession::QueryDriverVersion(DriverVersionInfo& version) {
 }
 
 bool DriverSession::ProbeDriver(DriverVersionInfo& version) {
-    if (!OpenControlDevice().Valid() || !QueryDriverVersion(version)) {
+    probeError_ = kErrorSuccess;
+    bool answered = OpenControlDevice().Valid();
+    if (answered) {
+        answered = QueryDriverVersion(version);
+        // A short reply carries no error of its own.
+        if (!answered && GetLastError() == kErrorSuccess) SetLastError(kErrorGenFailure);
+    }
+    if (!answered) {
+        probeError_ = GetLastError();
         driverPresent_ = false;
         return false;
     }
@@ -57,6 +80,11 @@ bool DriverSession::ProbeDriver(DriverVersionInfo& version) {
 bool DriverSession::CheckDriverVersion() {
     DriverVersionInfo version{};
     ProbeDriver(version);
+    if (probeError_ == kErrorAccessDenied) {
+        // Not a version the user could do anything about: say what keeps them out.
+        messageText_ = AccessDeniedText(CurrentDeviceUser());
+        return false;
+    }
     if (version.major == kDriverMajorVersion && version.minor == kDriverMinorVersion &&
         version.build == kDriverBuild) {
         return true;
@@ -75,6 +103,7 @@ bool DriverSession::CreateEvents() {
         *slots[i] = CreateNamedEvent(kSessionEventNames[i], Event::Mode::AutoReset);
         if (*slots[i] == nullptr || !(*slots[i])->Valid()) {
             messageText_ = std::string(kEventCreateFailedText) + std::strerror(errno);
+            openFailure_ = {SessionStep::Events, kErrorSuccess, messageText_};
             for (std::size_t k = 0; k <= i; ++k) {
                 ReleaseNamedEvent(kSessionEventNames[k]);
                 slots[k]->reset();
@@ -84,10 +113,11 @@ bool DriverSession::CreateEvents() {
     }
     // The device connection carries the events that exist when it opens: open it only now.
     DeviceHandle device = OpenControlDevice();
-    bool ok = true;
+    bool ok = device.Valid();
     for (std::uint32_t code : kCreateEventCodes) {
-        if (!DeviceIoControl(device, code, nullptr, 0, nullptr, 0, nullptr)) {
+        if (!ok || !DeviceIoControl(device, code, nullptr, 0, nullptr, 0, nullptr)) {
             ok = false;
+            openFailure_ = {SessionStep::Events, GetLastError(), {}};
             break;
         }
     }
@@ -119,13 +149,21 @@ bool DriverSession::UploadRanges() {
         std::lock_guard guard(state_->sessionLock);
         state_->table = table;
     }
-    if (!table->Load(blocklistPath_, ranges, kSessionRangeBufferSize)) return false;
-    return Request(IOCTL_SET_RANGES, ranges, std::uint32_t(RangeTableImageSize(ranges->count)));
+    if (!table->Load(blocklistPath_, ranges, kSessionRangeBufferSize)) {
+        openFailure_ = {SessionStep::Blocklist, BlocklistError(blocklistPath_), {}};
+        return false;
+    }
+    if (Request(IOCTL_SET_RANGES, ranges, std::uint32_t(RangeTableImageSize(ranges->count)))) return true;
+    // The driver refuses an empty table: then the file is what to mend.
+    openFailure_ = ranges->count == 0 ? SessionFailure{SessionStep::EmptyBlocklist, kErrorSuccess, {}}
+                                      : SessionFailure{SessionStep::Upload, GetLastError(), {}};
+    return false;
 }
 
 bool DriverSession::OpenSession(const SessionParameters& parameters) {
     blocklistPath_ = parameters.blocklistPath;
     parameters_ = parameters;
+    openFailure_ = {};
     {
         std::lock_guard guard(state_->sessionLock);
         state_->outputs = {parameters.settings, parameters.queue, parameters.statistics,
@@ -133,6 +171,7 @@ bool DriverSession::OpenSession(const SessionParameters& parameters) {
     }
     if (!CreateEvents()) return false;
     state_->adapter.Attach(OpenAdapterHandle(parameters.selectedAdapter));
+    if (!state_->adapter.Valid()) openFailure_ = {SessionStep::Adapter, GetLastError(), {}};
     if (!state_->adapter.Valid() || !UploadRanges()) {
         EndExitEventChain();
         CloseEvents();

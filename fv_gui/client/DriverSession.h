@@ -10,6 +10,7 @@
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_gui/client/AdapterEnumeration.h"
 #include "fv_gui/client/PacketReaders.h"
+#include "fv_gui/client/SessionFailure.h"
 #include "fv_gui/logging/MessageSink.h"
 #include "fv_platform/Thread.h"
 
@@ -50,10 +51,12 @@ public:
     DriverSession(const DriverSession&) = delete;
     DriverSession& operator=(const DriverSession&) = delete;
 
-    // Whether a driver answers; fills `version` and rebuilds the adapter list.
+    // Whether a driver answers; fills `version` and rebuilds the adapter list. On failure
+    // ProbeError() tells why.
     bool ProbeDriver(DriverVersionInfo& version);
     bool QueryDriverVersion(DriverVersionInfo& version);
-    // False with MessageText() set when the driver is not the build this program needs.
+    // False with MessageText() set when the driver is not the build this program needs, or
+    // when it refuses this user (then the text says how to be let in).
     bool CheckDriverVersion();
 
     bool CreateEvents();
@@ -73,6 +76,11 @@ public:
     // After a failed version check the incompatibility text; after an open or a start that
     // failed for want of a system resource, what was refused.
     const std::string& MessageText() const { return messageText_; }
+    // The last error of the latest probe that failed (ERROR_ACCESS_DENIED for a user outside
+    // the device group); 0 after one that succeeded.
+    std::uint32_t ProbeError() const { return probeError_; }
+    // Which step of the latest OpenSession failed, and why.
+    const SessionFailure& OpenFailure() const { return openFailure_; }
     bool FilteringOn() const { return filteringOn_; }
     bool DriverPresent() const { return driverPresent_; }
     const std::string& BlocklistPath() const { return blocklistPath_; }
@@ -106,6 +114,8 @@ private:
     AdapterList adapters_;
     std::string blocklistPath_;
     std::string messageText_;
+    std::uint32_t probeError_ = 0;
+    SessionFailure openFailure_;
     SessionParameters parameters_;
     bool filteringOn_ = false;
     bool driverPresent_ = false;

@@ -85,6 +85,9 @@ public:
     std::deque<PacketEventRecord> granted;
     Override script;
     std::map<std::uint32_t, int> served;  // requests by code
+    // What a new connection is told at its hello (STATUS_ACCESS_DENIED: a user outside the
+    // device group).
+    std::uint32_t openStatus = STATUS_SUCCESS;
     bool filtering = false;
     std::uint8_t reportBlocked = 0;
     std::uint8_t reportGranted = 0;
@@ -117,6 +120,13 @@ public:
 
     std::uint32_t Create(std::vector<fv::host::NamedEventFd> events,
                          std::unique_ptr<fv::host::ControlHandle>& handle) override {
+        {
+            std::lock_guard guard(lock_);
+            if (openStatus != STATUS_SUCCESS) {
+                for (auto& e : events) close(e.fd);
+                return openStatus;
+            }
+        }
         handle = std::make_unique<Handle>(*this, std::move(events));
         return STATUS_SUCCESS;
     }

@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fv_gui/app/CMainDialog.h"
@@ -28,6 +31,9 @@ constexpr int kUnlistedOut = 4;
 constexpr int kListedIn = 3;
 constexpr std::uint16_t kInboundPort = kEchoPort + 1;
 constexpr std::uint16_t kInboundSource = kEchoPort + 2;
+// How long a stopped daemon stays stopped before the test resumes it: far beyond the client's
+// time-outs, so that a program which waits for the daemon still ends, and is caught.
+constexpr auto kStoppedDaemonPatience = std::chrono::seconds(60);
 
 class ProgramSystemTest : public fv::test::MainWindowFixture {
 protected:
@@ -128,6 +134,60 @@ TEST_F(ProgramSystemTest, CountersLogAndStoredTotalsAgreeWithTheTrafficSent) {
     EXPECT_EQ(incoming, kListedIn);
     EXPECT_EQ(grantedLines, 1);  // an address already granted is not logged again
     EXPECT_EQ(banners, 1);
+}
+
+// A daemon that stops answering (here: SIGSTOP) must not hold the program: every request
+// gives up, the quit runs through its whole shutdown, and the totals are still stored.
+TEST_F(ProgramSystemTest, QuitEndsWhileTheDaemonIsStopped) {
+    FV_REQUIRE_PRIVATE_NETWORK();
+    TestNetwork network(FV_FERROVANE_SYS);
+    ASSERT_TRUE(network.Ready()) << "the test network did not come up";
+    const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
+    ::setenv(kDeviceDirVariable, devices.c_str(), 1);
+    WriteFile(Blocklist(), std::string("Hostile Test Host:") + kListedRemote + "-" + kListedRemote + "\r\n");
+    Configure([](fv::Settings& s) {
+        s.SelectedAdapter.Set(kLower);
+        s.AutoStart.Set(1);
+    });
+    Start();
+    ASSERT_NE(window->Session(), nullptr);
+    ASSERT_TRUE(window->Session()->FilteringOn());
+    SendUdp(kListedRemote, kEchoPort);
+    EXPECT_TRUE(WaitFor([&] { return CounterText(fv::kBlockedCounter) == "1 / 1"; }));
+
+    ASSERT_EQ(kill(network.Daemon(), SIGSTOP), 0);
+    std::mutex lock;
+    std::condition_variable changed;
+    bool quitEnded = false;
+    bool resumed = false;
+    std::thread watchdog([&] {
+        std::unique_lock guard(lock);
+        if (!changed.wait_for(guard, kStoppedDaemonPatience, [&] { return quitEnded; })) {
+            resumed = true;
+            kill(network.Daemon(), SIGCONT);
+        }
+    });
+    const auto quitStarted = std::chrono::steady_clock::now();
+    QCloseEvent close;
+    QApplication::sendEvent(window.get(), &close);
+    EXPECT_TRUE(window->Ended());
+    window.reset();
+    const auto quitTook = std::chrono::steady_clock::now() - quitStarted;
+    {
+        std::lock_guard guard(lock);
+        quitEnded = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+    kill(network.Daemon(), SIGCONT);
+    EXPECT_FALSE(resumed) << "the quit waited until the daemon was resumed";
+    std::printf("quit with the daemon stopped took %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(quitTook).count()));
+    fv::PacketStatistics stored;
+    EXPECT_EQ(stored.GetTotalBlocked(), 1u);
+    int footers = 0;
+    for (const std::string& line : LogLines()) footers += line.find("LOGGING STOPPED on ") != std::string::npos;
+    EXPECT_EQ(footers, 1);
 }
 
 }  // namespace

@@ -27,11 +27,18 @@ namespace {
 constexpr std::uint32_t kDefaultSeconds = 30;
 constexpr std::uint32_t kPollMs = 200;
 
+// The program's texts end their lines with CR LF; a terminal wants LF alone.
+void Complain(const std::string& text) {
+    std::string plain;
+    for (char c : text) {
+        if (c != '\r') plain.push_back(c);
+    }
+    std::fprintf(stderr, "ferrovane-session: %s\n", plain.c_str());
+}
+
 class PrintingSink final : public fv::MessageSink {
 public:
-    void ShowMessage(const std::string& text, const std::string&, fv::MessageKind) override {
-        std::fprintf(stderr, "ferrovane-session: %s\n", text.c_str());
-    }
+    void ShowMessage(const std::string& text, const std::string&, fv::MessageKind) override { Complain(text); }
 };
 
 void PrintBlocked(fv::PacketRecordQueue& queue) {
@@ -75,8 +82,11 @@ int main(int argc, char** argv) {
         fv::Event grantedNotify(fv::Event::Mode::AutoReset);
         fv::DriverSession session(&sink);
 
+        const std::string devicePath = std::string(argv[1]) + "/" + kControlDeviceName;
         if (!session.CheckDriverVersion()) {
-            std::fprintf(stderr, "%s\n", session.MessageText().c_str());
+            Complain(session.DriverPresent() ? session.MessageText()
+                                             : fv::ProbeFailureText(session.ProbeError(), devicePath,
+                                                                    fv::CurrentDeviceUser()));
         } else if (session.Adapters().empty()) {
             std::fprintf(stderr, "ferrovane-session: the driver lists no adapter\n");
         } else {
@@ -96,7 +106,10 @@ int main(int argc, char** argv) {
             parameters.statistics = &statistics;
             parameters.selectedAdapter = session.Adapters().begin()->first;
             if (!session.OpenSession(parameters)) {
-                std::fprintf(stderr, "ferrovane-session: the session did not open\n");
+                Complain("the session did not open. " +
+                         fv::SessionFailureText(session.OpenFailure(), parameters.blocklistPath,
+                                                parameters.selectedAdapter, devicePath,
+                                                fv::CurrentDeviceUser()));
             } else if (!session.SetFiltering(true)) {
                 std::fprintf(stderr, "ferrovane-session: filtering did not start\n");
             } else {

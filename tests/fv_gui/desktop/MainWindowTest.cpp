@@ -78,6 +78,24 @@ TEST_F(MainWindowTest, WrongDriverBuildShowsTheSessionsTextAndEnds) {
     EXPECT_EQ(window->Session(), nullptr);
 }
 
+TEST_F(MainWindowTest, AUserTheDriverRefusesIsToldHowToJoinItsGroupAndEnds) {
+    ScriptedDriver scripted(dir / "dev");
+    {
+        auto lock = scripted.Lock();
+        scripted.openStatus = STATUS_ACCESS_DENIED;
+    }
+    ASSERT_TRUE(scripted.Serve());
+    window = std::make_unique<CMainDialog>(MakeServices());
+    window->RunModal();
+    EXPECT_TRUE(window->Ended());
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, fv::AccessDeniedText(fv::CurrentDeviceUser()));
+    EXPECT_EQ(sink.messages[0].kind, fv::MessageKind::Error);
+    EXPECT_TRUE(HasStatus(fv::kAccessDeniedRow));
+    EXPECT_FALSE(HasStatus(texts::kBadInstallation));
+    EXPECT_EQ(window->Session(), nullptr);
+}
+
 TEST_F(MainWindowTest, NoAdapterChosenWarnsAndLeavesStartDisabled) {
     HostDriver(false);
     Start();
