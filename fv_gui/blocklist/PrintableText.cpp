@@ -1,8 +1,5 @@
 #include "fv_gui/blocklist/PrintableText.h"
 
-#include <cstdint>
-#include <cstring>
-
 namespace fv {
 
 namespace {
@@ -42,27 +39,6 @@ std::size_t Utf8SequenceLength(const unsigned char* text, std::size_t length) {
 }
 
 }  // namespace
-
-bool IsPrintableAscii(const char* text, std::size_t length) {
-    // Eight bytes at a time: a byte below 0x20 borrows in `word - 0x20..`, DEL does in
-    // `(word ^ 0x7F..) - 0x01..`, and a high byte has its top bit set. A borrow only spreads
-    // upwards from a byte that is not printable, so the mask is clear exactly when all are.
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    constexpr std::uint64_t kTops = 0x8080808080808080u;
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + i, sizeof word);
-        if (((word - kOnes * kFirstPrintable) | word | ((word ^ (kOnes * kDelete)) - kOnes)) & kTops) {
-            return false;
-        }
-    }
-    for (; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < kFirstPrintable || c >= kDelete) return false;
-    }
-    return true;
-}
 
 std::size_t ReplaceControlCharacters(char* text, std::size_t length) {
     unsigned char* const bytes = reinterpret_cast<unsigned char*>(text);
