@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +11,8 @@ namespace fv {
 
 namespace {
 
-constexpr mode_t kNewFileMode = 0644;
+// The log lists every address the machine talked to: for its owner's eyes only.
+constexpr mode_t kNewFileMode = 0600;
 
 }  // namespace
 
@@ -27,8 +29,16 @@ bool WriteAll(int fd, const void* data, std::size_t size, WriteFunction write) {
 }
 
 LockedFile LockedFile::OpenForAppend(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kNewFileMode));
-    if (!fd.Valid() || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return {};
+    // A link planted in a shared folder would have our lines appended wherever it points, and a
+    // FIFO would hold the open (and then every write) until someone reads it.
+    UniqueFd fd(::open(path.c_str(),
+                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                       kNewFileMode));
+    struct stat info {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {};
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return {};
     return LockedFile(std::move(fd));
 }
 

@@ -23,8 +23,9 @@ class LockedFile {
 public:
     LockedFile() = default;
 
-    // Opens `path` for appending, creating it (mode 0644) when absent, and takes its exclusive
-    // lock without waiting. Invalid when the file cannot be opened or another writer holds it.
+    // Opens `path` for appending, creating it (mode 0600) when absent, and takes its exclusive
+    // lock without waiting; an existing file keeps its mode. Invalid when the file cannot be
+    // opened, is not a regular file (a symbolic link is not followed) or another writer holds it.
     [[nodiscard]] static LockedFile OpenForAppend(const std::string& path);
     // True when `path` opens for reading and nobody else holds a lock on it; it is closed again
     // at once.

@@ -14,6 +14,44 @@
 
 namespace {
 
+// A description as the store keeps it: C0 controls, DEL, C1 controls encoded in UTF-8 and bytes
+// 0x80-0x9F outside well-formed UTF-8 become '?'.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // Decode one character and accept it only when its encoding is the shortest one.
+        std::size_t size = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        std::uint32_t code = size == 4 ? c & 0x07u : size == 3 ? c & 0x0Fu : c & 0x1Fu;
+        bool valid = size != 0 && i + size <= text.size();
+        for (std::size_t k = 1; valid && k < size; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = code << 6 | (next & 0x3Fu);
+        }
+        const std::uint32_t shortest = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        valid = valid && shortest == size && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
+            out += c <= 0x9F ? '?' : static_cast<char>(c);
+            ++i;
+        } else {
+            out += code <= 0x9F ? std::string("?") : text.substr(i, size);
+            i += size;
+        }
+    }
+    return out;
+}
+
 struct Model {
     std::vector<RangeEntry> entries;
     std::map<std::uint32_t, std::pair<std::uint32_t, std::string>> store;
@@ -46,6 +84,7 @@ struct Model {
             if (c != '\r' && c != '\n') description += c;
         }
         if (description.size() > 50) description = description.substr(0, 48) + "...";
+        description = Printable(description);
         if (!Find(first, nullptr)) store[first] = {span, description};
     }
 };

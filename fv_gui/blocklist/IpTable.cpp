@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
+#include "fv_gui/blocklist/LongLine.h"
+#include "fv_gui/blocklist/PrintableText.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace fv {
@@ -17,13 +20,14 @@ namespace fv {
 namespace {
 
 constexpr std::size_t kMinEntryLength = 19;
-constexpr std::size_t kParsedLength = 16;
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 constexpr std::size_t kKeptWhole = 50;
 constexpr std::size_t kCutLength = 48;
 constexpr char kCutMark[] = "...";
 constexpr std::size_t kCutMarkLength = sizeof kCutMark - 1;
 static_assert(kCutLength + kCutMarkLength == kMaxDescriptionLength);
+// A line held whole always leaves most of the chunk to read into, so the chunk never grows.
+static_assert(kMaxHeldLineLength < kReadChunk);
 constexpr std::size_t kBucketThreshold = 4096;
 // Room set aside up front is for at most this many entries; more grow it.
 constexpr std::size_t kExpectedEntriesLimit = std::size_t{1} << 20;
@@ -49,7 +53,7 @@ private:
 };
 
 // The file, read a large chunk at a time into one reused buffer; the start of a line that goes
-// on past the chunk moves to the front, and the buffer grows only for a line longer than it.
+// on past the chunk moves to the front. The caller leaves less than a chunk unconsumed.
 class ChunkReader {
 public:
     explicit ChunkReader(std::size_t chunk) { buffer_.Grow(chunk, 0); }
@@ -64,7 +68,6 @@ public:
             begin_ = 0;
             end_ = left;
         }
-        if (end_ == buffer_.Capacity()) buffer_.Grow(buffer_.Capacity() * 2, end_);
         for (;;) {
             const ssize_t got = ::read(fd, buffer_.Data() + end_, buffer_.Capacity() - end_);
             if (got < 0 && errno == EINTR) continue;
@@ -82,7 +85,7 @@ private:
 // Dotted-decimal text as the loader reads it: the first 16 characters, split at the first
 // three dots, each field in wrapping 32-bit arithmetic with nothing checked.
 inline std::uint32_t ParseDotted(const char* text, std::size_t size) {
-    const std::size_t length = std::min(size, kParsedLength);
+    const std::size_t length = std::min(size, kAddressTextLength);
     std::uint32_t fields[4] = {0, 0, 0, 0};
     unsigned field = 0;
     for (std::size_t i = 0; i < length; ++i) {
@@ -97,12 +100,12 @@ inline std::uint32_t ParseDotted(const char* text, std::size_t size) {
 }
 
 // Writes the stored form of a description to `out` (room for kMaxDescriptionLength): CR and
-// LF removed; over 50 characters: 48 and "...". Returns its length.
+// LF removed; over 50 characters: 48 and "..."; then other control characters replaced.
+// Returns its length.
 std::size_t PrepareDescription(const char* description, std::size_t length, char* out) {
-    // Most descriptions have no line-end characters in what is kept: copied whole or cut.
+    // Most descriptions are plain ASCII in what is kept: copied whole or cut.
     const std::size_t window = std::min(length, kMaxDescriptionLength);
-    if (std::memchr(description, '\r', window) == nullptr &&
-        std::memchr(description, '\n', window) == nullptr) {
+    if (IsPrintableAscii(description, window)) {
         if (length <= kKeptWhole) {
             std::memcpy(out, description, length);
             return length;
@@ -120,7 +123,8 @@ std::size_t PrepareDescription(const char* description, std::size_t length, char
         std::memcpy(out + kCutLength, kCutMark, kCutMarkLength);
         kept = kCutLength + kCutMarkLength;
     }
-    return kept;
+    // After the cut, so that a character it splits cannot leave a control byte behind.
+    return ReplaceControlCharacters(out, kept);
 }
 
 // Stable LSD radix sort of (first << 32 | line) values by their high 32 bits.
@@ -226,7 +230,24 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
     addressCount_ = 0;
     const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.Valid()) return false;
+    const std::uint32_t countBefore = ranges->count;
+    try {
+        return Read(file.Get(), ranges, bufferSize);
+    } catch (const std::bad_alloc&) {
+        // The machine is short of memory (or the buffer is far larger than any blocklist): the
+        // load fails as an unreadable file does, and the program goes on without it.
+        ranges->count = countBefore;
+        rangeCount_ = 0;
+        addressCount_ = 0;
+        keys_ = {};
+        records_ = {};
+        arena_ = {};
+        bucket_ = {};
+        return false;
+    }
+}
 
+bool IpTable::Read(int file, RangeTable* ranges, std::size_t bufferSize) {
     RangeEntry* const entries = reinterpret_cast<RangeEntry*>(ranges + 1);
     const std::uint32_t firstNew = ranges->count;
     auto fits = [&] {
@@ -242,7 +263,7 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         // Room for every entry that can fit, or for as many as the file can hold lines.
         std::size_t expected = bufferSize >= 4 ? (bufferSize - 4) / 8 : 0;
         struct stat status {};
-        if (::fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
             expected = std::min<std::size_t>(
                 expected, static_cast<std::size_t>(status.st_size) / kMinEntryLength + 1);
         }
@@ -251,17 +272,8 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         texts.Grow(std::max<std::size_t>(expected, 1) * kMaxDescriptionLength, 0);
     }
 
-    auto addLine = [&](const char* line, std::size_t length) {
-        if (length < kMinEntryLength) return;
-        const char* colon = static_cast<const char*>(::memrchr(line, ':', length));
-        if (colon == nullptr) return;
-        const char* rest = colon + 1;
-        const std::size_t restLength = static_cast<std::size_t>(line + length - rest);
-        const char* dash = static_cast<const char*>(::memrchr(rest, '-', restLength));
-        if (dash == nullptr) return;
-        const std::uint32_t a = ParseDotted(rest, static_cast<std::size_t>(dash - rest));
-        const std::uint32_t b =
-            ParseDotted(dash + 1, static_cast<std::size_t>(line + length - dash - 1));
+    auto addEntry = [&](const char* description, std::size_t descriptionLength, std::uint32_t a,
+                        std::uint32_t b) {
         const std::uint32_t first = std::min(a, b);
         const std::uint32_t span = std::max(a, b) - first;
         ++rangeCount_;
@@ -272,10 +284,32 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         if (texts.Capacity() - textsUsed < kMaxDescriptionLength) {
             texts.Grow(texts.Capacity() * 2, textsUsed);
         }
-        const std::size_t kept = PrepareDescription(line, static_cast<std::size_t>(colon - line),
-                                                    texts.Data() + textsUsed);
+        const std::size_t kept =
+            PrepareDescription(description, descriptionLength, texts.Data() + textsUsed);
         descriptions.push_back((static_cast<std::uint64_t>(textsUsed) << 6) | kept);
         textsUsed += kept;
+    };
+    auto addLine = [&](const char* line, std::size_t length) {
+        if (length < kMinEntryLength) return;
+        const char* colon = static_cast<const char*>(::memrchr(line, ':', length));
+        if (colon == nullptr) return;
+        const char* rest = colon + 1;
+        const std::size_t restLength = static_cast<std::size_t>(line + length - rest);
+        const char* dash = static_cast<const char*>(::memrchr(rest, '-', restLength));
+        if (dash == nullptr) return;
+        addEntry(line, static_cast<std::size_t>(colon - line),
+                 ParseDotted(rest, static_cast<std::size_t>(dash - rest)),
+                 ParseDotted(dash + 1, static_cast<std::size_t>(line + length - dash - 1)));
+    };
+    LongLine longLine;
+    bool inLongLine = false;
+    auto endLongLine = [&](bool atLineFeed) {
+        inLongLine = false;
+        if (const auto entry = longLine.Finish(atLineFeed)) {
+            addEntry(entry->description.data(), entry->description.size(),
+                     ParseDotted(entry->first.data(), entry->first.size()),
+                     ParseDotted(entry->last.data(), entry->last.size()));
+        }
     };
 
     // LF ends a line, a CR just before it belongs to the line end; a last line without LF is
@@ -285,30 +319,44 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
         ChunkReader reader(kReadChunk);
         bool full = !fits();
         while (!full) {
-            const long got = reader.Fill(file.Get());
+            const long got = reader.Fill(file);
             if (got < 0) {
                 readFailed = true;
                 break;
             }
             if (got == 0) {
-                if (reader.Begin() < reader.End()) {
+                if (inLongLine) {
+                    endLongLine(false);
+                } else if (reader.Begin() < reader.End()) {
                     addLine(reader.Begin(), static_cast<std::size_t>(reader.End() - reader.Begin()));
                 }
                 break;
             }
             const char* p = reader.Begin();
             const char* const end = reader.End();
-            while (p < end) {
+            if (inLongLine) {
+                const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+                longLine.Feed(p, static_cast<std::size_t>((lf != nullptr ? lf : end) - p));
+                p = end;
+                if (lf != nullptr) {
+                    endLongLine(true);
+                    p = lf + 1;
+                    full = !fits();
+                }
+            }
+            while (p < end && !full) {
                 const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
                 if (lf == nullptr) break;
                 std::size_t length = static_cast<std::size_t>(lf - p);
                 if (length > 0 && p[length - 1] == '\r') --length;
                 addLine(p, length);
                 p = lf + 1;
-                if (!fits()) {
-                    full = true;
-                    break;
-                }
+                full = !fits();
+            }
+            if (!full && static_cast<std::size_t>(end - p) >= kMaxHeldLineLength) {
+                inLongLine = true;
+                longLine.Feed(p, static_cast<std::size_t>(end - p));
+                p = end;
             }
             reader.Consume(p);
         }

@@ -21,6 +21,12 @@ inline constexpr const char kDescriptionLookupFailed[] =
     "Overlapped values in IP list! Description lookup failed.";
 // The buffer the driver session hands to Load: the count and 524,280 entries.
 inline constexpr std::size_t kSessionRangeBufferSize = 4194250;
+// ParseAddress reads at most this many characters of an address text.
+inline constexpr std::size_t kAddressTextLength = 16;
+// How much of a blocklist line that goes on past what has been read Load holds; a longer one is
+// read through in pieces (it still gives its entry), so a hostile file cannot make the loader's
+// memory grow with it.
+inline constexpr std::size_t kMaxHeldLineLength = std::size_t{64} << 10;
 
 // Host-order address as dotted text: four decimal numbers without leading zeros.
 std::string FormatDottedAddress(std::uint32_t address);
@@ -34,9 +40,10 @@ public:
 
     // Reads the blocklist at `path`, appending one RangeEntry per entry line to `ranges` (its
     // count set to 0 by the caller) while one more entry fits in `bufferSize` bytes, builds the
-    // description store in file order and sorts the entries by first. Returns false without
-    // doing anything when `ranges` is null; false also when the file cannot be opened (nothing
-    // loaded) or a read fails (the entries read so far stay, sorted). Call once.
+    // description store in file order and sorts the entries by first. Control characters in a
+    // description are stored as '?' (see PrintableText.h). Returns false without doing anything
+    // when `ranges` is null; false also when the file cannot be opened or memory runs out
+    // (nothing loaded), or a read fails (the entries read so far stay, sorted). Call once.
     [[nodiscard]] bool Load(const std::string& path, RangeTable* ranges, std::size_t bufferSize);
 
     // Dotted-decimal text to a host-order value, exactly as the loader computes it: the first
@@ -64,6 +71,7 @@ private:
                              // record's begins (records_ has one sentinel at the end)
     };
     static_assert(sizeof(Record) == 8);
+    bool Read(int file, RangeTable* ranges, std::size_t bufferSize);
     // Index of the record found for `address`, or -1.
     std::int64_t Find(std::uint32_t address) const;
     std::string_view TextOf(std::size_t index) const {

@@ -1,10 +1,11 @@
 // The connection log file ("fvconns.log" in the log folder): banners, one line per record,
 // footer; and the cache that lets a granted remote address be logged only once in a while.
 //
-// The file is opened for writing in append mode, created when absent, never truncated, and held
-// with an exclusive advisory lock (flock) while open: other programs may read it, but a second
-// writer that asks for the lock is refused. A file another writer holds, or a folder that cannot
-// be written, cannot be opened. Every line is handed to the system at once, unbuffered.
+// The file is opened for writing in append mode, created when absent (readable by its owner
+// only), never truncated, and held with an exclusive advisory lock (flock) while open: other
+// programs may read it, but a second writer that asks for the lock is refused. A file another
+// writer holds, a symbolic link, FIFO or other file that is not a regular one, or a folder that
+// cannot be written, cannot be opened. Every line is handed to the system at once, unbuffered.
 #pragma once
 
 #include <atomic>

@@ -42,15 +42,15 @@ std::uint32_t RegistryDword::Read() {
 
 std::uint32_t RegistryDword::Get() { return found_ ? last_ : Read(); }
 
-void RegistryDword::Set(std::uint32_t value) {
+bool RegistryDword::Set(std::uint32_t value) {
     // The last value is 0 while nothing is stored, so an absent value must still be written: a
     // user who picks 0 would otherwise get the default back at the next start.
-    if (found_ && value == last_) return;
+    if (found_ && value == last_) return true;
     last_ = value;
-    if (registry::SetDword(root_, key_, name_, value)) {
-        found_ = true;
-        unreadable_ = false;
-    }
+    if (!registry::SetDword(root_, key_, name_, value)) return false;
+    found_ = true;
+    unreadable_ = false;
+    return true;
 }
 
 void RegistryDword::WriteBack(std::uint32_t value) {
@@ -76,13 +76,13 @@ std::string RegistryString::Read() {
 
 std::string RegistryString::Get() { return found_ ? last_ : Read(); }
 
-void RegistryString::Set(std::string_view value) {
-    if (value == last_) return;
+bool RegistryString::Set(std::string_view value) {
+    if (value == last_) return true;
     last_ = std::string(value);
-    if (registry::SetString(root_, key_, name_, value)) {
-        found_ = true;
-        unreadable_ = false;
-    }
+    if (!registry::SetString(root_, key_, name_, value)) return false;
+    found_ = true;
+    unreadable_ = false;
+    return true;
 }
 
 }  // namespace fv

@@ -27,8 +27,8 @@ public:
     // Read when not found yet, else the last value.
     std::uint32_t Get();
     // Writes `value` when it differs from the last value or nothing is stored yet; a value the
-    // registry already holds is not written again.
-    void Set(std::uint32_t value);
+    // registry already holds is not written again. False when the write failed.
+    bool Set(std::uint32_t value);
     // Set when `value` differs from the last value, unless the hive could not be read when the
     // value was last read and nothing has been written since: what it holds is unknown, and a
     // default must not replace it.
@@ -58,8 +58,9 @@ public:
 
     std::string Read();
     std::string Get();
-    // Texts compare with case; the text is written with its terminating zero.
-    void Set(std::string_view value);
+    // Texts compare with case; the text is written with its terminating zero. False when the
+    // write failed.
+    bool Set(std::string_view value);
 
     bool Found() const { return found_; }
     // The hive could not be read at the last read, and nothing has been written since.

@@ -29,9 +29,10 @@ std::string ProgramPath();
 struct DwordSetting {
     DwordSetting(std::string_view name, std::uint32_t defaultValue);
     // Changes the current value and writes it at once (nothing when the registry holds it).
-    void Set(std::uint32_t newValue) {
+    // False when the write failed.
+    bool Set(std::uint32_t newValue) {
         value = newValue;
-        reg.Set(newValue);
+        return reg.Set(newValue);
     }
     RegistryDword reg;
     std::atomic<std::uint32_t> value;
@@ -40,9 +41,9 @@ struct DwordSetting {
 struct StringSetting {
     StringSetting(std::string_view name, std::string defaultValue);
     const std::string& Value() const { return value; }
-    void Set(std::string_view newValue) {
+    bool Set(std::string_view newValue) {
         value = std::string(newValue);
-        reg.Set(newValue);
+        return reg.Set(newValue);
     }
     RegistryString reg;
     std::string value;  // what the read returned, then what Set wrote

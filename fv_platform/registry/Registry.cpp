@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,27 @@ std::string_view TrimKey(std::string_view key) {
     return key;
 }
 
+// A hive and the companion files SQLite may open beside it.
+constexpr const char* kHiveFileSuffixes[] = {"", "-journal", "-wal", "-shm"};
+
+// The machine's hive lies in a folder every member of its group may write, so a member could
+// plant a link there for another member's program to write through, or a FIFO for it to wait
+// on for ever. Its path with the folder's own links resolved (they are root's, and
+// SQLITE_OPEN_NOFOLLOW refuses a link anywhere in the path), or empty when the hive or a
+// companion file is there as anything but a regular file. SQLite opens the companions with
+// O_NOFOLLOW itself; a FIFO it would read from.
+std::string SharedHivePath(const std::string& file) {
+    const std::filesystem::path path(file);
+    char folder[PATH_MAX];
+    if (::realpath(path.parent_path().c_str(), folder) == nullptr) return {};
+    const std::string resolved = std::string(folder) + "/" + path.filename().string();
+    for (const char* suffix : kHiveFileSuffixes) {
+        struct stat info {};
+        if (::lstat((resolved + suffix).c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return {};
+    }
+    return resolved;
+}
+
 class Database {
 public:
     enum class Mode {
@@ -55,11 +77,18 @@ public:
         Write,
     };
 
-    Database(const std::string& file, Mode mode) {
+    Database(Hive hive, const std::string& file, Mode mode) {
+        std::string path = file;
+        int flags = 0;
+        if (hive == Hive::LocalMachine) {
+            path = SharedHivePath(file);
+            if (path.empty()) return;
+            flags = SQLITE_OPEN_NOFOLLOW;
+        }
         if (mode == Mode::Write) {
-            Open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        } else if (!Open(file, SQLITE_OPEN_READWRITE)) {
-            Open(file, SQLITE_OPEN_READONLY);
+            Open(path, flags | SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        } else if (!Open(path, flags | SQLITE_OPEN_READWRITE)) {
+            Open(path, flags | SQLITE_OPEN_READONLY);
         }
     }
     ~Database() {
@@ -218,7 +247,7 @@ ReadResult StepResult(int rc) {
 bool KeyExists(Hive hive, std::string_view key) {
     const std::string file = HiveFile(hive);
     if (!FileExists(file)) return false;
-    Database db(file, Database::Mode::Read);
+    Database db(hive, file, Database::Mode::Read);
     if (!db.Ok()) return false;
     Statement query(db.get(), "SELECT 1 FROM reg_key WHERE path = ?1");
     if (!query.Ok()) return false;
@@ -229,7 +258,7 @@ bool KeyExists(Hive hive, std::string_view key) {
 ReadResult ReadValue(Hive hive, std::string_view key, std::string_view name, Value& value) {
     const std::string file = HiveFile(hive);
     if (!FileExists(file)) return ReadResult::Absent;
-    Database db(file, Database::Mode::Read);
+    Database db(hive, file, Database::Mode::Read);
     if (!db.Ok()) return ReadResult::Unreadable;
     Statement query(db.get(), "SELECT type, data FROM reg_value WHERE key = ?1 AND name = ?2");
     if (!query.Ok()) return MissingTableOrUnreadable(db.get(), "reg_value");
@@ -280,7 +309,7 @@ bool SetValue(Hive hive, std::string_view key, std::string_view name, std::uint3
     if (hive == Hive::LocalMachine && !FileExists(file)) CreateSharedHive(file);
     bool written = false;
     {
-        Database db(file, Database::Mode::Write);
+        Database db(hive, file, Database::Mode::Write);
         if (!db.Ok()) return false;
         if (!db.Exec("BEGIN IMMEDIATE")) return false;
         bool ok = db.Exec(kSchema);

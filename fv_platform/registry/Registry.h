@@ -6,7 +6,9 @@
 // transaction cut short by a crash is rolled back instead of making the hive unreadable.
 //
 // The machine's hive, created in a setgid folder, is group-writable (0664): every member of the
-// folder's group keeps the lifetime totals.
+// folder's group keeps the lifetime totals. As any member may put files in that folder, the hive
+// is opened only as a regular file: a symbolic link, FIFO or other file in its place, or in
+// place of its journal, WAL or shared-memory file, makes it unreadable and unwritable.
 //
 // Hive files: $FERROVANE_REGISTRY_DIR/HKCU.sqlite and .../HKLM.sqlite when that variable is set;
 // otherwise $XDG_CONFIG_HOME/ferrovane/HKCU.sqlite (default ~/.config/ferrovane/) and

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -216,6 +217,82 @@ TEST_F(ConnectionLogTest, FileHeldByAnotherWriterDisablesLogging) {
     }
     EXPECT_EQ(LogText(), "");  // no banner, line or footer
     ::close(holder);
+}
+
+// A description made to look like terminal escapes reaches the log as plain text.
+TEST_F(ConnectionLogTest, DescriptionsReachTheLogWithoutControlCharacters) {
+    fv::test::WriteFile(dir / "hostile.p2p",
+                        "\x1b]0;owned\a\x1b[2J\xc2\x9b" "1mEvil\x9b" "0m:30.0.0.1-30.0.0.9\n");
+    std::vector<std::uint64_t> ranges(100, 0);
+    fv::IpTable hostile;
+    ASSERT_TRUE(hostile.Load(dir / "hostile.p2p", reinterpret_cast<RangeTable*>(ranges.data()), 800));
+    {
+        ConnectionLog log(hostile, Folder(), "fvconns.log", &sink, Clock());
+        log.LogRecord(Record(Ip(30, 0, 0, 5), 80, 1234, 0, 6), true);
+    }
+    const std::string text = LogText();
+    EXPECT_NE(text.find("Source is ?]0;owned??[2J?1mEvil?0m (30.0.0.5)"), std::string::npos) << text;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE((byte >= 0x20 && byte < 0x7F) || c == '\r' || c == '\n') << int(byte);
+    }
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The log lists every address the machine talked to: a new one is its owner's alone, an existing
+// one keeps its mode, and a link or FIFO planted where it would be is not written through.
+TEST_F(ConnectionLogTest, NewLogIsPrivateAndPlantedFilesAreRefused) {
+    const mode_t mask = ::umask(0);
+    {
+        ConnectionLog log(table, Folder(), "fvconns.log", &sink, Clock());
+        EXPECT_TRUE(log.Enabled());
+    }
+    ::umask(mask);
+    EXPECT_EQ(ModeOf(dir / "fvconns.log"), 0600u);
+
+    fv::test::TempDir shared;
+    const std::string log = shared / "fvconns.log";
+    fv::test::WriteFile(log, "old\r\n");
+    ASSERT_EQ(::chmod(log.c_str(), 0640), 0);
+    {
+        ConnectionLog existing(table, shared.Path() + "/", "fvconns.log", &sink, Clock());
+        EXPECT_TRUE(existing.Enabled());
+    }
+    EXPECT_EQ(ModeOf(log), 0640u);
+    EXPECT_EQ(fv::test::ReadFile(log).rfind("old\r\n" + kBanner1, 0), 0u);
+
+    ASSERT_EQ(::unlink(log.c_str()), 0);
+    fv::test::WriteFile(shared / "victim", "victim\n");
+    ASSERT_EQ(::symlink((shared / "victim").c_str(), log.c_str()), 0);
+    {
+        ConnectionLog linked(table, shared.Path() + "/", "fvconns.log", &sink, Clock());
+        EXPECT_FALSE(linked.Enabled());
+    }
+    EXPECT_EQ(fv::test::ReadFile(shared / "victim"), "victim\n");
+
+    ASSERT_EQ(::unlink(log.c_str()), 0);
+    ASSERT_EQ(::symlink((shared / "absent").c_str(), log.c_str()), 0);
+    {
+        ConnectionLog dangling(table, shared.Path() + "/", "fvconns.log", &sink, Clock());
+        EXPECT_FALSE(dangling.Enabled());
+    }
+    EXPECT_FALSE(std::filesystem::exists(shared / "absent"));
+
+    ASSERT_EQ(::unlink(log.c_str()), 0);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    const int reader = ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // so that no open waits
+    ASSERT_GE(reader, 0);
+    {
+        ConnectionLog fifo(table, shared.Path() + "/", "fvconns.log", &sink, Clock());
+        EXPECT_FALSE(fifo.Enabled());
+    }
+    char byte;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
 }
 
 TEST_F(ConnectionLogTest, DisabledLogIsEnabledByASuccessfulSwitch) {

@@ -431,6 +431,66 @@ TEST_F(RegistryTest, HiveUnreadableAtStartIsNotOverwrittenWithDefaults) {
     EXPECT_EQ(status, 0);
 }
 
+// Runs `body` in a child process that a stuck call cannot keep waiting for ever; the child's
+// exit status, 99 when it was ended (for example by the watchdog).
+template <typename Body>
+int InChild(Body body) {
+    constexpr unsigned kWatchdogSeconds = 60;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(kWatchdogSeconds);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// The machine's hive lies in a folder every member of the group may write: a link planted there
+// as the hive is not written through, a FIFO beside it not waited on; the folder's own path may
+// still run through links.
+TEST_F(RegistryTest, FilesPlantedInTheSharedFolderAreNotFollowed) {
+    std::filesystem::create_directories(dir / "reg");
+    std::filesystem::create_directories(dir / "victim");
+    const std::string hklm = dir / "reg/HKLM.sqlite";
+    const std::string victim = dir / "victim/HKCU.sqlite";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(victim.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE mine (x);", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const std::string victimBytes = fv::test::ReadFile(victim);
+
+    ASSERT_EQ(::symlink(victim.c_str(), hklm.c_str()), 0);
+    EXPECT_FALSE(reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "1"));
+    EXPECT_TRUE(fv::test::ReadFile(victim) == victimBytes) << "the victim was written through the link";
+    reg::Value value;
+    EXPECT_EQ(reg::ReadValue(Hive::LocalMachine, kStats, "TotalBlocked", value), reg::ReadResult::Unreadable);
+
+    ASSERT_EQ(::unlink(hklm.c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "victim/new.sqlite").c_str(), hklm.c_str()), 0);
+    EXPECT_FALSE(reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "1"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "victim/new.sqlite"));
+
+    ASSERT_EQ(::unlink(hklm.c_str()), 0);
+    ASSERT_TRUE(reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "5"));
+    ASSERT_EQ(::mkfifo((hklm + "-journal").c_str(), 0666), 0);
+    EXPECT_EQ(InChild([] {
+                  reg::Value read;
+                  if (reg::ReadValue(Hive::LocalMachine, kStats, "TotalBlocked", read) !=
+                      reg::ReadResult::Unreadable) {
+                      return 1;
+                  }
+                  return reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "6") ? 2 : 0;
+              }),
+              0);
+    ASSERT_EQ(::unlink((hklm + "-journal").c_str()), 0);
+
+    ASSERT_EQ(::symlink((dir / "reg").c_str(), (dir / "linked").c_str()), 0);
+    ::setenv("FERROVANE_REGISTRY_DIR", (dir / "linked").c_str(), 1);
+    EXPECT_TRUE(reg::SetString(Hive::LocalMachine, kStats, "TotalBlocked", "7"));
+    EXPECT_EQ(reg::QueryString(Hive::LocalMachine, kStats, "TotalBlocked"), "7");
+}
+
 TEST_F(RegistryTest, MachineHiveInASetgidFolderIsGroupWritable) {
     std::filesystem::create_directories(dir / "reg");
     ASSERT_EQ(::chmod((dir / "reg").c_str(), 02775), 0);

@@ -1,9 +1,15 @@
-// ferrovane-settings [NAME[=VALUE]]...: sets or prints the program's settings and lifetime totals
-// in the registry the program would use ($FERROVANE_REGISTRY_DIR honoured). With no argument it
-// prints every setting. Used by the demo and the system tests to prepare and read back a run.
+// ferrovane-settings [NAME[=VALUE]]...: sets or prints the program's settings, and prints the
+// lifetime totals, in the registry the program would use ($FERROVANE_REGISTRY_DIR honoured).
+// With no argument it prints every setting. Used by the demo and the system tests to prepare
+// and read back a run.
+//
+// Exit status: 0 when every value was printed or written; 1 when a hive could not be read or a
+// write failed (what could be done is done); 2 for an unknown name or a value that is not one
+// (nothing after it is done).
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,6 +20,9 @@
 #include "fv_gui/settings/Settings.h"
 
 namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
 
 using Setting = std::variant<fv::DwordSetting*, fv::StringSetting*>;
 
@@ -37,26 +46,51 @@ std::vector<std::pair<std::string_view, Setting>> Table(fv::Settings& s) {
             {"SelectedAdapter", &s.SelectedAdapter}};
 }
 
-void Print(std::string_view name, const Setting& setting) {
+void Complain(std::string_view name, const char* what) {
+    std::fprintf(stderr, "ferrovane-settings: %.*s: %s\n", int(name.size()), name.data(), what);
+}
+
+bool Unreadable(const Setting& setting) {
+    if (auto* d = std::get_if<fv::DwordSetting*>(&setting)) return (*d)->reg.Unreadable();
+    return std::get<fv::StringSetting*>(setting)->reg.Unreadable();
+}
+
+// A hive that cannot be read gives the defaults, which must not pass for what it holds.
+int Print(std::string_view name, const Setting& setting) {
+    if (Unreadable(setting)) {
+        Complain(name, "the registry hive cannot be read");
+        return kFailed;
+    }
     if (auto* d = std::get_if<fv::DwordSetting*>(&setting)) {
         std::printf("%.*s=%u\n", int(name.size()), name.data(), unsigned((*d)->value));
     } else {
         const std::string& text = std::get<fv::StringSetting*>(setting)->Value();
         std::printf("%.*s=%s\n", int(name.size()), name.data(), text.c_str());
     }
+    return 0;
 }
 
-bool Assign(const Setting& setting, std::string_view text) {
-    if (auto* d = std::get_if<fv::DwordSetting*>(&setting)) {
-        const std::string digits(text);
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(digits.c_str(), &end, 10);
-        if (digits.empty() || *end != '\0' || value > 0xFFFFFFFFul) return false;
-        (*d)->Set(std::uint32_t(value));
-        return true;
+// Decimal digits only, no sign or blank, at most 4294967295.
+std::optional<std::uint32_t> ParseDword(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > UINT32_MAX) return std::nullopt;
     }
-    std::get<fv::StringSetting*>(setting)->Set(text);
-    return true;
+    return static_cast<std::uint32_t>(value);
+}
+
+int PrintTotal(std::string_view name, const char* path) {
+    fv::RegistryString total(path, "0", fv::Hive::LocalMachine);
+    if (total.Unreadable()) {
+        Complain(name, "the machine's registry hive cannot be read");
+        return kFailed;
+    }
+    std::printf("%.*s=%lld\n", int(name.size()), name.data(),
+                static_cast<long long>(fv::ParseDecimalTotal(total.Get())));
+    return 0;
 }
 
 }  // namespace
@@ -64,35 +98,50 @@ bool Assign(const Setting& setting, std::string_view text) {
 int main(int argc, char** argv) {
     fv::Settings settings;
     const auto table = Table(settings);
+    int status = 0;
     if (argc == 1) {
-        for (const auto& [name, setting] : table) Print(name, setting);
-        return 0;
+        for (const auto& [name, setting] : table) status = std::max(status, Print(name, setting));
+        return status;
     }
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         const std::size_t equals = argument.find('=');
         const std::string_view name = argument.substr(0, equals);
         if (name == "TotalBlocked" || name == "TotalGranted") {
-            fv::PacketStatistics statistics;
-            const std::int64_t total = name == "TotalBlocked" ? statistics.GetTotalBlocked()
-                                                                : statistics.GetTotalGranted();
-            std::printf("%.*s=%lld\n", int(name.size()), name.data(), static_cast<long long>(total));
+            if (equals != std::string_view::npos) {
+                Complain(name, "the totals are only counted by the program, not set");
+                return kUsage;
+            }
+            status = std::max(status, PrintTotal(name, name == "TotalBlocked" ? fv::kTotalBlockedPath
+                                                                             : fv::kTotalGrantedPath));
             continue;
         }
         const auto found = std::find_if(table.begin(), table.end(),
                                         [&](const auto& entry) { return entry.first == name; });
         if (found == table.end()) {
-            std::fprintf(stderr, "ferrovane-settings: no setting named %.*s\n", int(name.size()),
-                         name.data());
-            return 2;
+            Complain(name, "no setting of that name");
+            return kUsage;
         }
         if (equals == std::string_view::npos) {
-            Print(found->first, found->second);
-        } else if (!Assign(found->second, argument.substr(equals + 1))) {
-            std::fprintf(stderr, "ferrovane-settings: %.*s takes a number\n", int(name.size()),
-                         name.data());
-            return 2;
+            status = std::max(status, Print(found->first, found->second));
+            continue;
+        }
+        const std::string_view text = argument.substr(equals + 1);
+        bool written;
+        if (auto* d = std::get_if<fv::DwordSetting*>(&found->second)) {
+            const std::optional<std::uint32_t> value = ParseDword(text);
+            if (!value) {
+                Complain(name, "takes a number of decimal digits from 0 to 4294967295");
+                return kUsage;
+            }
+            written = (*d)->Set(*value);
+        } else {
+            written = std::get<fv::StringSetting*>(found->second)->Set(text);
+        }
+        if (!written) {
+            Complain(name, "could not be written to the registry hive");
+            status = kFailed;
         }
     }
-    return 0;
+    return status;
 }
