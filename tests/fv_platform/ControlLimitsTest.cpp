@@ -1,6 +1,7 @@
 // What one peer of the control socket may take from the daemon: descriptors at the hello, time
 // with a request begun, and bytes of large requests.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -261,8 +262,15 @@ TEST_F(ControlLimitsTest, OutOfDescriptorsTheListenerRestsInsteadOfSpinning) {
         for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
             highest = std::max(highest, std::stoi(entry.path().filename().string()));
         }
-        const rlimit low{rlim_t(highest + 3), rlim_t(highest + 3)};
+        const rlimit low{rlim_t(highest + 1), rlim_t(highest + 1)};
         if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(3);
+        // The free numbers below the limit are filled, all but two.
+        std::vector<int> filler;
+        for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) filler.push_back(fd);
+        for (int i = 0; i < 2 && !filler.empty(); ++i) {
+            close(filler.back());
+            filler.pop_back();
+        }
         char byte = 'r';
         if (write(ready[1], &byte, 1) != 1) _exit(4);
         (void)!read(done[0], &byte, 1);
@@ -283,8 +291,9 @@ TEST_F(ControlLimitsTest, OutOfDescriptorsTheListenerRestsInsteadOfSpinning) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    // Spinning costs the whole second; resting, next to nothing.
-    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 2) << used << " ticks in a second";
+    // Spinning costs all of the second it is given (on a busy machine, a share of it); resting,
+    // next to nothing.
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 10) << used << " ticks in a second";
 }
 
 }  // namespace
