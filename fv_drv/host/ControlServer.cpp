@@ -467,8 +467,8 @@ void ControlServer::Serve(Connection& connection) {
         }
         const std::size_t size = std::max(request.inputLength, request.outputLength);
         const std::size_t budgeted = size > limits_.smallRequestBytes ? size : 0;
-        bool held = budgeted == 0 || budget_.Take(connection.uid, budgeted, Clock::now() + limits_.budgetWait);
-        if (budgeted != 0 && held) deadline = Clock::now() + limits_.requestTimeout;
+        bool held = budgeted == 0 ||
+                    budget_.Take(connection.uid, budgeted, Clock::now() + limits_.budgetWait);
         // Buffered transfer: one system buffer for input and output, zeroed so that no byte
         // of an earlier request can travel back in a reply.
         if (held) {
@@ -480,6 +480,9 @@ void ControlServer::Serve(Connection& connection) {
                 held = false;
             }
         }
+        // A large input's time counts from when it may flow: not while it waited its turn, nor
+        // while its buffer was made.
+        if (budgeted != 0 && held) deadline = Clock::now() + limits_.requestTimeout;
         wire::ReplyHeader reply{STATUS_INSUFFICIENT_RESOURCES, 0, 0};
         bool ok;
         if (held) {

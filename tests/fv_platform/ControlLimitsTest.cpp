@@ -1,15 +1,20 @@
 // What one peer of the control socket may take from the daemon: descriptors at the hello, time
 // with a request begun, and bytes of large requests.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -224,6 +229,67 @@ TEST_F(ControlLimitsTest, LargeRequestsTakeTurnsAndOneWithoutATurnFailsAlone) {
                                     output.data(), std::uint32_t(output.size()), &returned));
     EXPECT_EQ(returned, input.size());
     EXPECT_EQ(output.back(), 7);
+}
+
+// CPU time the process has used, in clock ticks.
+long CpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) ticks += std::stol(field);  // utime, stime
+    }
+    return ticks;
+}
+
+TEST_F(ControlLimitsTest, OutOfDescriptorsTheListenerRestsInsteadOfSpinning) {
+    constexpr int kPeers = 20;
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(done[1]);
+        close(ready[0]);
+        // The server, in a process that has no room for another descriptor.
+        fv::host::PeerLimits limits;
+        limits.helloTimeout = std::chrono::minutes(5);
+        fv::host::ControlServer server(device, fv::host::PeerPolicy{getuid(), gid_t(-1)}, limits);
+        if (!server.Start(path)) _exit(2);
+        int highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            highest = std::max(highest, std::stoi(entry.path().filename().string()));
+        }
+        const rlimit low{rlim_t(highest + 1), rlim_t(highest + 1)};
+        if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(3);
+        // Every free number below the limit is filled: not one connection can be taken.
+        while (open("/dev/null", O_RDONLY) >= 0) {
+        }
+        char byte = 'r';
+        if (write(ready[1], &byte, 1) != 1) _exit(4);
+        (void)!read(done[0], &byte, 1);
+        _exit(0);
+    }
+    close(done[0]);
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    std::vector<fv::UniqueFd> peers;
+    for (int i = 0; i < kPeers; ++i) peers.push_back(Connect());
+    // The peers wait in the server's backlog, readable all the while.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long before = CpuTicks(child);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = CpuTicks(child) - before;
+    close(done[1]);
+    peers.clear();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // Spinning costs all of the second it is given (on a busy machine, a share of it); resting,
+    // next to nothing.
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 10) << used << " ticks in a second";
 }
 
 }  // namespace

@@ -412,4 +412,25 @@ TEST_F(AttachTest, LegacyIptablesServesADaemonWithoutRoot) {
     EXPECT_EQ(legacyRules().find("ferrovane"), std::string::npos);
 }
 
+// A run that used legacy iptables and crashed left its rules in the legacy tables, where they
+// still queue the interface's packets: a run on iptables-nft takes them away as well.
+TEST_F(AttachTest, LeftoversInTheLegacyTablesGoToo) {
+    const std::string legacy = "iptables-legacy -w -t mangle ";
+    const std::string chain = std::string("ferrovane-") + kInterface;
+    for (const std::string& rule :
+         {"-N " + chain, "-A " + chain + " -j NFQUEUE --queue-num 0 --queue-bypass",
+          "-A PREROUTING -i " + std::string(kInterface) + " -j " + chain,
+          "-A POSTROUTING -o " + std::string(kInterface) + " -j " + chain}) {
+        ASSERT_TRUE(fv::systest::Run(legacy + rule));
+    }
+    ASSERT_TRUE(StartDaemon());
+    EXPECT_EQ(Output("iptables-legacy-save -t mangle").find("ferrovane"), std::string::npos);
+    Filter();
+    EXPECT_FALSE(UdpEcho(nullptr, kListed));
+    EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
+    handle.Close();
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_EQ(Output("iptables-legacy-save -t mangle").find("ferrovane"), std::string::npos);
+}
+
 }  // namespace

@@ -92,22 +92,27 @@ std::optional<std::uint64_t> LegacyMangleState() {
     return std::uint64_t(info.size) << 32 | info.num_entries;
 }
 
-// Removes our table and our iptables chain with every jump to it. True when the chain was there.
-bool RemoveOurs(const std::string& interfaceName) {
+// Removes our iptables chain with every jump to it. True when the chain was there.
+bool RemoveChain(const std::string& interfaceName, ToolResult (*iptables)(std::vector<std::string>)) {
     const std::string name = RulesName(interfaceName);
-    RunTool("nft", {"delete", "table", "ip", name});
     bool hadChain = false;
     for (const Jump& jump : kJumps) {
         for (int i = 0; i < kMaxStaleJumps; ++i) {
             std::vector<std::string> args = JumpRule(jump, interfaceName, name);
             args.insert(args.begin(), "-D");
-            if (Iptables(args).status != 0) break;
+            if (iptables(args).status != 0) break;
             hadChain = true;
         }
     }
-    if (Iptables({"-F", name}).status == 0) hadChain = true;
-    Iptables({"-X", name});
+    if (iptables({"-F", name}).status == 0) hadChain = true;
+    iptables({"-X", name});
     return hadChain;
+}
+
+// Removes our table and our iptables chain. True when the chain was there.
+bool RemoveOurs(const std::string& interfaceName) {
+    RunTool("nft", {"delete", "table", "ip", RulesName(interfaceName)});
+    return RemoveChain(interfaceName, Iptables);
 }
 
 }  // namespace
@@ -157,6 +162,8 @@ std::string RulesName(const std::string& interfaceName) {
 void QueueRules::RemoveLeftovers(const std::string& interfaceName) {
     // Who made mangle's chains is not known after a crash: whatever of them stands empty goes.
     if (RemoveOurs(interfaceName)) TidyMangle({true, true, true});
+    // A run whose iptables was the legacy kind queued the same packets from there.
+    RemoveChain(interfaceName, LegacyIptablesBeside);
 }
 
 bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 extern char** environ;
 
@@ -17,6 +18,10 @@ namespace {
 constexpr const char* kToolFolders[] = {"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
 constexpr const char* kIptablesOnNftables = "iptables-nft";
 constexpr const char* kPlainIptables = "iptables";
+constexpr const char* kLegacyIptables = "iptables-legacy";
+// The legacy tables in use in this network namespace, one name a line.
+constexpr const char* kLegacyTables = "/proc/net/ip_tables_names";
+constexpr const char* kMangleTable = "mangle";
 // Legacy iptables serialises its runs through this file, made by root.
 constexpr const char* kSharedXtablesLock = "/run/xtables.lock";
 constexpr const char* kLockVariable = "XTABLES_LOCKFILE";
@@ -125,9 +130,21 @@ bool IptablesOnNftables() {
 }
 
 ToolResult Iptables(std::vector<std::string> args) {
-    args.insert(args.begin(), {"-w", "-t", "mangle"});
+    args.insert(args.begin(), {"-w", "-t", kMangleTable});
     if (IptablesOnNftables()) return RunTool(kIptablesOnNftables, args);
     return RunTool(kPlainIptables, args, LegacyLockEnvironment());
+}
+
+ToolResult LegacyIptablesBeside(std::vector<std::string> args) {
+    if (!IptablesOnNftables()) return {};
+    // Asking legacy iptables about a table would load it: only one already in use is asked.
+    std::ifstream tables(kLegacyTables);
+    std::string table;
+    bool inUse = false;
+    while (!inUse && std::getline(tables, table)) inUse = table == kMangleTable;
+    if (!inUse) return {};
+    args.insert(args.begin(), {"-w", "-t", kMangleTable});
+    return RunTool(kLegacyIptables, args, LegacyLockEnvironment());
 }
 
 }  // namespace ndis::nfqueue_media

@@ -25,4 +25,9 @@ ToolResult Iptables(std::vector<std::string> args);
 // True when the rules iptables adds live in nftables' ruleset.
 bool IptablesOnNftables();
 
+// Where the rules use iptables-nft but legacy iptables' mangle table is in use too (an earlier
+// run may have added rules there with a legacy iptables): runs legacy iptables on it.
+// Status -1 where there is no such table or tool.
+ToolResult LegacyIptablesBeside(std::vector<std::string> args);
+
 }  // namespace ndis::nfqueue_media
