@@ -22,7 +22,6 @@ namespace {
 constexpr const char* kRulesPrefix = "ferrovane-";
 // Names nftables cannot take as they are are spelt in hexadecimal behind this prefix.
 constexpr const char* kHexRulesPrefix = "ferrovane_";
-constexpr const char* kClaimPrefix = "ferrovane-attach/";
 // The tools are looked for here only: never through a search path the caller controls.
 constexpr const char* kToolFolders[] = {"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
 // Jumps to our chain that a run may have left behind, at most.
@@ -239,28 +238,6 @@ void QueueRules::Remove() {
     RemoveLeftovers(interface_);
     kind_ = Kind::None;
     interface_.clear();
-}
-
-bool InterfaceClaim::Take(const std::string& interfaceName, std::string& error) {
-    // A name in the abstract socket namespace: it belongs to this network namespace and goes
-    // with the last descriptor.
-    socket_.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket_) {
-        error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string name = kClaimPrefix + interfaceName;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (bind(socket_.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        error = errno == EADDRINUSE ? interfaceName + " is attached by another ferrovane-sys"
-                                    : std::string("claim: ") + std::strerror(errno);
-        socket_.Reset();
-        return false;
-    }
-    return true;
 }
 
 }  // namespace ndis::nfqueue_media
