@@ -22,6 +22,7 @@ bool LinuxBindings::Start(const std::vector<Binding>& bindings, const StateFolde
             return false;
         }
         port.adapter = std::make_unique<ndis::linux_media::LinuxAdapter>(info, b.upper);
+        port.adapter->KeepSettingsIn(state.fd.Get(), state.FileFor("settings", b.lower));
         if (!port.adapter->Prepare(error)) {
             error = b.lower + ": " + error;
             Stop();
