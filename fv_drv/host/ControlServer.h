@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fv_platform/UniqueFd.h"
@@ -43,6 +44,11 @@ public:
     // `handle` is set.
     virtual std::uint32_t Create(std::vector<NamedEventFd> events,
                                  std::unique_ptr<ControlHandle>& handle) = 0;
+    // The same for the process `peer` (as the kernel recorded it at connect).
+    virtual std::uint32_t CreateFor(pid_t /*peer*/, std::vector<NamedEventFd> events,
+                                    std::unique_ptr<ControlHandle>& handle) {
+        return Create(std::move(events), handle);
+    }
 };
 
 // Who may open the device: root, the daemon's own user and members of the device group.
