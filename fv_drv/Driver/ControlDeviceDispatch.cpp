@@ -10,7 +10,7 @@ OpenContext* ContextOf(PFILE_OBJECT file) {
     return file != nullptr ? static_cast<OpenContext*>(file->FsContext) : nullptr;
 }
 
-NTSTATUS DeviceControl(PIO_STACK_LOCATION stack, ControlIo& io) {
+NTSTATUS DeviceControl(PIRP irp, PIO_STACK_LOCATION stack, ControlIo& io) {
     const ULONG code = stack->DeviceIoControl.IoControlCode;
     switch (code) {
         case IOCTL_ENUM_BINDINGS:
@@ -22,11 +22,11 @@ NTSTATUS DeviceControl(PIO_STACK_LOCATION stack, ControlIo& io) {
         case IOCTL_GET_VERSION:
             return GetVersion(io);
         case IOCTL_CREATE_BLOCKED_EVENT:
-            return CreateNamedEvent(kBlockedEventSlot);
+            return CreateNamedEvent(kBlockedEventSlot, IoGetRequestorProcessId(irp));
         case IOCTL_CREATE_GRANTED_EVENT:
-            return CreateNamedEvent(kGrantedEventSlot);
+            return CreateNamedEvent(kGrantedEventSlot, IoGetRequestorProcessId(irp));
         case IOCTL_CREATE_EXIT_EVENT:
-            return CreateNamedEvent(kExitEventSlot);
+            return CreateNamedEvent(kExitEventSlot, IoGetRequestorProcessId(irp));
         case IOCTL_CLOSE_EVENTS:
             return CloseNamedEvents();
         case IOCTL_QUERY_OID:
@@ -66,7 +66,7 @@ NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT, PIRP irp) {
                 io.InputLength = stack->DeviceIoControl.InputBufferLength;
                 io.OutputLength = stack->DeviceIoControl.OutputBufferLength;
             }
-            status = DeviceControl(stack, io);
+            status = DeviceControl(irp, stack, io);
             information = io.Information;
             break;
         }

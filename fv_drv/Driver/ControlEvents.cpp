@@ -1,5 +1,5 @@
 // The program's three named events: opened by name on request, handed to an adapter's filter at
-// start, taken back at stop, released on request.
+// start, taken back at stop, released on request or when the process that created them ends.
 //
 // Lock order: adapter lock, then the event lock. Releasing the events takes each adapter lock
 // under the global lock, with the event lock no longer held.
@@ -27,7 +27,7 @@ void Replace(PKEVENT& held, PKEVENT next) {
 
 }  // namespace
 
-NTSTATUS CreateNamedEvent(NamedEventSlot slot) {
+NTSTATUS CreateNamedEvent(NamedEventSlot slot, ULONG creator) {
     NamedEventEntry& entry = g_driver.Events[slot];
     NdisAcquireSpinLock(&g_driver.EventLock);
     // Held already, or an earlier open failed.
@@ -44,19 +44,25 @@ NTSTATUS CreateNamedEvent(NamedEventSlot slot) {
     NdisAcquireSpinLock(&g_driver.EventLock);
     entry.Object = event;
     entry.Handle = handle;
+    entry.Creator = creator;
     NdisReleaseSpinLock(&g_driver.EventLock);
     return STATUS_SUCCESS;
 }
 
+namespace {
+
 // A filter may still hold the events when they are released (a program that skipped the stop,
 // or another program's handle). Every adapter lets go of them first, so no filter ever sets an
 // event the driver has given up; a filter then keeps running without reports or exit signal.
-NTSTATUS CloseNamedEvents() {
+// Releases every event, or only those `creator` created when it is not 0.
+void ReleaseNamedEvents(ULONG creator) {
     PKEVENT objects[kEventSlots] = {};
     HANDLE handles[kEventSlots] = {};
     NdisAcquireSpinLock(&g_driver.EventLock);
     for (UINT slot = 0; slot < kEventSlots; ++slot) {
         NamedEventEntry& entry = g_driver.Events[slot];
+        if (creator != 0 && (entry.Object == nullptr || entry.Creator != creator)) continue;
+        entry.Creator = 0;
         handles[slot] = entry.Handle;
         objects[slot] = entry.Object;
         entry.Handle = nullptr;
@@ -80,7 +86,20 @@ NTSTATUS CloseNamedEvents() {
         if (handles[slot] != nullptr) ZwClose(handles[slot]);
         if (objects[slot] != nullptr) ObDereferenceObject(objects[slot]);
     }
+}
+
+}  // namespace
+
+NTSTATUS CloseNamedEvents() {
+    ReleaseNamedEvents(0);
     return STATUS_SUCCESS;
+}
+
+void NamedEventsProcessNotify(HANDLE, HANDLE processId, BOOLEAN create) {
+    // A program killed before it could close its events would keep every later one from
+    // creating them until the driver restarts. Filtering goes on; only the reports stop.
+    const ULONG ended = ULONG(reinterpret_cast<ULONG_PTR>(processId));
+    if (!create && ended != 0) ReleaseNamedEvents(ended);
 }
 
 void AttachFilterEvents(FilterState& state) {

@@ -20,8 +20,11 @@ struct ControlIo {
 NTSTATUS EnumBindings(ControlIo& io);
 NTSTATUS OpenAdapter(PFILE_OBJECT file, ControlIo& io);
 NTSTATUS GetVersion(ControlIo& io);
-NTSTATUS CreateNamedEvent(NamedEventSlot slot);
+// `creator` is the requesting process (0: unknown).
+NTSTATUS CreateNamedEvent(NamedEventSlot slot, ULONG creator);
 NTSTATUS CloseNamedEvents();
+// The process notify routine: a process that ended leaves no event it created held.
+void NamedEventsProcessNotify(HANDLE parentId, HANDLE processId, BOOLEAN create);
 
 // The handle's close: releases its OpenContext and the adapter it held.
 void CloseControlHandle(PFILE_OBJECT file);

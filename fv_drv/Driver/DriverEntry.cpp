@@ -67,6 +67,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) 
         } else {
             NdisIMAssociateMiniport(g_driver.DriverHandle, g_driver.ProtocolHandle);
             InitializeEventTable();
+            PsSetCreateProcessNotifyRoutine(NamedEventsProcessNotify, FALSE);
         }
     }
     if (status != NDIS_STATUS_SUCCESS) NdisTerminateWrapper(g_driver.WrapperHandle, nullptr);
@@ -81,6 +82,7 @@ void ProtocolUnload() {
 }
 
 void DriverUnload(PDRIVER_OBJECT) {
+    PsSetCreateProcessNotifyRoutine(NamedEventsProcessNotify, TRUE);
     ProtocolUnload();
     // Events a program left with the driver go with it.
     CloseNamedEvents();

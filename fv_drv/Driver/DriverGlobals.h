@@ -18,6 +18,8 @@ struct NamedEventEntry {
     // 1 after load and after the events are released; 0 while an object is held or after a
     // failed open.
     BOOLEAN MayCreate = FALSE;
+    // The process that created the object: when it ends, the object is released.
+    ULONG Creator = 0;
 };
 
 struct DriverGlobals {

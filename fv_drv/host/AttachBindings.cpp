@@ -12,10 +12,11 @@ AttachBindings::~AttachBindings() {
     Stop();
 }
 
-bool AttachBindings::Attach(Attachment& a, const std::string& name, std::string& error) {
+bool AttachBindings::Attach(Attachment& a, const std::string& name, const StateFolder& state,
+                            std::string& error) {
     a.name = name;
     ndis::linux_media::InterfaceInfo info;
-    if (!a.claim.Take(name, error) || !ndis::linux_media::QueryInterface(name, info, error)) {
+    if (!a.claim.Take(state, name, error) || !ndis::linux_media::QueryInterface(name, info, error)) {
         return false;
     }
     // A queue number still named by an earlier run's rules would hand us its packets
@@ -29,12 +30,13 @@ bool AttachBindings::Attach(Attachment& a, const std::string& name, std::string&
            a.rules.Install(name, a.queue.Number(), error);
 }
 
-bool AttachBindings::Start(const std::vector<std::string>& interfaces, std::string& error) {
+bool AttachBindings::Start(const std::vector<std::string>& interfaces, const StateFolder& state,
+                           std::string& error) {
     if (interfaces.empty()) return true;
     ndis::nfqueue_media::SetIptablesLockFolder(runtimeDir_);
     for (const std::string& name : interfaces) {
         auto& a = *attachments_.emplace_back(std::make_unique<Attachment>());
-        if (!Attach(a, name, error)) {
+        if (!Attach(a, name, state, error)) {
             error = name + ": " + error;
             Stop();
             return false;

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "fv_drv/host/InterfaceClaim.h"
+#include "fv_drv/host/StateFolder.h"
 #include "fv_drv/ndis/nfqueue/NetfilterQueue.h"
 #include "fv_drv/ndis/nfqueue/QueueAdapter.h"
 #include "fv_drv/ndis/nfqueue/QueueRules.h"
@@ -25,21 +27,24 @@ public:
     // `runtimeDir` is the daemon's own folder; legacy iptables may keep its lock there.
     explicit AttachBindings(std::string runtimeDir);
     ~AttachBindings();
-    // Attaches each interface. On failure nothing stays attached and no rule of ours remains.
-    bool Start(const std::vector<std::string>& interfaces, std::string& error);
+    // Attaches each interface, claimed in `state`. On failure nothing stays attached and no rule
+    // of ours remains.
+    bool Start(const std::vector<std::string>& interfaces, const StateFolder& state,
+               std::string& error);
     // Takes the rules away first, so that traffic flows on untouched while the rest unbinds.
     void Stop();
 
 private:
     struct Attachment {
-        ndis::nfqueue_media::InterfaceClaim claim;
+        InterfaceClaim claim;
         ndis::nfqueue_media::NetfilterQueue queue;
         std::unique_ptr<ndis::nfqueue_media::QueueAdapter> adapter;
         ndis::nfqueue_media::QueueRules rules;
         std::string name;
         bool added = false;
     };
-    bool Attach(Attachment& a, const std::string& name, std::string& error);
+    bool Attach(Attachment& a, const std::string& name, const StateFolder& state,
+                std::string& error);
     void WatchRules();
     void StopWatch();
 

@@ -444,7 +444,7 @@ void ControlServer::Serve(Connection& connection) {
         return;
     }
     std::unique_ptr<ControlHandle> handle;
-    const std::uint32_t created = device_.Create(std::move(events), handle);
+    const std::uint32_t created = device_.CreateFor(peer.pid, std::move(events), handle);
     if (created != STATUS_SUCCESS || handle == nullptr) {
         const std::uint32_t status =
             created != STATUS_SUCCESS ? created : STATUS_UNSUCCESSFUL;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fv_drv/contract/Wire.h"
@@ -45,6 +46,11 @@ public:
     // `handle` is set.
     virtual std::uint32_t Create(std::vector<NamedEventFd> events,
                                  std::unique_ptr<ControlHandle>& handle) = 0;
+    // The same for the process `peer` (as the kernel recorded it at connect).
+    virtual std::uint32_t CreateFor(pid_t /*peer*/, std::vector<NamedEventFd> events,
+                                    std::unique_ptr<ControlHandle>& handle) {
+        return Create(std::move(events), handle);
+    }
     // Whether handles look events of this name up. The descriptors of the others are closed at
     // the hello, so that an opener cannot make the device hold descriptors nobody uses.
     virtual bool UsesEvent(const std::string& name) const {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "fv_drv/contract/DeviceNames.h"
+#include "fv_drv/contract/ControlCodes.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace fv::host {
@@ -14,7 +15,9 @@ namespace {
 class BridgeHandle final : public ControlHandle {
 public:
     // The file object owns the opener's events for the handle's life.
-    BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events) : device_(device) {
+    BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events, pid_t peer,
+                 ProcessWatch& creators)
+        : device_(device), peer_(peer), creators_(creators) {
         for (auto& e : events) {
             fileObject_.Events.push_back({std::move(e.name), e.fd});
             eventFds_.emplace_back(e.fd);
@@ -39,6 +42,11 @@ public:
         irp.Stack.DeviceIoControl.OutputBufferLength = outputLength;
         const NTSTATUS status = Dispatch(IRP_MJ_DEVICE_CONTROL, irp, systemBuffer);
         *information = std::uint32_t(irp.IoStatus.Information);
+        // The program closes this handle at once; its process, not the handle, holds the event.
+        if (status == STATUS_SUCCESS) {
+            const std::size_t slot = EventSlotOf(code);
+            if (slot < ProcessWatch::kSlots) creators_.Watch(slot, peer_);
+        }
         return status;
     }
 
@@ -50,14 +58,30 @@ private:
         return status;
     }
 
+    static std::size_t EventSlotOf(std::uint32_t code) {
+        switch (code) {
+            case IOCTL_CREATE_BLOCKED_EVENT:
+                return 0;
+            case IOCTL_CREATE_GRANTED_EVENT:
+                return 1;
+            case IOCTL_CREATE_EXIT_EVENT:
+                return 2;
+            default:
+                return ProcessWatch::kSlots;
+        }
+    }
+
     NTSTATUS Dispatch(UCHAR major, IRP& irp, std::uint8_t* buffer) {
         irp.Stack.MajorFunction = major;
+        irp.RequestorProcessId = ULONG(peer_ > 0 ? peer_ : 0);
         irp.Stack.FileObject = &fileObject_;
         irp.SystemBuffer = buffer;
         return ndis::host::DispatchIrp(device_, &irp);
     }
 
     PDEVICE_OBJECT device_;
+    pid_t peer_;
+    ProcessWatch& creators_;
     FILE_OBJECT fileObject_;
     bool opened_ = false;
     // Last: the descriptors stay open until the handle's close has run.
@@ -71,6 +95,7 @@ DeviceBridge::DeviceBridge(std::string socketPath, PeerPolicy policy)
 
 DeviceBridge::~DeviceBridge() {
     server_.Stop();
+    creators_.Stop();
 }
 
 NDIS_STATUS DeviceBridge::DeviceAdded(PDEVICE_OBJECT device) {
@@ -97,6 +122,11 @@ void DeviceBridge::DeviceRemoved(PDEVICE_OBJECT) {
 
 std::uint32_t DeviceBridge::Create(std::vector<NamedEventFd> events,
                                    std::unique_ptr<ControlHandle>& handle) {
+    return CreateFor(0, std::move(events), handle);
+}
+
+std::uint32_t DeviceBridge::CreateFor(pid_t peer, std::vector<NamedEventFd> events,
+                                      std::unique_ptr<ControlHandle>& handle) {
     PDEVICE_OBJECT device;
     {
         std::lock_guard guard(lock_);
@@ -106,7 +136,7 @@ std::uint32_t DeviceBridge::Create(std::vector<NamedEventFd> events,
         for (auto& e : events) fv::UniqueFd(e.fd).Reset();
         return STATUS_INVALID_DEVICE_STATE;
     }
-    auto bridged = std::make_unique<BridgeHandle>(device, std::move(events));
+    auto bridged = std::make_unique<BridgeHandle>(device, std::move(events), peer, creators_);
     const NTSTATUS status = bridged->Open();
     if (status != STATUS_SUCCESS) return status;
     handle = std::move(bridged);

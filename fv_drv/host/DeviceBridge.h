@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fv_drv/host/ControlServer.h"
+#include "fv_drv/host/ProcessWatch.h"
 #include "fv_drv/ndis/ndis_device.h"
 
 namespace fv::host {
@@ -25,11 +26,14 @@ public:
     std::uint32_t Create(std::vector<NamedEventFd> events,
                          std::unique_ptr<ControlHandle>& handle) override;
     bool UsesEvent(const std::string& name) const override;
+    std::uint32_t CreateFor(pid_t peer, std::vector<NamedEventFd> events,
+                            std::unique_ptr<ControlHandle>& handle) override;
 
     bool Serving();
 
 private:
     std::string socketPath_;
+    ProcessWatch creators_;  // outlives the server's handles, which add to it
     ControlServer server_;
     std::mutex lock_;
     PDEVICE_OBJECT device_ = nullptr;

@@ -6,15 +6,23 @@ LinuxBindings::~LinuxBindings() {
     Stop();
 }
 
-bool LinuxBindings::Start(const std::vector<Binding>& bindings, std::string& error) {
+bool LinuxBindings::Start(const std::vector<Binding>& bindings, const StateFolder& state,
+                          std::string& error) {
     for (const Binding& b : bindings) {
         ndis::linux_media::InterfaceInfo info;
+        Port& port = ports_.emplace_back();
+        // Claimed first: another daemon's settings of the interface are not ours to keep.
+        if (!port.claim.Take(state, b.lower, error)) {
+            error = b.lower + ": " + error;
+            Stop();
+            return false;
+        }
         if (!ndis::linux_media::QueryInterface(b.lower, info, error)) {
             Stop();
             return false;
         }
-        Port& port = ports_.emplace_back();
         port.adapter = std::make_unique<ndis::linux_media::LinuxAdapter>(info, b.upper);
+        port.adapter->KeepSettingsIn(state.fd.Get(), state.FileFor("settings", b.lower));
         if (!port.adapter->Prepare(error)) {
             error = b.lower + ": " + error;
             Stop();

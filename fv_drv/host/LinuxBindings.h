@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "fv_drv/host/HostOptions.h"
+#include "fv_drv/host/InterfaceClaim.h"
+#include "fv_drv/host/StateFolder.h"
 #include "fv_drv/ndis/linux/LinuxAdapter.h"
 #include "fv_drv/ndis/linux/TapStack.h"
 
@@ -14,12 +16,14 @@ namespace fv::host {
 class LinuxBindings {
 public:
     ~LinuxBindings();
-    // Binds each interface and creates its TAP. On failure nothing stays bound.
-    bool Start(const std::vector<Binding>& bindings, std::string& error);
+    // Binds each interface, claimed in `state`, and creates its TAP. The interface's settings
+    // from before are kept in `state` until they are restored. On failure nothing stays bound.
+    bool Start(const std::vector<Binding>& bindings, const StateFolder& state, std::string& error);
     void Stop();
 
 private:
     struct Port {
+        InterfaceClaim claim;  // first: released after the settings are back
         std::unique_ptr<ndis::linux_media::LinuxAdapter> adapter;
         std::unique_ptr<ndis::linux_media::TapStack> tap;
         bool added = false;

@@ -23,6 +23,7 @@
 #include "fv_drv/host/LinuxBindings.h"
 #include "fv_drv/host/ServiceNotify.h"
 #include "fv_drv/host/SimTraffic.h"
+#include "fv_drv/host/StateFolder.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/ndis/ndis_media.h"
@@ -90,11 +91,14 @@ int main(int argc, char** argv) {
     ndis::host::SetDeviceHost(&bridge);
     if (ndis::host::LoadDriver(DriverEntry) != STATUS_SUCCESS) return Fail("driver failed to load");
 
+    fv::host::StateFolder state;
     fv::host::LinuxBindings interfaces;
     fv::host::AttachBindings attached(options.deviceDir);
     fv::host::SimTraffic sim;
-    bool started = interfaces.Start(options.bindings, error) &&
-                   attached.Start(options.attachments, error);
+    bool started = (options.bindings.empty() && options.attachments.empty()) ||
+                   state.Open(options.deviceDir, error);
+    started = started && interfaces.Start(options.bindings, state, error) &&
+              attached.Start(options.attachments, state, error);
     if (started && options.sim) {
         started = sim.Start();
         if (!started) error = "simulated adapters did not come up";

@@ -1,6 +1,7 @@
 // The control device: registered with the host that serves it.
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "fv_drv/ndis/ndis_internal.h"
 
@@ -110,6 +111,36 @@ NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp) {
     const NTSTATUS status = routine(device, irp);
     t_currentFileObject = previous;
     return status;
+}
+
+}  // namespace ndis::host
+
+namespace {
+
+std::mutex g_processNotifyLock;  // held while the routine runs, so removal waits for it
+PCREATE_PROCESS_NOTIFY_ROUTINE g_processNotify = nullptr;
+
+}  // namespace
+
+NTSTATUS PsSetCreateProcessNotifyRoutine(PCREATE_PROCESS_NOTIFY_ROUTINE routine, BOOLEAN remove) {
+    std::lock_guard guard(g_processNotifyLock);
+    if (remove) {
+        if (g_processNotify != routine) return STATUS_INVALID_PARAMETER;
+        g_processNotify = nullptr;
+        return STATUS_SUCCESS;
+    }
+    if (g_processNotify != nullptr && g_processNotify != routine) return STATUS_INVALID_PARAMETER;
+    g_processNotify = routine;
+    return STATUS_SUCCESS;
+}
+
+namespace ndis::host {
+
+void ProcessEnded(ULONG processId) {
+    std::lock_guard guard(g_processNotifyLock);
+    if (g_processNotify != nullptr) {
+        g_processNotify(nullptr, reinterpret_cast<HANDLE>(ULONG_PTR(processId)), FALSE);
+    }
 }
 
 }  // namespace ndis::host

@@ -63,10 +63,18 @@ struct IRP {
     IO_STATUS_BLOCK IoStatus;
     PVOID SystemBuffer = nullptr;
     IO_STACK_LOCATION Stack;
+    ULONG RequestorProcessId = 0;  // set by the host; 0 when it cannot tell
 };
 using PIRP = IRP*;
 
 inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP irp) { return &irp->Stack; }
+inline ULONG IoGetRequestorProcessId(PIRP irp) { return irp->RequestorProcessId; }
+
+// Called when a process ends (create FALSE). Here only processes the host watches are reported:
+// those that made a request the host watches their end for. Ids are process ids as handles.
+using PCREATE_PROCESS_NOTIFY_ROUTINE = void (*)(HANDLE parentId, HANDLE processId, BOOLEAN create);
+// Adds the routine, or removes it (waiting for a call in progress). One routine at a time.
+NTSTATUS PsSetCreateProcessNotifyRoutine(PCREATE_PROCESS_NOTIFY_ROUTINE routine, BOOLEAN remove);
 // Requests complete synchronously here; the host reads IoStatus after the dispatch returns.
 inline void IoCompleteRequest(PIRP, KPRIORITY) {}
 
@@ -116,5 +124,9 @@ void SetDeviceHost(DeviceHost* host);
 // object, whose Events IoCreateNotificationEvent looks names up in. The host sends every request
 // of a handle through here, the same FILE_OBJECT from create to close.
 NTSTATUS DispatchIrp(PDEVICE_OBJECT device, PIRP irp);
+
+// Reports the end of a process to the driver's notify routine, if one is registered. Never
+// with a driver lock held.
+void ProcessEnded(ULONG processId);
 
 }  // namespace ndis::host

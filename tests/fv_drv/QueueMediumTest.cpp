@@ -44,6 +44,11 @@ public:
     }
     bool Send(std::span<const VerdictMessage> messages) override {
         ++sends;
+        // A failed send delivers none of its messages.
+        if (failSends > 0) {
+            --failSends;
+            return false;
+        }
         this->messages += messages.size();
         for (const VerdictMessage& m : messages) {
             std::vector<std::uint32_t> hit;
@@ -65,6 +70,7 @@ public:
     std::size_t sends = 0;
     std::size_t messages = 0;
     std::size_t unknownVerdicts = 0;
+    int failSends = 0;
 
 private:
     struct Queued {
@@ -254,6 +260,37 @@ TEST_F(QueueMediumTest, WithoutTheVirtualAdapterEverythingPasses) {
     EXPECT_EQ(adapter->Pump(), 1u);
     EXPECT_EQ(Only(1), Verdict::Accept);
     EXPECT_EQ(Counters(binding).SentCount, 0u);
+}
+
+// Verdicts the socket failed to take are not lost to the next batch's covering accept: the
+// drops still arrive, and every packet gets exactly one verdict, even with nothing more queued.
+TEST_F(QueueMediumTest, AFailedSendNeverLetsADroppedPacketThrough) {
+    Block(binding, kListed);
+    FrameSpec listed;
+    listed.destination = Ip(203, 0, 113, 9);
+    FrameSpec unlisted;
+    unlisted.destination = Ip(8, 8, 8, 8);
+    queue.Push(Packet(unlisted), true);  // 1
+    queue.Push(Packet(listed), true);    // 2
+    queue.failSends = 1;
+    EXPECT_EQ(adapter->Pump(), 2u);
+    EXPECT_TRUE(queue.verdicts.empty());
+    queue.Push(Packet(unlisted), true);  // 3: its covering accept reaches back over 1 and 2
+    queue.Push(Packet(unlisted), true);  // 4
+    EXPECT_EQ(adapter->Pump(), 2u);
+    EXPECT_EQ(Only(1), Verdict::Accept);
+    EXPECT_EQ(Only(2), Verdict::Drop);
+    EXPECT_EQ(Only(3), Verdict::Accept);
+    EXPECT_EQ(Only(4), Verdict::Accept);
+
+    queue.Push(Packet(listed), true);  // 5
+    queue.failSends = 2;
+    EXPECT_EQ(adapter->Pump(), 1u);
+    EXPECT_EQ(adapter->Pump(), 0u);  // tried again though nothing new came
+    EXPECT_TRUE(queue.verdicts.find(5) == queue.verdicts.end());
+    EXPECT_EQ(adapter->Pump(), 0u);
+    EXPECT_EQ(Only(5), Verdict::Drop);
+    EXPECT_EQ(queue.unknownVerdicts, 0u);
 }
 
 }  // namespace

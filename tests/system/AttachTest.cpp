@@ -2,7 +2,9 @@
 // listed traffic is dropped both ways and recorded, the rest passes, the ruleset is the same
 // after a stop and after a crash and restart, and a killed daemon leaves traffic flowing.
 #include <arpa/inet.h>
+#include <grp.h>
 #include <sys/mount.h>
+#include <sys/un.h>
 
 #include <array>
 #include <cstdio>
@@ -310,8 +312,47 @@ TEST_F(AttachTest, AFloodBeyondTheQueueLetsNothingListedThrough) {
     EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
 }
 
+// Binds an abstract socket name as an unprivileged user and keeps it until killed; its pid.
+pid_t HoldAbstractName(const std::string& name) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        constexpr uid_t kNobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(1);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) _exit(1);
+        const char byte = 1;
+        if (write(ready[1], &byte, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    const bool bound = pid > 0 && read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    if (!bound && pid > 0) {
+        kill(pid, SIGKILL);
+        WaitExit(pid);
+        return -1;
+    }
+    return pid;
+}
+
+// Nobody without the daemon's rights can keep it from attaching; another daemon on the same
+// interface and namespace is still refused.
 TEST_F(AttachTest, ASecondDaemonCannotAttachTheSameInterface) {
-    ASSERT_TRUE(StartDaemon());
+    const pid_t squatter = HoldAbstractName(std::string("ferrovane-attach/") + kInterface);
+    ASSERT_GT(squatter, 0);
+    const bool started = StartDaemon();
+    kill(squatter, SIGKILL);
+    WaitExit(squatter);
+    ASSERT_TRUE(started);
     const pid_t second = Start();
     int status = 0;
     ASSERT_EQ(waitpid(second, &status, 0), second);

@@ -148,6 +148,36 @@ TEST_F(LinuxLinkTest, KernelIsKeptOffTheLowerAndLetBackOnAfterwards) {
     EXPECT_EQ(Sysctl(rp), before);
 }
 
+// The kept settings are read back only as written for this interface: anything else found in
+// the file (another interface, another setting, a value the kernel would not take) makes the
+// whole file count for nothing.
+TEST(KeepOffRecord, OnlyThisInterfacesSettingsInRangeAreTakenBack) {
+    const KeepOffValues values = {{"arp_ignore", "2"}, {"disable_ipv6", "0"}, {"rp_filter", "2"}};
+    KeepOffValues read;
+    ASSERT_TRUE(ParseKeepOffRecord(FormatKeepOffRecord("eth0", values), "eth0", read));
+    EXPECT_EQ(read, values);
+    // A setting IPv6 did not have is simply missing.
+    EXPECT_TRUE(ParseKeepOffRecord("interface eth0\nrp_filter 0\n", "eth0", read));
+    EXPECT_EQ(read.size(), 1u);
+    for (const char* bad : {
+             "interface eth1\nrp_filter 0\n",             // another interface
+             "interface eth0\nforwarding 1\n",            // not one of ours
+             "interface eth0\nrp_filter 0\nrp_filter 2\n",  // twice
+             "interface eth0\nrp_filter 3\n",             // beyond the kernel's range
+             "interface eth0\narp_ignore 9\n",
+             "interface eth0\nrp_filter -1\n",
+             "interface eth0\nrp_filter 0001\n",
+             "interface eth0\nrp_filter 1 \n",
+             "interface eth0\nrp_filter\n",
+             "interface eth0\nrp_filter 1",                // cut short
+             "interface eth0\n\n",
+             "",
+         }) {
+        EXPECT_FALSE(ParseKeepOffRecord(bad, "eth0", read)) << bad;
+    }
+    EXPECT_FALSE(ParseKeepOffRecord("interface eth0\n" + std::string(600, '#') + "\n", "eth0", read));
+}
+
 TEST_F(LinuxLinkTest, LinkChangesAreSeen) {
     LinkWatcher watcher;
     std::string error;

@@ -30,6 +30,9 @@ public:
 
     // Opens the packet socket and keeps the kernel off the interface.
     bool Prepare(std::string& error);
+    // Where the interface's settings from before Prepare are kept (see KernelKeepOff); call
+    // before Prepare.
+    void KeepSettingsIn(int folder, std::string name) { keepOff_.KeepRecord(folder, std::move(name)); }
     // With batching on, sends pend and are written by FlushSends in one call, straight from
     // the senders' buffers, and completed after it; the one sender above calls it after each
     // batch it hands down.

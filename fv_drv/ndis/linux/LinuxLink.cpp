@@ -23,7 +23,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 namespace ndis::linux_media {
@@ -52,20 +51,6 @@ bool SetName(ifreq& ifr, const std::string& name) {
 
 std::string ErrnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-bool ReadFile(const std::string& path, std::string& value) {
-    std::ifstream in(path);
-    if (!in) return false;
-    std::getline(in, value);
-    return true;
-}
-
-bool WriteFile(const std::string& path, const std::string& value) {
-    std::ofstream out(path);
-    out << value << '\n';
-    out.close();
-    return bool(out);
 }
 
 }  // namespace
@@ -313,32 +298,6 @@ bool TapPort::Create(const std::string& name, const MacAddress& mac, int mtu, Ta
         return false;
     }
     return true;
-}
-
-bool KernelKeepOff::Apply(const std::string& interfaceName, std::string& error) {
-    Undo();
-    const std::pair<std::string, std::string> settings[] = {
-        {"/proc/sys/net/ipv6/conf/" + interfaceName + "/disable_ipv6", "1"},
-        {"/proc/sys/net/ipv4/conf/" + interfaceName + "/arp_ignore", "8"},
-        {"/proc/sys/net/ipv4/conf/" + interfaceName + "/rp_filter", "1"},
-    };
-    for (const auto& [path, value] : settings) {
-        std::string old;
-        // IPv6 may be absent from the kernel; nothing to keep off then.
-        if (!ReadFile(path, old)) continue;
-        if (!WriteFile(path, value)) {
-            error = ErrnoText("write " + path);
-            Undo();
-            return false;
-        }
-        saved_.emplace_back(path, old);
-    }
-    return true;
-}
-
-void KernelKeepOff::Undo() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) WriteFile(it->first, it->second);
-    saved_.clear();
 }
 
 void UseBatchScheduling() {

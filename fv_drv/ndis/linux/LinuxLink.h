@@ -11,6 +11,7 @@
 #include <sys/uio.h>
 #include <vector>
 
+#include "fv_drv/ndis/linux/KernelKeepOff.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace ndis::linux_media {
@@ -109,19 +110,6 @@ public:
 
 private:
     std::string name_;
-};
-
-// Keeps the kernel's IP stack off an interface whose traffic the driver carries: no IPv6,
-// no ARP answers, IPv4 arriving there dropped by the reverse-path check. Restores the old
-// values when undone.
-class KernelKeepOff {
-public:
-    bool Apply(const std::string& interfaceName, std::string& error);
-    void Undo();
-    ~KernelKeepOff() { Undo(); }
-
-private:
-    std::vector<std::pair<std::string, std::string>> saved_;  // sysctl path, old value
 };
 
 // Batch scheduling for the calling thread: woken for a packet, it does not preempt the program

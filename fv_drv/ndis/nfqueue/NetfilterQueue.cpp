@@ -27,6 +27,8 @@ constexpr std::uint32_t kQueueLength = 4096;
 constexpr int kReceiveBuffer = 8 << 20;
 // A verdict message: header, queue header and the verdict attribute, with room to spare.
 constexpr std::size_t kVerdictRoom = 64;
+// Sends of one set of verdicts while the socket reports a passing shortage.
+constexpr int kSendAttempts = 3;
 
 constexpr std::uint16_t PacketMessageType() {
     return std::uint16_t(NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_PACKET);
@@ -163,8 +165,13 @@ bool NetfilterQueue::Send(std::span<const VerdictMessage> messages) {
         used += nlh->nlmsg_len;
     }
     if (used == 0) return true;
-    // The kernel takes the messages of one send in order.
-    return mnl_socket_sendto(socket_, verdicts_.data(), used) == ssize_t(used);
+    // The kernel takes the messages of one send in order, all of them or, when the send
+    // fails, none: a short-lived failure is tried again at once.
+    for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
+        if (mnl_socket_sendto(socket_, verdicts_.data(), used) == ssize_t(used)) return true;
+        if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR) return false;
+    }
+    return false;
 }
 
 }  // namespace ndis::nfqueue_media

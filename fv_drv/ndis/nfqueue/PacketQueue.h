@@ -25,7 +25,8 @@ public:
     // Fills `out` with packets that wait, without blocking; their bytes stay valid until the
     // next call. Returns how many.
     virtual std::size_t Receive(std::span<QueuedPacket> out) = 0;
-    // Sends the verdict messages in order, in one go where possible.
+    // Sends the verdict messages in order, in one go where possible. False when they may not
+    // have arrived.
     virtual bool Send(std::span<const VerdictMessage> messages) = 0;
 };
 

@@ -16,6 +16,8 @@ namespace {
 constexpr UINT kEthernetHeaderSize = 14;
 constexpr std::size_t kAddressLength = 6;
 constexpr std::uint8_t kEtherTypeIpv4[2] = {0x08, 0x00};
+// How soon verdicts that could not be sent are tried again when no packet comes first.
+constexpr int kResendDelayMs = 10;
 constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
                               NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
@@ -79,7 +81,13 @@ QueueAdapter::Slot* QueueAdapter::SlotOf(PNDIS_PACKET packet) {
 
 std::size_t QueueAdapter::Pump() {
     const std::size_t count = queue_.Receive(queued_);
-    if (count == 0) return 0;
+    if (count == 0) {
+        if (!undelivered_.empty()) {
+            decisions_ = undelivered_;
+            SendVerdicts();
+        }
+        return 0;
+    }
     PNDIS_PACKET outgoing[kBatch];
     PNDIS_PACKET incoming[kBatch];
     UINT sends = 0;
@@ -128,7 +136,9 @@ std::size_t QueueAdapter::Pump() {
         }
     }
 
-    decisions_.clear();
+    // Verdicts that did not arrive go first: their packets are still queued, ahead of these,
+    // and a covering accept must not reach them before their drops.
+    decisions_ = undelivered_;
     std::uint64_t passed = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const bool pass = slots_[i].passed;
@@ -137,11 +147,18 @@ std::size_t QueueAdapter::Pump() {
     }
     accepted_ += passed;
     dropped_ += count - passed;
-    const std::vector<VerdictMessage> messages = PlanVerdicts(decisions_);
-    // A verdict that does not arrive leaves the packet queued until the daemon goes away,
-    // when the kernel drops it; there is nobody to tell here.
-    (void)queue_.Send(messages);
+    SendVerdicts();
     return count;
+}
+
+void QueueAdapter::SendVerdicts() {
+    if (queue_.Send(PlanVerdicts(decisions_))) {
+        undelivered_.clear();
+        return;
+    }
+    // Kept until they arrive; the queue holds their packets meanwhile (and drops them if we
+    // go away first), so there are never more than it holds.
+    undelivered_.swap(decisions_);
 }
 
 bool QueueAdapter::Start(std::string& error) {
@@ -160,7 +177,7 @@ void QueueAdapter::ReadLoop() {
     ndis::linux_media::UseBatchScheduling();
     pollfd fds[2] = {{queue_.Fd(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
     for (;;) {
-        if (poll(fds, 2, -1) < 0) continue;
+        if (poll(fds, 2, undelivered_.empty() ? -1 : kResendDelayMs) < 0) continue;
         if ((fds[1].revents & POLLIN) != 0) break;
         if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0 && (fds[0].revents & POLLIN) == 0) {
             // An overrun reports an error once; reading clears it. A closed queue stays so.

@@ -84,6 +84,8 @@ private:
     Slot* SlotOf(PNDIS_PACKET packet);
     void ReadLoop();
     void StopReader();
+    // Sends the verdicts of decisions_, or keeps them for the next try.
+    void SendVerdicts();
 
     ndis::linux_media::InterfaceInfo info_;
     PacketQueue& queue_;
@@ -91,6 +93,7 @@ private:
     std::vector<Slot> slots_;
     std::array<QueuedPacket, kBatch> queued_{};
     std::vector<Decision> decisions_;
+    std::vector<Decision> undelivered_;  // decided, but the send failed
     std::atomic<ndis::media::LowerEdge*> edge_{nullptr};
     std::atomic<NDIS_HANDLE> upper_{nullptr};
     fv::UniqueFd stopFd_;

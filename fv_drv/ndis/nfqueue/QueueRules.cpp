@@ -27,7 +27,6 @@ constexpr char kPackedSymbols[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 constexpr unsigned kPackedCharBits = 7;
 constexpr unsigned kPackedSymbolBits = 6;
-constexpr const char* kClaimPrefix = "ferrovane-attach/";
 // Jumps to our chain that a run may have left behind, at most.
 constexpr int kMaxStaleJumps = 64;
 
@@ -261,28 +260,6 @@ bool QueueRules::Intact() {
     }
     checkedState_ = intact ? state : std::nullopt;
     return intact;
-}
-
-bool InterfaceClaim::Take(const std::string& interfaceName, std::string& error) {
-    // A name in the abstract socket namespace: it belongs to this network namespace and goes
-    // with the last descriptor.
-    socket_.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket_) {
-        error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string name = kClaimPrefix + interfaceName;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (bind(socket_.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        error = errno == EADDRINUSE ? interfaceName + " is attached by another ferrovane-sys"
-                                    : std::string("claim: ") + std::strerror(errno);
-        socket_.Reset();
-        return false;
-    }
-    return true;
 }
 
 }  // namespace ndis::nfqueue_media

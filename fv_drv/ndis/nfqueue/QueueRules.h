@@ -64,14 +64,4 @@ private:
     int checksSinceFull_ = 0;
 };
 
-// Held while an interface is attached: no second daemon in this network namespace can take it.
-// The kernel releases it when the process ends, however it ends.
-class InterfaceClaim {
-public:
-    bool Take(const std::string& interfaceName, std::string& error);
-
-private:
-    fv::UniqueFd socket_;
-};
-
 }  // namespace ndis::nfqueue_media

@@ -28,9 +28,9 @@ constexpr bool IdAfter(std::uint32_t later, std::uint32_t earlier) {
 }
 
 // Messages for `decisions`, given in the order the packets were read. The queue hands out ids
-// in increasing order, and every packet before the batch has its verdict already; ids that do
-// not increase get one message each, since a covering verdict would reach past them. A packet
-// whose message the socket lost is covered too: it passes, as when the queue overflows.
+// in increasing order, and every packet before the batch has its verdict already (a batch whose
+// messages were not delivered is decided again at the front of the next); ids that do not
+// increase get one message each, since a covering verdict would reach past them.
 std::vector<VerdictMessage> PlanVerdicts(std::span<const Decision> decisions);
 
 }  // namespace ndis::nfqueue_media
