@@ -4,8 +4,6 @@ namespace fv {
 
 namespace {
 
-constexpr unsigned char kFirstPrintable = 0x20;
-constexpr unsigned char kDelete = 0x7F;
 constexpr unsigned char kLastC1 = 0x9F;
 constexpr unsigned char kC1Lead = 0xC2;  // U+0080-U+00BF: C2 80-BF
 
@@ -45,10 +43,10 @@ std::size_t ReplaceControlCharacters(char* text, std::size_t length) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < length;) {
         const unsigned char c = bytes[i];
-        if (c < kFirstPrintable || c == kDelete) {
+        if (c < kFirstPrintable || c == kDeleteCharacter) {
             bytes[kept++] = kControlReplacement;
             ++i;
-        } else if (c < kDelete) {
+        } else if (c < kDeleteCharacter) {
             bytes[kept++] = c;
             ++i;
         } else if (const std::size_t size = Utf8SequenceLength(bytes + i, length - i); size == 0) {

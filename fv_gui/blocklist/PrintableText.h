@@ -11,16 +11,17 @@ namespace fv {
 
 // The character written in place of a control character.
 inline constexpr char kControlReplacement = '?';
+// Printable ASCII runs from the space up to the character before DEL.
+inline constexpr unsigned char kFirstPrintable = 0x20;
+inline constexpr unsigned char kDeleteCharacter = 0x7F;
 
 // True when the `length` bytes at `text` are printable ASCII only (0x20-0x7E). Runs for every
 // blocklist line: inline, eight bytes at a time.
 inline bool IsPrintableAscii(const char* text, std::size_t length) {
-    constexpr unsigned char kFirst = 0x20;
-    constexpr unsigned char kDelete = 0x7F;
     if (length < 8) {
         for (std::size_t i = 0; i < length; ++i) {
             const unsigned char c = static_cast<unsigned char>(text[i]);
-            if (c < kFirst || c >= kDelete) return false;
+            if (c < kFirstPrintable || c >= kDeleteCharacter) return false;
         }
         return true;
     }
@@ -33,7 +34,8 @@ inline bool IsPrintableAscii(const char* text, std::size_t length) {
     auto printable = [&](std::size_t at) {
         std::uint64_t word;
         std::memcpy(&word, text + at, sizeof word);
-        return (((word - kOnes * kFirst) | word | ((word ^ (kOnes * kDelete)) - kOnes)) & kTops) == 0;
+        return (((word - kOnes * kFirstPrintable) | word | ((word ^ (kOnes * kDeleteCharacter)) - kOnes)) &
+                kTops) == 0;
     };
     for (std::size_t i = 0; i + 8 < length; i += 8) {
         if (!printable(i)) return false;
