@@ -29,10 +29,10 @@ namespace {
 constexpr auto kDevicePatience = std::chrono::seconds(30);
 
 enum class Stall {
-    Accepting,     // never accepts: connections pile up in the listen queue
-    Hello,         // accepts and reads the hello, never answers it
-    Request,       // answers the hello, then neither reads nor answers anything
-    ReplyData,     // answers one request with its header and half the data it promises
+    Accepting,  // never accepts: connections pile up in the listen queue
+    Hello,      // accepts and reads the hello, never answers it
+    Request,    // answers the hello, then neither reads nor answers anything
+    ReplyData,  // answers one request with its header and half the data it promises
 };
 
 // A device socket served by a thread of its own that answers only as far as its stall allows.
@@ -63,7 +63,8 @@ public:
 
 private:
     fv::UniqueFd Connect(bool nonBlocking) {
-        fv::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
+        fv::UniqueFd fd(
+            socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
         sockaddr_un a{};
         a.sun_family = AF_UNIX;
         std::strcpy(a.sun_path, path_.c_str());
