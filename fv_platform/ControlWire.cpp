@@ -55,7 +55,8 @@ bool ReceiveAllSoon(int fd, void* data, std::size_t length) {
 Transfer WaitReadyBy(int fd, short events, Deadline deadline) {
     for (;;) {
         // Rounded up, so that the last fraction of a millisecond is waited for, not spun.
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return Transfer::TimedOut;
         pollfd p{fd, events, 0};
         const int n = poll(&p, 1, int(std::min<std::int64_t>(left, INT_MAX)));

@@ -66,7 +66,8 @@ wire::Transfer SendHello(int fd, wire::Deadline deadline) {
         if (sent > 0) break;
         if (sent < 0 && errno == EINTR) continue;
         if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return wire::Transfer::Broken;
-        if (const auto ready = wire::WaitReadyBy(fd, POLLOUT, deadline); ready != wire::Transfer::Done) {
+        if (const auto ready = wire::WaitReadyBy(fd, POLLOUT, deadline);
+            ready != wire::Transfer::Done) {
             return ready;
         }
     }

@@ -153,10 +153,13 @@ bool DriverSession::UploadRanges() {
         openFailure_ = {SessionStep::Blocklist, BlocklistError(blocklistPath_), {}};
         return false;
     }
-    if (Request(IOCTL_SET_RANGES, ranges, std::uint32_t(RangeTableImageSize(ranges->count)))) return true;
+    if (Request(IOCTL_SET_RANGES, ranges, std::uint32_t(RangeTableImageSize(ranges->count)))) {
+        return true;
+    }
     // The driver refuses an empty table: then the file is what to mend.
-    openFailure_ = ranges->count == 0 ? SessionFailure{SessionStep::EmptyBlocklist, kErrorSuccess, {}}
-                                      : SessionFailure{SessionStep::Upload, GetLastError(), {}};
+    openFailure_ = ranges->count == 0
+                       ? SessionFailure{SessionStep::EmptyBlocklist, kErrorSuccess, {}}
+                       : SessionFailure{SessionStep::Upload, GetLastError(), {}};
     return false;
 }
 

@@ -19,8 +19,8 @@ std::string UserName() {
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        *found->pw_name != '\0') {
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && *found->pw_name != '\0') {
         return found->pw_name;
     }
     for (const char* variable : {"LOGNAME", "USER"}) {
@@ -52,7 +52,8 @@ std::string DeviceGroup() {
 
 // What a failed open of the device or a request that got no answer says about the driver;
 // empty for errors the driver gave.
-std::string DeviceErrorText(std::uint32_t error, const std::string& devicePath, const DeviceUser& who) {
+std::string DeviceErrorText(std::uint32_t error, const std::string& devicePath,
+                            const DeviceUser& who) {
     switch (error) {
         case kErrorAccessDenied:
             return AccessDeniedText(who);
@@ -77,14 +78,16 @@ DeviceUser CurrentDeviceUser() {
 }
 
 std::string AccessDeniedText(const DeviceUser& who) {
-    return "You may not use the Ferrovane filter: only root and the members of the group " + who.group +
-           " may.\r\nAsk an administrator to add you to it (sudo adduser " + who.user + " " + who.group +
-           "), then log out and log in again.";
+    return "You may not use the Ferrovane filter: only root and the members of the group " +
+           who.group + " may.\r\nAsk an administrator to add you to it (sudo adduser " + who.user +
+           " " + who.group + "), then log out and log in again.";
 }
 
-std::string ProbeFailureText(std::uint32_t error, const std::string& devicePath, const DeviceUser& who) {
+std::string ProbeFailureText(std::uint32_t error, const std::string& devicePath,
+                             const DeviceUser& who) {
     std::string text = DeviceErrorText(error, devicePath, who);
-    if (text.empty()) text = WithError("The Ferrovane driver at " + devicePath + " gave no version", error);
+    if (text.empty())
+        text = WithError("The Ferrovane driver at " + devicePath + " gave no version", error);
     return text;
 }
 
@@ -124,13 +127,15 @@ std::string SessionFailureText(const SessionFailure& failure, const std::string&
         case SessionStep::EmptyBlocklist:
             return list + " lists no address range.";
         case SessionStep::Upload:
-            if (failure.error == kErrorNoSystemResources) return "The driver has no memory for " + blocklistPath + ".";
+            if (failure.error == kErrorNoSystemResources)
+                return "The driver has no memory for " + blocklistPath + ".";
             break;
     }
     std::string text = DeviceErrorText(failure.error, devicePath, who);
     if (!text.empty()) return text;
     if (!failure.detail.empty()) return failure.detail;
-    const char* what = failure.step == SessionStep::Events    ? "The driver refused the session's events"
+    const char* what = failure.step == SessionStep::Events
+                           ? "The driver refused the session's events"
                        : failure.step == SessionStep::Adapter ? "The driver refused the adapter"
                                                               : "The driver refused the blocklist";
     return WithError(what, failure.error);

@@ -7,12 +7,12 @@
 
 #include <optional>
 
-#include "tests/fv_gui/ClientFixture.h"
-#include "tests/fv_gui/ScriptedDriver.h"
-#include "fv_gui/client/DeviceAccess.h"
-#include "fv_gui/client/SessionFailure.h"
 #include "fv_drv/contract/DeviceNames.h"
 #include "fv_drv/contract/Statuses.h"
+#include "fv_gui/client/DeviceAccess.h"
+#include "fv_gui/client/SessionFailure.h"
+#include "tests/fv_gui/ClientFixture.h"
+#include "tests/fv_gui/ScriptedDriver.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ protected:
         EXPECT_FALSE(other->OpenSession(parameters));
         EXPECT_FALSE(driver->EventsHeld());
         return fv::SessionFailureText(other->OpenFailure(), parameters.blocklistPath,
-                                      parameters.selectedAdapter, DevicePath(), {"alice", "ferrovane"});
+                                      parameters.selectedAdapter, DevicePath(),
+                                      {"alice", "ferrovane"});
     }
 
     std::unique_ptr<ScriptedDriver> driver;
@@ -61,8 +62,9 @@ TEST_F(SessionFailureTest, AUserOutsideTheDeviceGroupIsToldHowToJoinIt) {
     }
     // The device names the group it serves by its socket's group.
     std::optional<std::string> group;
-    if (const ::group* users = ::getgrnam("users"); users != nullptr && ::geteuid() == 0 &&
-                                                   ::chown(DevicePath().c_str(), uid_t(-1), users->gr_gid) == 0) {
+    if (const ::group* users = ::getgrnam("users");
+        users != nullptr && ::geteuid() == 0 &&
+        ::chown(DevicePath().c_str(), uid_t(-1), users->gr_gid) == 0) {
         group = "users";
     }
     EXPECT_FALSE(session->CheckDriverVersion());
@@ -90,9 +92,11 @@ TEST_F(SessionFailureTest, AMissingOrSilentDriverIsNamedAsSuch) {
     driver.reset();
     DriverVersionInfo version{};
     EXPECT_FALSE(session->ProbeDriver(version));
-    const std::string text = fv::ProbeFailureText(session->ProbeError(), DevicePath(), {"alice", "ferrovane"});
+    const std::string text =
+        fv::ProbeFailureText(session->ProbeError(), DevicePath(), {"alice", "ferrovane"});
     EXPECT_TRUE(Has(text, DevicePath() + ": is ferrovane-sys running?")) << text;
-    EXPECT_TRUE(Has(fv::ProbeFailureText(fv::kErrorSemTimeout, DevicePath(), {}), "does not answer"));
+    EXPECT_TRUE(
+        Has(fv::ProbeFailureText(fv::kErrorSemTimeout, DevicePath(), {}), "does not answer"));
 }
 
 TEST_F(SessionFailureTest, AFailedOpenSaysWhichStepFailedAndWhy) {
@@ -119,8 +123,8 @@ TEST_F(SessionFailureTest, AFailedOpenSaysWhichStepFailedAndWhy) {
 
     auto refuse = [&](std::uint32_t code, std::uint32_t status) {
         auto lock = driver->Lock();
-        driver->script = [code, status](std::uint32_t c, std::uint8_t*, std::uint32_t, std::uint32_t,
-                                        std::uint32_t*) {
+        driver->script = [code, status](std::uint32_t c, std::uint8_t*, std::uint32_t,
+                                        std::uint32_t, std::uint32_t*) {
             return c == code ? std::optional<std::uint32_t>(status) : std::nullopt;
         };
     };

@@ -29,10 +29,10 @@ namespace {
 constexpr auto kDevicePatience = std::chrono::seconds(30);
 
 enum class Stall {
-    Accepting,     // never accepts: connections pile up in the listen queue
-    Hello,         // accepts and reads the hello, never answers it
-    Request,       // answers the hello, then neither reads nor answers anything
-    ReplyData,     // answers one request with its header and half the data it promises
+    Accepting,  // never accepts: connections pile up in the listen queue
+    Hello,      // accepts and reads the hello, never answers it
+    Request,    // answers the hello, then neither reads nor answers anything
+    ReplyData,  // answers one request with its header and half the data it promises
 };
 
 // A device socket served by a thread of its own that answers only as far as its stall allows.
@@ -63,7 +63,8 @@ public:
 
 private:
     fv::UniqueFd Connect(bool nonBlocking) {
-        fv::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
+        fv::UniqueFd fd(
+            socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
         sockaddr_un a{};
         a.sun_family = AF_UNIX;
         std::strcpy(a.sun_path, path_.c_str());
@@ -71,41 +72,39 @@ private:
         return fd;
     }
 
-    // Reads whatever arrived in one message, closing any descriptors it carried.
-    static bool ReadSome(int fd, std::size_t atLeast) {
-        std::vector<char> bytes(atLeast);
-        std::size_t got = 0;
-        while (got < atLeast) {
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 64)];
-            iovec iov{bytes.data() + got, atLeast - got};
-            msghdr msg{};
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
-            if (n <= 0) return false;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-                const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-                for (std::size_t i = 0; i < count; ++i) {
-                    int received;
-                    std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
-                    close(received);
-                }
+    // Reads a whole hello, closing the descriptors it carried.
+    static bool ReadHello(int fd) {
+        std::uint32_t head[2] = {};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * fv::wire::kMaxNamedEvents)];
+        iovec iov{head, sizeof head};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | MSG_WAITALL);
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+            const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (std::size_t i = 0; i < count; ++i) {
+                int received;
+                std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
+                close(received);
             }
-            got += std::size_t(n);
+        }
+        if (n != ssize_t(sizeof head)) return false;
+        for (std::uint32_t i = 0; i < head[1]; ++i) {
+            std::uint32_t length = 0;
+            if (!fv::wire::ReceiveAll(fd, &length, sizeof length)) return false;
+            std::vector<char> name(length);
+            if (!fv::wire::ReceiveAll(fd, name.data(), name.size())) return false;
         }
         return true;
     }
 
     void Answer(int fd) {
-        if (stall_ == Stall::Hello) {
-            ReadSome(fd, 8);
-            return;
-        }
-        // The hello: magic and count, then its names, all in the one message.
-        ReadSome(fd, 8);
+        ASSERT_TRUE(ReadHello(fd));
+        if (stall_ == Stall::Hello) return;
         const std::uint32_t ok = 0;
         ASSERT_TRUE(fv::wire::SendAll(fd, &ok, sizeof ok));
         if (stall_ == Stall::Request) return;

@@ -38,7 +38,9 @@ void Complain(const std::string& text) {
 
 class PrintingSink final : public fv::MessageSink {
 public:
-    void ShowMessage(const std::string& text, const std::string&, fv::MessageKind) override { Complain(text); }
+    void ShowMessage(const std::string& text, const std::string&, fv::MessageKind) override {
+        Complain(text);
+    }
 };
 
 void PrintBlocked(fv::PacketRecordQueue& queue) {
@@ -84,9 +86,10 @@ int main(int argc, char** argv) {
 
         const std::string devicePath = std::string(argv[1]) + "/" + kControlDeviceName;
         if (!session.CheckDriverVersion()) {
-            Complain(session.DriverPresent() ? session.MessageText()
-                                             : fv::ProbeFailureText(session.ProbeError(), devicePath,
-                                                                    fv::CurrentDeviceUser()));
+            Complain(session.DriverPresent()
+                         ? session.MessageText()
+                         : fv::ProbeFailureText(session.ProbeError(), devicePath,
+                                                fv::CurrentDeviceUser()));
         } else if (session.Adapters().empty()) {
             std::fprintf(stderr, "ferrovane-session: the driver lists no adapter\n");
         } else {
