@@ -72,26 +72,29 @@ cleanup() {
         kill -TERM "$nspawn" 2>/dev/null || true
         wait "$nspawn" 2>/dev/null || true
     fi
-    umount "$ct/proc" 2>/dev/null || true
+    umount "$ct/dev/pts" "$ct/proc" 2>/dev/null || true
     ip netns del $ns_ct 2>/dev/null || true
     ip netns del $ns_peer 2>/dev/null || true
     rm -rf "$ct"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 cp -a "$pristine/." "$ct/"
 
 echo "== apt install ./$(basename "$deb")"
 in_root() { chroot "$ct" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
 cp /etc/resolv.conf "$ct/etc/resolv.conf"
 mount -t proc proc "$ct/proc"
+mount --bind /dev/pts "$ct/dev/pts"
 mkdir -p "$cache/archives"
 cp "$cache/archives/"*.deb "$ct/var/cache/apt/archives/" 2>/dev/null || true
 cp "$deb" "$ct/tmp/"
 in_root apt-get update -qq
 # Without recommends: what the package depends on must be enough.
-in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" \
+    >"$cache/apt.log" 2>&1 || { tail "$cache/apt.log"; exit 1; }
 cp "$ct/var/cache/apt/archives/"*.deb "$cache/archives/" 2>/dev/null || true
-umount "$ct/proc"
+umount "$ct/dev/pts" "$ct/proc"
 check "the dependencies bring iptables-nft" test -x "$ct/usr/sbin/iptables-nft"
 
 in_root useradd --create-home --groups ferrovane fvmember
@@ -121,8 +124,11 @@ ip -n $ns_ct link add fvb0 type veth peer name fvp0 netns $ns_peer
 ip -n $ns_peer link set lo up
 ip -n $ns_peer link set fvp0 up
 ip -n $ns_peer addr add $peer_address/24 dev fvp0
+# A network of its own is all the container may administer: CAP_NET_ADMIN, which nspawn grants
+# only with a network it makes itself.
 systemd-nspawn -D "$ct" --boot --keep-unit --register=no --quiet \
-    --network-namespace-path=/run/netns/$ns_ct >"$cache/boot.log" 2>&1 &
+    --network-namespace-path=/run/netns/$ns_ct --capability=CAP_NET_ADMIN \
+    >"$cache/boot.log" 2>&1 &
 nspawn=$!
 # The container's PID 1, once nspawn has started systemd in it.
 container_init() {
@@ -141,7 +147,8 @@ prop() { in_ct systemctl show -P "$1" $unit; }
 
 check "at boot the service is active" test "$(state)" = active
 check "units after network-pre.target found the rules and the device in place" \
-    sh -c "grep -q fvb0 '$ct/run/fv-probe' && grep -qx socket '$ct/run/fv-probe'"
+    sh -c "nsenter -t $init -a cat /run/fv-probe | grep -q fvb0 &&
+           nsenter -t $init -a cat /run/fv-probe | grep -qx socket"
 echo "      status: $(prop StatusText)"
 check "the status line names the interface" sh -c "echo '$(prop StatusText)' | grep -q 'fvb0 (attached)'"
 

@@ -53,6 +53,9 @@ cleanup() {
 trap cleanup EXIT
 cp -a "$pristine/." "$chroot_dir/"
 cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
+# Every installed system has one; netbase, which iptables brings, writes it where it is missing
+# and leaves it at purge.
+printf '127.0.0.1\tlocalhost\n' >"$chroot_dir/etc/hosts"
 mount -t proc proc "$chroot_dir/proc"
 mount --bind /dev/pts "$chroot_dir/dev/pts"
 in_root() { chroot "$chroot_dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
