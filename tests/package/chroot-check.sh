@@ -121,7 +121,7 @@ echo "== a member's link where the note used to be"
 printf 'secret\n' >"$chroot_dir/etc/fv-standin"
 chmod 0600 "$chroot_dir/etc/fv-standin"
 as_member() { in_root setpriv --reuid=fvmember --regid=fvmember --init-groups "$@"; }
-as_member ln -s /etc/fv-standin /var/lib/ferrovane/.made-by-package
+as_member ln -sf /etc/fv-standin /var/lib/ferrovane/.made-by-package
 in_root apt-get install --reinstall -y -qq --no-install-recommends \
     "/tmp/$(basename "$deb")" >/dev/null
 check "a reinstall neither changes nor reads the linked file" \
