@@ -4,8 +4,8 @@
 # systemd-nspawn in a network namespace of this script's, where veth pairs lead to a peer
 # namespace for traffic. Checks that the network's units start only once the rules are in, that
 # the service filters, that a start that fails is reported as failed, that a late interface is
-# filtered once it appears, that a bad command line is not restarted, and that a --bind
-# interface's settings survive a killed daemon. Needs root, debootstrap and systemd-nspawn;
+# filtered once it appears, that a bad command line is not restarted, that --attach runs with
+# legacy iptables chosen, and that a --bind interface's settings survive a killed daemon. Needs root, debootstrap and systemd-nspawn;
 # takes minutes, so it is run by hand (scripts/package --check), not by ctest.
 #   tests/package/boot-check.sh [DEB]      (default: build-package/ferrovane_*.deb)
 # FV_BOOT_CACHE (default /var/cache/ferrovane-boot) keeps the untouched root and apt's
@@ -90,7 +90,9 @@ mkdir -p "$cache/archives"
 cp "$cache/archives/"*.deb "$ct/var/cache/apt/archives/" 2>/dev/null || true
 cp "$deb" "$ct/tmp/"
 in_root apt-get update -qq
-# Without recommends: what the package depends on must be enough.
+# Without recommends: what the package depends on must be enough, also in a root made with the
+# packet filter tools included.
+in_root apt-get purge -y -qq nftables iptables >"$cache/apt.log" 2>&1 || true
 in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" \
     >"$cache/apt.log" 2>&1 || { tail "$cache/apt.log"; exit 1; }
 cp "$ct/var/cache/apt/archives/"*.deb "$cache/archives/" 2>/dev/null || true
@@ -184,6 +186,19 @@ ip -n $ns_ct link add fvlate0 type veth peer name fvlp0 netns $ns_peer
 check "the late interface is filtered once it appears" until_true active
 check "with its rules" sh -c "nsenter -t $init -a iptables-nft -t mangle -S | grep -q -- '-i fvlate0'"
 in_ct systemctl stop $unit
+
+echo "== --attach where the system's iptables is the legacy variant"
+# Legacy iptables wants a lock in /run that the daemon's user may not make.
+in_ct update-alternatives --quiet --set iptables /usr/sbin/iptables-legacy
+set_args "--attach fvb0"
+status=0
+in_ct systemctl restart $unit 2>/dev/null || status=$?
+check "--attach starts with legacy iptables chosen" test "$status" -eq 0 -a "$(state)" = active
+echo "      status: $(prop StatusText)"
+in_ct systemctl stop $unit
+check "and its stop leaves no rule in either iptables" sh -c "! { nsenter -t $init -a iptables-nft -t mangle -S;
+    nsenter -t $init -a iptables-legacy -t mangle -S; } 2>/dev/null | grep -q ferrovane"
+in_ct update-alternatives --quiet --set iptables /usr/sbin/iptables-nft
 
 set_args " "
 status=0
