@@ -4,8 +4,8 @@
 # systemd-nspawn in a network namespace of this script's, where veth pairs lead to a peer
 # namespace for traffic. Checks that the network's units start only once the rules are in, that
 # the service filters, that a start that fails is reported as failed, that a late interface is
-# filtered once it appears, that a bad command line is not restarted, and that a --bind
-# interface's settings survive a killed daemon. Needs root, debootstrap and systemd-nspawn;
+# filtered once it appears, that a bad command line is not restarted, that --attach runs with
+# legacy iptables chosen, and that a --bind interface's settings survive a killed daemon. Needs root, debootstrap and systemd-nspawn;
 # takes minutes, so it is run by hand (scripts/package --check), not by ctest.
 #   tests/package/boot-check.sh [DEB]      (default: build-package/ferrovane_*.deb)
 # FV_BOOT_CACHE (default /var/cache/ferrovane-boot) keeps the untouched root and apt's
@@ -72,26 +72,31 @@ cleanup() {
         kill -TERM "$nspawn" 2>/dev/null || true
         wait "$nspawn" 2>/dev/null || true
     fi
-    umount "$ct/proc" 2>/dev/null || true
+    umount "$ct/dev/pts" "$ct/proc" 2>/dev/null || true
     ip netns del $ns_ct 2>/dev/null || true
     ip netns del $ns_peer 2>/dev/null || true
     rm -rf "$ct"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 cp -a "$pristine/." "$ct/"
 
 echo "== apt install ./$(basename "$deb")"
 in_root() { chroot "$ct" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
 cp /etc/resolv.conf "$ct/etc/resolv.conf"
 mount -t proc proc "$ct/proc"
+mount --bind /dev/pts "$ct/dev/pts"
 mkdir -p "$cache/archives"
 cp "$cache/archives/"*.deb "$ct/var/cache/apt/archives/" 2>/dev/null || true
 cp "$deb" "$ct/tmp/"
 in_root apt-get update -qq
-# Without recommends: what the package depends on must be enough.
-in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+# Without recommends: what the package depends on must be enough, also in a root made with the
+# packet filter tools included.
+in_root apt-get purge -y -qq nftables iptables >"$cache/apt.log" 2>&1 || true
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" \
+    >"$cache/apt.log" 2>&1 || { tail "$cache/apt.log"; exit 1; }
 cp "$ct/var/cache/apt/archives/"*.deb "$cache/archives/" 2>/dev/null || true
-umount "$ct/proc"
+umount "$ct/dev/pts" "$ct/proc"
 check "the dependencies bring iptables-nft" test -x "$ct/usr/sbin/iptables-nft"
 
 in_root useradd --create-home --groups ferrovane fvmember
@@ -121,8 +126,11 @@ ip -n $ns_ct link add fvb0 type veth peer name fvp0 netns $ns_peer
 ip -n $ns_peer link set lo up
 ip -n $ns_peer link set fvp0 up
 ip -n $ns_peer addr add $peer_address/24 dev fvp0
+# A network of its own is all the container may administer: CAP_NET_ADMIN, which nspawn grants
+# only with a network it makes itself.
 systemd-nspawn -D "$ct" --boot --keep-unit --register=no --quiet \
-    --network-namespace-path=/run/netns/$ns_ct >"$cache/boot.log" 2>&1 &
+    --network-namespace-path=/run/netns/$ns_ct --capability=CAP_NET_ADMIN \
+    >"$cache/boot.log" 2>&1 &
 nspawn=$!
 # The container's PID 1, once nspawn has started systemd in it.
 container_init() {
@@ -141,7 +149,8 @@ prop() { in_ct systemctl show -P "$1" $unit; }
 
 check "at boot the service is active" test "$(state)" = active
 check "units after network-pre.target found the rules and the device in place" \
-    sh -c "grep -q fvb0 '$ct/run/fv-probe' && grep -qx socket '$ct/run/fv-probe'"
+    sh -c "nsenter -t $init -a cat /run/fv-probe | grep -q fvb0 &&
+           nsenter -t $init -a cat /run/fv-probe | grep -qx socket"
 echo "      status: $(prop StatusText)"
 check "the status line names the interface" sh -c "echo '$(prop StatusText)' | grep -q 'fvb0 (attached)'"
 
@@ -177,6 +186,19 @@ ip -n $ns_ct link add fvlate0 type veth peer name fvlp0 netns $ns_peer
 check "the late interface is filtered once it appears" until_true active
 check "with its rules" sh -c "nsenter -t $init -a iptables-nft -t mangle -S | grep -q -- '-i fvlate0'"
 in_ct systemctl stop $unit
+
+echo "== --attach where the system's iptables is the legacy variant"
+# Legacy iptables wants a lock in /run that the daemon's user may not make.
+in_ct update-alternatives --quiet --set iptables /usr/sbin/iptables-legacy
+set_args "--attach fvb0"
+status=0
+in_ct systemctl restart $unit 2>/dev/null || status=$?
+check "--attach starts with legacy iptables chosen" test "$status" -eq 0 -a "$(state)" = active
+echo "      status: $(prop StatusText)"
+in_ct systemctl stop $unit
+check "and its stop leaves no rule in either iptables" sh -c "! { nsenter -t $init -a iptables-nft -t mangle -S;
+    nsenter -t $init -a iptables-legacy -t mangle -S; } 2>/dev/null | grep -q ferrovane"
+in_ct update-alternatives --quiet --set iptables /usr/sbin/iptables-nft
 
 set_args " "
 status=0

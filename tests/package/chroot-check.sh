@@ -53,6 +53,9 @@ cleanup() {
 trap cleanup EXIT
 cp -a "$pristine/." "$chroot_dir/"
 cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
+# Every installed system has one; netbase, which iptables brings, writes it where it is missing
+# and leaves it at purge.
+printf '127.0.0.1\tlocalhost\n' >"$chroot_dir/etc/hosts"
 mount -t proc proc "$chroot_dir/proc"
 mount --bind /dev/pts "$chroot_dir/dev/pts"
 in_root() { chroot "$chroot_dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
@@ -118,7 +121,7 @@ echo "== a member's link where the note used to be"
 printf 'secret\n' >"$chroot_dir/etc/fv-standin"
 chmod 0600 "$chroot_dir/etc/fv-standin"
 as_member() { in_root setpriv --reuid=fvmember --regid=fvmember --init-groups "$@"; }
-as_member ln -s /etc/fv-standin /var/lib/ferrovane/.made-by-package
+as_member ln -sf /etc/fv-standin /var/lib/ferrovane/.made-by-package
 in_root apt-get install --reinstall -y -qq --no-install-recommends \
     "/tmp/$(basename "$deb")" >/dev/null
 check "a reinstall neither changes nor reads the linked file" \
