@@ -66,10 +66,15 @@ Transfer WaitReadyBy(int fd, short events, Deadline deadline) {
     }
 }
 
-Transfer SendAllBy(int fd, const void* data, std::size_t length, Deadline deadline) {
-    const auto* p = static_cast<const char*>(data);
+namespace {
+
+// Moves the whole buffer with `step` (a non-blocking send or receive), waiting between steps for
+// `events` until the deadline. A step that moves nothing means the peer has gone.
+template <typename Byte, typename Step>
+Transfer TransferAllBy(int fd, Byte* p, std::size_t length, short events, Deadline deadline,
+                       Step step) {
     while (length > 0) {
-        const ssize_t n = send(fd, p, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = step(fd, p, length);
         if (n > 0) {
             p += n;
             length -= std::size_t(n);
@@ -77,29 +82,25 @@ Transfer SendAllBy(int fd, const void* data, std::size_t length, Deadline deadli
         }
         if (n < 0 && errno == EINTR) continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return Transfer::Broken;
-        if (const Transfer ready = WaitReadyBy(fd, POLLOUT, deadline); ready != Transfer::Done) {
+        if (const Transfer ready = WaitReadyBy(fd, events, deadline); ready != Transfer::Done) {
             return ready;
         }
     }
     return Transfer::Done;
 }
 
+}  // namespace
+
+Transfer SendAllBy(int fd, const void* data, std::size_t length, Deadline deadline) {
+    return TransferAllBy(fd, static_cast<const char*>(data), length, POLLOUT, deadline,
+                         [](int s, const char* p, std::size_t n) {
+                             return send(s, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+                         });
+}
+
 Transfer ReceiveAllBy(int fd, void* data, std::size_t length, Deadline deadline) {
-    auto* p = static_cast<char*>(data);
-    while (length > 0) {
-        const ssize_t n = recv(fd, p, length, MSG_DONTWAIT);
-        if (n > 0) {
-            p += n;
-            length -= std::size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return Transfer::Broken;
-        if (const Transfer ready = WaitReadyBy(fd, POLLIN, deadline); ready != Transfer::Done) {
-            return ready;
-        }
-    }
-    return Transfer::Done;
+    return TransferAllBy(fd, static_cast<char*>(data), length, POLLIN, deadline,
+                         [](int s, char* p, std::size_t n) { return recv(s, p, n, MSG_DONTWAIT); });
 }
 
 Transfer ReceiveAllSoonBy(int fd, void* data, std::size_t length, Deadline deadline) {
