@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <cstdio>
 #include <new>
@@ -114,35 +113,9 @@ bool ReceiveHello(int fd, const ControlDevice& device, std::vector<NamedEventFd>
     return true;
 }
 
-// Waits until `fd` is ready for `events` or `deadline` passes; false then, or on error.
-bool WaitReady(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, int(std::min<std::int64_t>(left.count(), INT_MAX)));
-        if (n > 0) return true;  // ready, ended or failed: the next transfer tells
-        if (n < 0 && errno != EINTR) return false;
-    }
-}
-
-// Whole-buffer receive that gives up at `deadline`.
+// Whole-buffer receive that gives up at `deadline`; an ended stream fails too.
 bool ReceiveBy(int fd, void* data, std::size_t length, Clock::time_point deadline) {
-    auto* p = static_cast<char*>(data);
-    while (length > 0) {
-        const ssize_t n = recv(fd, p, length, MSG_DONTWAIT);
-        if (n > 0) {
-            p += n;
-            length -= std::size_t(n);
-            continue;
-        }
-        if (n == 0) return false;
-        if (errno == EINTR) continue;
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitReady(fd, POLLIN, deadline)) {
-            return false;
-        }
-    }
-    return true;
+    return wire::ReceiveAllBy(fd, data, length, deadline) == wire::Transfer::Done;
 }
 
 // Reads and forgets `length` bytes by `deadline`.
@@ -171,7 +144,8 @@ bool SendBy(int fd, const void* head, std::size_t headLength, const void* body,
         ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) continue;
-            if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitReady(fd, POLLOUT, deadline)) {
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
+                wire::WaitReadyBy(fd, POLLOUT, deadline) != wire::Transfer::Done) {
                 return false;
             }
             continue;
