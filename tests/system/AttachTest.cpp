@@ -34,21 +34,6 @@ constexpr const char* kAddress = "10.203.0.2";
 constexpr const char* kUnlisted = "10.203.0.1";
 constexpr const char* kListed = "10.203.0.66";
 
-// Both views of the ruleset, counters left out: they move with the traffic.
-std::string Ruleset() {
-    std::string text;
-    FILE* p = popen(
-        "{ nft list ruleset; iptables-save; } 2>&1 | grep -v '^#' | "
-        "sed -E 's/counter packets [0-9]+ bytes [0-9]+/counter/; s/\\[[0-9]+:[0-9]+\\]//'",
-        "r");
-    if (p == nullptr) return text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-    pclose(p);
-    return text;
-}
-
 // Both directions are queued: the outgoing rule is the last one the daemon adds.
 bool Queued() {
     return fv::systest::Run(std::string("nft list ruleset 2>/dev/null | grep -q -E 'oifname \"") +
@@ -63,17 +48,6 @@ bool WithinBound(const std::function<bool()>& condition, std::chrono::millisecon
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
-}
-
-std::string Output(const std::string& command) {
-    std::string text;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) return text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-    pclose(p);
-    return text;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {

@@ -46,6 +46,25 @@ fv::UniqueFd Connect(const std::string& path) {
     return fd;
 }
 
+// Sends `bytes` in one message with each of `fds` attached; false unless all of it went.
+bool SendWithDescriptors(int socket, const std::vector<std::uint8_t>& bytes,
+                         const std::vector<int>& fds, int flags) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * wire::kMaxNamedEvents)] = {};
+    if (fds.empty() || fds.size() > wire::kMaxNamedEvents) return false;
+    iovec iov{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+    std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
+    return sendmsg(socket, &msg, flags) == ssize_t(bytes.size());
+}
+
 // A client speaking the wire protocol itself, handing over a pipe as its blocked event.
 class PipeClient {
 public:
@@ -58,19 +77,7 @@ public:
         const std::uint32_t head[3] = {wire::kHelloMagic, 1, std::uint32_t(name.size())};
         std::memcpy(hello.data(), head, sizeof head);
         std::memcpy(hello.data() + sizeof head, name.data(), name.size());
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        iovec iov{hello.data(), hello.size()};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &pipe_[1], sizeof(int));
-        if (sendmsg(fd_.Get(), &msg, 0) != ssize_t(hello.size())) return false;
+        if (!SendWithDescriptors(fd_.Get(), hello, {pipe_[1]}, 0)) return false;
         std::uint32_t status = 1;
         return wire::ReceiveAll(fd_.Get(), &status, sizeof status) && status == 0;
     }
@@ -216,20 +223,6 @@ struct Attack {
     std::atomic<int> dropped[2];  // of those, ended by the daemon
 };
 
-std::string Ruleset() {
-    std::string text;
-    FILE* p = popen(
-        "{ nft list ruleset; iptables-save; } 2>&1 | grep -v '^#' | "
-        "sed -E 's/counter packets [0-9]+ bytes [0-9]+/counter/; s/\\[[0-9]+:[0-9]+\\]//'",
-        "r");
-    if (p == nullptr) return text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-    pclose(p);
-    return text;
-}
-
 bool WaitFor(const std::function<bool()>& condition, int ms) {
     for (int waited = 0; waited < ms; waited += 20) {
         if (condition()) return true;
@@ -260,22 +253,9 @@ int FloodHello(const std::string& path, int fd) {
         hello.insert(hello.end(), l, l + sizeof length);
         hello.insert(hello.end(), name.begin(), name.end());
     }
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * wire::kMaxNamedEvents)] = {};
-    iovec iov{hello.data(), hello.size()};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-    cm->cmsg_level = SOL_SOCKET;
-    cm->cmsg_type = SCM_RIGHTS;
-    cm->cmsg_len = CMSG_LEN(sizeof(int) * wire::kMaxNamedEvents);
-    for (std::uint32_t i = 0; i < wire::kMaxNamedEvents; ++i) {
-        std::memcpy(CMSG_DATA(cm) + i * sizeof(int), &fd, sizeof fd);
-    }
     std::uint32_t status = 1;
-    if (sendmsg(c.Get(), &msg, MSG_NOSIGNAL) != ssize_t(hello.size()) ||
+    if (!SendWithDescriptors(c.Get(), hello, std::vector<int>(wire::kMaxNamedEvents, fd),
+                             MSG_NOSIGNAL) ||
         !wire::ReceiveAll(c.Get(), &status, sizeof status) || status != 0) {
         return -1;
     }

@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -22,6 +23,25 @@ inline std::string EnterPrivateNetwork() {
 
 inline bool Run(const std::string& command) {
     return std::system(command.c_str()) == 0;
+}
+
+// What `command` writes to its standard output; empty when it cannot be started.
+inline std::string Output(const std::string& command) {
+    std::string text;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
+    pclose(p);
+    return text;
+}
+
+// Both views of the ruleset, counters left out: they move with the traffic.
+inline std::string Ruleset() {
+    return Output(
+        "{ nft list ruleset; iptables-save; } 2>&1 | grep -v '^#' | "
+        "sed -E 's/counter packets [0-9]+ bytes [0-9]+/counter/; s/\\[[0-9]+:[0-9]+\\]//'");
 }
 
 }  // namespace fv::systest
