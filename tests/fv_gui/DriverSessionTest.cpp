@@ -10,8 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/fv_gui/ClientFixture.h"
-#include "tests/fv_gui/ScriptedDriver.h"
+#include "tests/fv_gui/ScriptedSessionFixture.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_platform/Wait.h"
 #include "fv_drv/contract/DeviceNames.h"
@@ -42,31 +41,12 @@ PacketEventRecord Record(std::uint32_t hostAddress, std::uint16_t first, std::ui
     return r;
 }
 
-constexpr const char kAdapter[] = "eth0";
-
-class SessionTest : public ClientFixture {
+class SessionTest : public ScriptedSessionFixture {
 protected:
-    void SetUp() override {
-        ClientFixture::SetUp();
-        driver = std::make_unique<ScriptedDriver>(DeviceDir());
-        {
-            auto lock = driver->Lock();
-            driver->adapters[kAdapter] = FakeAdapter{};
-            driver->bindings = BindingListBytes({{"fv-eth0", kAdapter}});
-        }
-        ASSERT_TRUE(driver->Serve());
-    }
-    void TearDown() override {
-        if (driver) driver->ReleaseStall();
-        ClientFixture::TearDown();
-        driver.reset();
-    }
     void OpenAndStart() {
         ASSERT_TRUE(session->OpenSession(Parameters(kAdapter)));
         ASSERT_TRUE(session->SetFiltering(true));
     }
-
-    std::unique_ptr<ScriptedDriver> driver;
 };
 
 TEST_F(SessionTest, VersionChecks) {

@@ -11,35 +11,18 @@
 #include "fv_drv/contract/Statuses.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_gui/client/SessionFailure.h"
-#include "tests/fv_gui/ClientFixture.h"
-#include "tests/fv_gui/ScriptedDriver.h"
+#include "tests/fv_gui/ScriptedSessionFixture.h"
 
 namespace {
 
 using namespace fv::test;
 
-constexpr const char kAdapter[] = "eth0";
-
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class SessionFailureTest : public ClientFixture {
+class SessionFailureTest : public ScriptedSessionFixture {
 protected:
-    void SetUp() override {
-        ClientFixture::SetUp();
-        driver = std::make_unique<ScriptedDriver>(DeviceDir());
-        {
-            auto lock = driver->Lock();
-            driver->adapters[kAdapter] = FakeAdapter{};
-            driver->bindings = BindingListBytes({{"fv-eth0", kAdapter}});
-        }
-        ASSERT_TRUE(driver->Serve());
-    }
-    void TearDown() override {
-        ClientFixture::TearDown();
-        driver.reset();
-    }
     std::string DevicePath() const { return DeviceDir() + "/" + kControlDeviceName; }
 
     // Opens a session on `adapter` with `parameters` and says why it did not open.
@@ -51,8 +34,6 @@ protected:
                                       parameters.selectedAdapter, DevicePath(),
                                       {"alice", "ferrovane"});
     }
-
-    std::unique_ptr<ScriptedDriver> driver;
 };
 
 TEST_F(SessionFailureTest, AUserOutsideTheDeviceGroupIsToldHowToJoinIt) {
