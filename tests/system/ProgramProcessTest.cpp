@@ -77,7 +77,7 @@ protected:
         // Under ThreadSanitizer: Qt's and GLib's libraries are not instrumented, so their threads
         // (D-Bus for the tray) hand memory over in ways it cannot see, as the widget tests know.
         if (const char* before = std::getenv("TSAN_OPTIONS")) tsanOptions = before;
-        fv::test::WriteFile(dir / "tsan.supp", "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6DBus.so\nrace:libglib-2.0.so\n");
+        fv::test::WriteFile(dir / "tsan.supp", "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6DBus.so\nrace:libQt6XcbQpa.so\nrace:libglib-2.0.so\n");
         const char* tsan = std::getenv("TSAN_OPTIONS");
         ::setenv("TSAN_OPTIONS", ((tsan ? std::string(tsan) + ":" : "") + "suppressions=" + (dir / "tsan.supp")).c_str(), 1);
         {
