@@ -35,17 +35,7 @@ for tool in debootstrap systemd-nspawn; do
         { echo "boot-check: needs $tool (apt-get install --no-install-recommends debootstrap systemd-container)" >&2; exit 2; }
 done
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok    $what"
-    else
-        echo "FAIL  $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$(readlink -f "$0")")/checks.sh"
 # until_true COMMAND...: true as soon as COMMAND is, false after $patience seconds.
 until_true() {
     local end=$((SECONDS + patience))

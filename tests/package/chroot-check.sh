@@ -22,17 +22,7 @@ unit_cap_mask=0000000000803000  # CAP_NET_ADMIN 12, CAP_NET_RAW 13, CAP_SYS_NICE
 [ -f "$deb" ] || { echo "chroot-check: no package; run scripts/package first" >&2; exit 2; }
 [ -x "$session" ] || { echo "chroot-check: no $session; run scripts/package" >&2; exit 2; }
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok    $what"
-    else
-        echo "FAIL  $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$(readlink -f "$0")")/checks.sh"
 
 pristine=$cache/bookworm-minbase
 if [ ! -d "$pristine" ]; then
