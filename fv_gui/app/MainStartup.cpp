@@ -342,6 +342,8 @@ void CMainDialog::ShutDownWindowless() {
     }
     // The consumers post to the window and never wait for it: a plain join ends them.
     consumers_.reset();
+    // exit() follows: no thread of ours may outlive the statics it ends.
+    StopBlinking();
     if (statistics_) {
         statistics_->Save();
         statistics_.reset();

@@ -29,8 +29,9 @@ public:
 }  // namespace
 
 TrayClock& SystemTrayClock() {
-    static RealClock clock;
-    return clock;
+    // Never destroyed: a worker may still be pacing on it while exit() runs the static destructors.
+    static RealClock* const clock = new RealClock;
+    return *clock;
 }
 
 CTrayIconDialog::CTrayIconDialog(int templateId, QWidget* parent, TrayServices services)
@@ -48,10 +49,7 @@ CTrayIconDialog::CTrayIconDialog(int templateId, QWidget* parent, TrayServices s
 }
 
 CTrayIconDialog::~CTrayIconDialog() {
-    if (blinkWorker_.joinable()) {
-        blinkWorker_.request_stop();
-        blinkWorker_.join();
-    }
+    StopBlinking();
     if (record_.window && record_.id > 0 && iconShown_) (void)shell_.NotifyIcon(ShellMessage::Delete, record_);
 }
 
@@ -126,6 +124,13 @@ void CTrayIconDialog::BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t inte
     blinkWorker_ = std::jthread([this, durationMs, intervalMs, holdMs](std::stop_token stop) {
         BlinkWorker(stop, durationMs, intervalMs, holdMs);
     });
+}
+
+void CTrayIconDialog::StopBlinking() {
+    if (!blinkWorker_.joinable()) return;
+    blinkWorker_.request_stop();
+    // The worker only posts to this thread and never waits on it.
+    blinkWorker_.join();
 }
 
 void CTrayIconDialog::BlinkWorker(std::stop_token stop, std::uint32_t duration, std::uint32_t interval,

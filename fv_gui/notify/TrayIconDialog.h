@@ -63,6 +63,8 @@ public:
     void ShowTrayBalloon(const QString& title, const QString& text, std::uint32_t infoFlags,
                          std::uint32_t timeoutSeconds);
     void BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t intervalMs, std::uint32_t holdMs);
+    // GUI thread: ends the blink worker; steps it already posted may still arrive.
+    void StopBlinking();
 
     bool IsTrayIconShown() const { return iconShown_; }
     bool IsBlinking() const { return blinking_; }

@@ -76,10 +76,12 @@ protected:
         fv::test::WriteFile(dir / "list.p2p", "Lower Half:0.0.0.0-127.255.255.255\r\n");
         // Under ThreadSanitizer: Qt's and GLib's libraries are not instrumented, so their threads
         // (D-Bus for the tray) hand memory over in ways it cannot see, as the widget tests know.
-        if (const char* before = std::getenv("TSAN_OPTIONS")) tsanOptions = before;
-        fv::test::WriteFile(dir / "tsan.supp", "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6DBus.so\nrace:libQt6XcbQpa.so\nrace:libglib-2.0.so\n");
-        const char* tsan = std::getenv("TSAN_OPTIONS");
-        ::setenv("TSAN_OPTIONS", ((tsan ? std::string(tsan) + ":" : "") + "suppressions=" + (dir / "tsan.supp")).c_str(), 1);
+        AddSuppressions("TSAN_OPTIONS", "tsan.supp",
+                        "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6DBus.so\nrace:libQt6XcbQpa.so\n"
+                        "race:libglib-2.0.so\n");
+        // Qt's X11 platform ends the process with exit() when its display goes: fontconfig's
+        // caches are never freed then.
+        AddSuppressions("LSAN_OPTIONS", "lsan.supp", "leak:libfontconfig.so\n");
         {
             fv::Settings settings(dir / "program");
             settings.IPDB.Set(dir / "list.p2p");
@@ -104,9 +106,19 @@ protected:
             ::waitpid(daemon, nullptr, 0);
         }
         ::unsetenv("DISPLAY");
-        if (tsanOptions) ::setenv("TSAN_OPTIONS", tsanOptions->c_str(), 1);
-        else ::unsetenv("TSAN_OPTIONS");
+        for (const auto& [name, before] : optionsBefore) {
+            if (before) ::setenv(name.c_str(), before->c_str(), 1);
+            else ::unsetenv(name.c_str());
+        }
         ::unsetenv("QT_QPA_PLATFORM");
+    }
+
+    // The program inherits a sanitizer's options with `rules` added; TearDown puts them back.
+    void AddSuppressions(const char* variable, const char* file, const char* rules) {
+        const char* before = std::getenv(variable);
+        optionsBefore.emplace_back(variable, before ? std::optional<std::string>(before) : std::nullopt);
+        fv::test::WriteFile(dir / file, rules);
+        ::setenv(variable, ((before ? std::string(before) + ":" : "") + "suppressions=" + (dir / file)).c_str(), 1);
     }
 
     std::string LogText() const { return fv::test::ReadFile(dir / fv::kLogFileName); }
@@ -138,7 +150,7 @@ protected:
     fv::test::TempDir dir;
     pid_t daemon = -1;
     pid_t program = -1;
-    std::optional<std::string> tsanOptions;
+    std::vector<std::pair<std::string, std::optional<std::string>>> optionsBefore;
 };
 
 TEST_F(ProgramProcessTest, EachTerminationSignalEndsTheProgramThroughItsShutdown) {
