@@ -63,7 +63,9 @@ Upload PrepareUpload(const ControlIo& io) {
     }
     PVOID memory = nullptr;
     if (NdisAllocateMemoryWithTag(&memory, UINT(needed), kDriverPoolTag) != NDIS_STATUS_SUCCESS) {
+        // A table that cannot be stored must not leave the adapter open: the old one stays.
         u.status = STATUS_INSUFFICIENT_RESOURCES;
+        u.install = false;
         return u;
     }
     // Only the image: bytes past it belong to no table.

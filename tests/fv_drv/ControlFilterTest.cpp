@@ -78,10 +78,23 @@ TEST_F(ControlFilterTest, UploadWithoutATableRemovesIt) {
     EXPECT_EQ(Call(h, IOCTL_SET_RANGES).status, STATUS_NOT_SUPPORTED);
     EXPECT_EQ(f->Ranges, nullptr);
 
-    ASSERT_EQ(Call(h, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_SUCCESS);
+}
+
+// A replacement table the driver cannot store must not open the adapter: the table in force
+// keeps blocking, and its rings keep the records not yet read.
+TEST_F(ControlFilterTest, AnUploadWithoutMemoryKeepsTheTableInForce) {
+    StartReporting();
+    ndis::sim::Stack& stack = StackOver(*sims[0]);
+    stack.Send(Outgoing(kListedAddress));
+    const RangeTable* before = f->Ranges;
     ndis::test::FailAllocations(kDriverPoolTag, 1);
-    EXPECT_EQ(Call(h, IOCTL_SET_RANGES, Upload(kListed)).status, STATUS_INSUFFICIENT_RESOURCES);
-    EXPECT_EQ(f->Ranges, nullptr);  // everything passes until the next upload
+    EXPECT_EQ(Call(h, IOCTL_SET_RANGES, Upload({{Ip(192, 0, 2, 0), 255}})).status,
+              STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(f->Ranges, before);
+    EXPECT_EQ(Count(IOCTL_GET_BLOCKED_COUNT), 1u);
+    stack.Send(Outgoing(kListedAddress));
+    EXPECT_EQ(Counters(bindings[0]).SentBlockedCount, 2u);
+    EXPECT_EQ(Count(IOCTL_GET_BLOCKED_COUNT), 2u);
 }
 
 TEST_F(ControlFilterTest, StartEmptiesTheRingsAndSilencesReports) {
