@@ -163,6 +163,52 @@ bool DriverSession::UploadRanges() {
     return false;
 }
 
+bool DriverSession::ReplaceRanges() {
+    replaceFailure_ = {};
+    if (!state_->adapter.Valid()) {
+        replaceFailure_ = {SessionStep::Adapter, kErrorInvalidHandle, {}};
+        return false;
+    }
+    std::vector<std::uint32_t> buffer((kSessionRangeBufferSize + 3) / 4);
+    auto* ranges = reinterpret_cast<RangeTable*>(buffer.data());
+    ranges->count = 0;
+    auto table = std::make_shared<IpTable>();
+    if (!table->Load(blocklistPath_, ranges, kSessionRangeBufferSize)) {
+        replaceFailure_ = {SessionStep::Blocklist, BlocklistError(blocklistPath_), {}};
+        return false;
+    }
+    // The driver takes an empty upload as "no table": the adapter would be left open.
+    if (ranges->count == 0) {
+        replaceFailure_ = {SessionStep::EmptyBlocklist, kErrorSuccess, {}};
+        return false;
+    }
+    // Held to the end: a drain that starts meanwhile must see the new table and log, and none
+    // may write to the log while it is replaced.
+    std::lock_guard blockedDrain(state_->blocked.drainLock);
+    std::lock_guard grantedDrain(state_->granted.drainLock);
+    if (filteringOn_) {
+        state_->blocked.Drain(*state_);
+        state_->granted.Drain(*state_);
+    }
+    if (!Request(IOCTL_SET_RANGES, ranges, std::uint32_t(RangeTableImageSize(ranges->count)))) {
+        replaceFailure_ = {SessionStep::Upload, GetLastError(), {}};
+        return false;
+    }
+    std::shared_ptr<ConnectionLog> log;
+    {
+        std::lock_guard guard(state_->sessionLock);
+        state_->table = std::move(table);
+        log = std::move(state_->log);
+    }
+    // The log names ranges from the table it was made with: it starts again on the new one.
+    if (log != nullptr) {
+        log->Stop();
+        log.reset();
+        CreateLogWriter();
+    }
+    return true;
+}
+
 bool DriverSession::OpenSession(const SessionParameters& parameters) {
     blocklistPath_ = parameters.blocklistPath;
     parameters_ = parameters;

@@ -64,6 +64,12 @@ public:
     bool UploadRanges();
     bool OpenSession(const SessionParameters& parameters);
     bool SetFiltering(bool on);
+    // Reads the blocklist file again and puts its table in force in place of the current one,
+    // without stopping the filter: the driver swaps tables under its lock, so no listed packet
+    // passes meanwhile. The records waiting in the driver are taken first, since the upload
+    // renews its rings. On failure the table in force stays, in the driver and here, and
+    // ReplaceFailure() tells why.
+    bool ReplaceRanges();
     void SetReportBlocked(bool on);
     void SetReportGranted(bool on);
     void CloseSession();
@@ -81,6 +87,8 @@ public:
     std::uint32_t ProbeError() const { return probeError_; }
     // Which step of the latest OpenSession failed, and why.
     const SessionFailure& OpenFailure() const { return openFailure_; }
+    // Which step of the latest ReplaceRanges failed, and why.
+    const SessionFailure& ReplaceFailure() const { return replaceFailure_; }
     bool FilteringOn() const { return filteringOn_; }
     bool DriverPresent() const { return driverPresent_; }
     const std::string& BlocklistPath() const { return blocklistPath_; }
@@ -116,6 +124,7 @@ private:
     std::string messageText_;
     std::uint32_t probeError_ = 0;
     SessionFailure openFailure_;
+    SessionFailure replaceFailure_;
     SessionParameters parameters_;
     bool filteringOn_ = false;
     bool driverPresent_ = false;
