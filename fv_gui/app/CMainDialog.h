@@ -32,6 +32,7 @@ class QUrl;
 
 namespace fv {
 
+class BlocklistWatch;
 class CAdapterComboBox;
 class CControlTip;
 class CFlatButton;
@@ -112,6 +113,8 @@ public:
     void ResetBlockedCounts();
     void LoadIpTable();
     void ReloadIpTable();
+    // The blocklist file changed on disk: its table replaces the one in force, filtering on.
+    void SwapInChangedTable();
     void OnDestroy();
     // The shutdown sequence without anything that needs the window system, for an end that
     // bypasses the run: filtering off, the consumer threads ended without dispatching events,
@@ -154,6 +157,7 @@ public:
     CAdapterComboBox& AdapterSelector() const { return *adapterSelector_; }
     notify::CTaskbarNotifier& Notifier() const { return *notifier_; }
     bool ReloadTimerRunning() const { return reloadTimer_ != 0; }
+    BlocklistWatch* BlocklistWatcher() const { return blocklistWatch_; }
     int ReloadTimerId() const { return reloadTimer_; }
     QAction* TrayItem(int position) const;
     void SetTrayItemEnabled(int position, bool enabled);
@@ -207,6 +211,8 @@ private:
     // Starts filtering; on success the tray and status say so, otherwise the error is shown.
     void StartFilteringOrReport();
     void ReportTableLoaded(const char* text);
+    // From now on a change of the file the session loaded is swapped in (SwapInChangedTable).
+    void WatchBlocklist();
     // Ends the current session and opens a new one on the blocklist path; false when the new
     // session did not open. `wasFiltering` tells whether filtering had to be stopped.
     bool ReplaceSession(const char* announcement, bool& wasFiltering);
@@ -255,6 +261,7 @@ private:
     std::unique_ptr<PacketStatistics> statistics_;
     std::unique_ptr<PacketConsumers> consumers_;
     notify::CTaskbarNotifier* notifier_ = nullptr;
+    BlocklistWatch* blocklistWatch_ = nullptr;  // a child, made when a table first loads
 
     // Set while a command that starts, stops or replaces the session runs: its waits dispatch
     // events, and a second such command must not start inside the first.

@@ -225,6 +225,7 @@ void CMainDialog::ReportTableLoaded(const char* text) {
     ReportStatus(StatusKind::Information, KnownAddressesText(addresses, ranges));
     startButton_->setEnabled(true);
     SetTrayItemEnabled(kTrayStartStopPosition, true);
+    WatchBlocklist();
 }
 
 bool CMainDialog::StartFiltering() {
