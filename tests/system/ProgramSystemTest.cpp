@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
@@ -188,6 +190,99 @@ TEST_F(ProgramSystemTest, QuitEndsWhileTheDaemonIsStopped) {
     int footers = 0;
     for (const std::string& line : LogLines()) footers += line.find("LOGGING STOPPED on ") != std::string::npos;
     EXPECT_EQ(footers, 1);
+}
+
+// A list update renames a new file over the blocklist while filtering runs: the program swaps
+// the new table in, and a sender to an address listed in both files loses every datagram, during
+// the swap as before and after it.
+TEST_F(ProgramSystemTest, AListUpdateGoesInWithoutLettingAListedPacketThrough) {
+    constexpr std::uint16_t kSwapPort = kEchoPort + 3;
+    constexpr char kProbe = 'p';
+    constexpr int kSendIntervalMs = 1;
+    constexpr int kBlockedAfterSwap = 20;
+    FV_REQUIRE_PRIVATE_NETWORK();
+    TestNetwork network(FV_FERROVANE_SYS);
+    ASSERT_TRUE(network.Ready()) << "the test network did not come up";
+    const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
+    ::setenv(kDeviceDirVariable, devices.c_str(), 1);
+    WriteFile(Blocklist(), std::string("List A:") + kListedRemote + "-" + kListedRemote + "\r\n");
+    Configure([](fv::Settings& s) {
+        s.SelectedAdapter.Set(kLower);
+        s.AutoStart.Set(1);
+    });
+    Start();
+    ASSERT_NE(window->Session(), nullptr);
+    ASSERT_TRUE(window->Session()->FilteringOn());
+
+    // On the listed address: counts what reaches it until a probe comes, and exits with the count.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t receiver = SpawnIn(network.RemoteNamespace(), [&] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local = Address(kListedRemote, kSwapPort);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return 250;
+        if (write(ready[1], "r", 1) != 1) return 251;
+        int passed = 0;
+        for (char byte = 0; recv(fd, &byte, 1, 0) == 1 && byte != kProbe;) ++passed;
+        return std::min(passed, 200);
+    });
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+
+    std::atomic<bool> sending{true};
+    std::atomic<int> sent{0};
+    std::thread sender([&] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        const sockaddr_in to = Address(kListedRemote, kSwapPort);
+        while (sending) {
+            if (sendto(fd, "s", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 1) ++sent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSendIntervalMs));
+        }
+        close(fd);
+    });
+    fv::PacketStatistics& statistics = *window->Statistics();
+    EXPECT_TRUE(WaitFor([&] { return statistics.GetRunningBlocked() > 0; }));
+
+    // As a list update does: written beside the file, then renamed over it.
+    WriteFile(Blocklist() + ".new", std::string("List B:10.201.0.60-10.201.0.70\r\nFar Away:198.18.0.0-198.19.255.255\r\n"));
+    std::filesystem::rename(Blocklist() + ".new", Blocklist());
+    const std::string updated = "IP table updated from \"" + Blocklist() + "\".";
+    EXPECT_TRUE(WaitFor([&] { return HasStatus(updated); })) << StatusTexts().back();
+    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_EQ(window->Session()->Blocklist()->RangeCount(), 2);
+    // The sender goes on well past the swap: its datagrams meet the new table too.
+    const std::uint64_t atSwap = statistics.GetRunningBlocked();
+    EXPECT_TRUE(WaitFor([&] { return statistics.GetRunningBlocked() >= atSwap + kBlockedAfterSwap; }));
+    sending = false;
+    sender.join();
+    // The daemon decides frames in order: once an echo is back, every datagram sent was decided.
+    bool echoed = false;
+    for (int i = 0; i < 5 && !echoed; ++i) echoed = UdpEcho(nullptr, kUnlistedRemote);
+    EXPECT_TRUE(echoed);
+
+    // Unfiltered, a probe reaches the receiver: it was listening all along.
+    window->ToggleFiltering();
+    ASSERT_FALSE(window->Session()->FilteringOn());
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = Address(kListedRemote, kSwapPort);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 1000 && ended == 0; ++i) {
+        sendto(fd, &kProbe, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ended = waitpid(receiver, &status, WNOHANG);
+    }
+    close(fd);
+    if (ended == 0) {
+        kill(receiver, SIGKILL);
+        waitpid(receiver, &status, 0);
+    }
+    ASSERT_EQ(ended, receiver) << "the receiver never saw a probe";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "listed datagrams that passed, of " << sent.load() << " sent";
+    std::printf("%d datagrams sent to a listed address across the swap\n", sent.load());
 }
 
 }  // namespace
