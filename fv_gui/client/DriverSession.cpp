@@ -200,11 +200,17 @@ bool DriverSession::ReplaceRanges() {
         state_->table = std::move(table);
         log = std::move(state_->log);
     }
-    // The log names ranges from the table it was made with: it starts again on the new one.
+    // The log names ranges from the table it was made with: it starts again on the new one,
+    // in the folder it was last moved to.
     if (log != nullptr) {
+        const std::string current = log->CurrentPath();
+        const std::string folder =
+            current.ends_with(parameters_.logBaseName)
+                ? current.substr(0, current.size() - parameters_.logBaseName.size())
+                : std::string();
         log->Stop();
         log.reset();
-        CreateLogWriter();
+        CreateLogWriter(folder);
     }
     return true;
 }
@@ -243,14 +249,14 @@ bool DriverSession::OpenSession(const SessionParameters& parameters) {
     return true;
 }
 
-bool DriverSession::CreateLogWriter() {
+bool DriverSession::CreateLogWriter(const std::string& folder) {
     std::shared_ptr<const IpTable> table;
     {
         std::lock_guard guard(state_->sessionLock);
         table = state_->table;
     }
     if (table == nullptr) return false;
-    auto log = std::make_shared<ConnectionLog>(*table, parameters_.logFolder,
+    auto log = std::make_shared<ConnectionLog>(*table, folder.empty() ? parameters_.logFolder : folder,
                                                parameters_.logBaseName, sink_);
     const bool enabled = log->Enabled();
     {

@@ -104,7 +104,8 @@ public:
     void SetWatcherEndWait(std::uint32_t ms) { watcherEndWaitMs_ = ms; }
 
 private:
-    bool CreateLogWriter();
+    // In `folder`, or in the session's log folder when it is empty.
+    bool CreateLogWriter(const std::string& folder = {});
     // Forgets a watcher that could not be started, with the reason as the message text.
     bool KeepStarted(std::unique_ptr<Thread>& watcher);
     void SetExitEvent();

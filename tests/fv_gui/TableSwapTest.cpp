@@ -77,6 +77,20 @@ TEST_F(HostedSwapTest, TheNewTableTakesOverWithoutStoppingTheFilter) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
+// A log moved to another folder while filtering stays there when the new table comes.
+TEST_F(HostedSwapTest, TheLogGoesOnInTheFolderItWasMovedTo) {
+    std::filesystem::create_directories(dir / "moved");
+    ASSERT_TRUE(session->Log()->ChangeFolder(dir / "moved/"));
+    WriteFile(Blocklist(), kNewList);
+    ASSERT_TRUE(session->ReplaceRanges());
+    EXPECT_EQ(session->Log()->CurrentPath(), dir / "moved/fvconns.log");
+    EXPECT_FALSE(Passes(kOnlyInNew));
+    ASSERT_TRUE(WaitUntil([&] { return statistics->GetRunningBlocked() == 1; }));
+    ASSERT_TRUE(session->SetFiltering(false));
+    EXPECT_NE(ReadFile(dir / "moved/fvconns.log").find("Destination is New Net (192.0.2.44)"),
+              std::string::npos);
+}
+
 // Every way the new table can fail leaves the old one blocking, here and in the driver.
 TEST_F(HostedSwapTest, AFailedSwapKeepsTheTableInForce) {
     const auto oldTable = session->Blocklist();
