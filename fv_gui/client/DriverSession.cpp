@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fv_drv/contract/RangeImage.h"
@@ -182,11 +184,14 @@ bool DriverSession::ReplaceRanges() {
         replaceFailure_ = {SessionStep::EmptyBlocklist, kErrorSuccess, {}};
         return false;
     }
-    // Held to the end: a drain that starts meanwhile must see the new table and log, and none
-    // may write to the log while it is replaced.
-    std::lock_guard blockedDrain(state_->blocked.drainLock);
-    std::lock_guard grantedDrain(state_->granted.drainLock);
+    // While the readers run, their drains wait from here to the end: one that starts meanwhile
+    // sees the new table and log, and none writes to the log while it is replaced. Stopped, no
+    // reader is left to wait for (one given up on keeps what it took and is not waited for).
+    std::unique_lock blockedDrain(state_->blocked.drainLock, std::defer_lock);
+    std::unique_lock grantedDrain(state_->granted.drainLock, std::defer_lock);
     if (filteringOn_) {
+        blockedDrain.lock();
+        grantedDrain.lock();
         state_->blocked.Drain(*state_);
         state_->granted.Drain(*state_);
     }
@@ -194,10 +199,11 @@ bool DriverSession::ReplaceRanges() {
         replaceFailure_ = {SessionStep::Upload, GetLastError(), {}};
         return false;
     }
+    std::shared_ptr<const IpTable> oldTable;  // outlives the log that refers to it
     std::shared_ptr<ConnectionLog> log;
     {
         std::lock_guard guard(state_->sessionLock);
-        state_->table = std::move(table);
+        oldTable = std::exchange(state_->table, std::move(table));
         log = std::move(state_->log);
     }
     // The log names ranges from the table it was made with: it starts again on the new one,
