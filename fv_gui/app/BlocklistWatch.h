@@ -35,7 +35,6 @@ public:
 
     // Watches `path` from now on; what the file holds now counts as seen.
     void Watch(const std::string& path);
-    const std::string& Path() const { return path_; }
     // Looks at the file now: true when it exists and is not what was last seen, which it then
     // becomes. A file that went away is no change: there is nothing new to read.
     bool CheckNow();

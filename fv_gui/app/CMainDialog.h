@@ -157,7 +157,6 @@ public:
     CAdapterComboBox& AdapterSelector() const { return *adapterSelector_; }
     notify::CTaskbarNotifier& Notifier() const { return *notifier_; }
     bool ReloadTimerRunning() const { return reloadTimer_ != 0; }
-    BlocklistWatch* BlocklistWatcher() const { return blocklistWatch_; }
     int ReloadTimerId() const { return reloadTimer_; }
     QAction* TrayItem(int position) const;
     void SetTrayItemEnabled(int position, bool enabled);
