@@ -207,6 +207,8 @@ private:
     // Starts filtering; on success the tray and status say so, otherwise the error is shown.
     void StartFilteringOrReport();
     void ReportTableLoaded(const char* text);
+    // Rows on the freshness of the subscribed lists, when the table loaded is their merged file.
+    void ReportListFreshness();
     // Ends the current session and opens a new one on the blocklist path; false when the new
     // session did not open. `wasFiltering` tells whether filtering had to be stopped.
     bool ReplaceSession(const char* announcement, bool& wasFiltering);
