@@ -39,14 +39,23 @@ bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& b
         return false;
     }
     bytes.clear();
+    // Sized once from the file: growing a large buffer step by step copies it again and again.
+    // One byte more than the file, so that its end is seen without growing.
+    const std::size_t expected = static_cast<std::size_t>(status.st_size);
+    if (expected > maxBytes) {
+        error = path + " is larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    bytes.reserve(expected + 1);
     for (;;) {
         if (bytes.size() > maxBytes) {
             error = path + " is larger than " + std::to_string(maxBytes) + " bytes";
             return false;
         }
         const std::size_t had = bytes.size();
-        bytes.resize(had + kReadChunk);
-        const ssize_t got = ::read(fd.Get(), bytes.data() + had, kReadChunk);
+        const std::size_t room = bytes.capacity() > had ? bytes.capacity() - had : kReadChunk;
+        bytes.resize(had + room);
+        const ssize_t got = ::read(fd.Get(), bytes.data() + had, room);
         if (got < 0 && errno == EINTR) {
             bytes.resize(had);
             continue;

@@ -136,6 +136,8 @@ Line AnyLine(std::string_view line, ParsedList& list) {
 template <typename LineParser>
 void ForEachLine(std::string_view text, ParsedList& list, LineParser parse) {
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
+    // Room for a range per line up front: a long list would otherwise be copied as it grows.
+    list.ranges.reserve(list.ranges.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     while (!text.empty()) {
         const std::size_t lf = text.find('\n');
         const std::string_view line = Trim(text.substr(0, lf));

@@ -15,13 +15,6 @@ constexpr std::size_t kMaxAddressText = 15;
 constexpr std::size_t kLineOverhead = 1 + 2 * kMaxAddressText + 1 + 1;
 constexpr char kUnnamed[] = "blocklist";
 
-struct Item {
-    std::uint32_t first;
-    std::uint32_t last;
-    std::uint32_t input;
-    std::uint32_t index;  // in its list
-};
-
 // What stands in the line for `description`: no line break, nothing past what the loader
 // keeps, never empty.
 std::string_view Usable(std::string_view description, std::string_view fallback) {
@@ -62,8 +55,9 @@ MergeResult MergeLists(const std::vector<MergeInput>& inputs, std::size_t maxRan
         const ParsedList& list = *inputs[input].list;
         return Usable(list.Description(list.ranges[index]), inputs[input].fallbackDescription);
     };
+    // The most a line can take; pages of the reserve that are not written are never touched.
+    result.text.reserve(std::min(total, maxRanges) * (kMaxDescriptionLength + kMinLoadedLine + kLineOverhead));
     if (total <= maxRanges) {
-        result.text.reserve(total * (kLineOverhead + 24));
         for (std::uint32_t i = 0; i < inputs.size(); ++i) {
             const ParsedList& list = *inputs[i].list;
             for (std::uint32_t k = 0; k < list.ranges.size(); ++k) {
@@ -74,29 +68,38 @@ MergeResult MergeLists(const std::vector<MergeInput>& inputs, std::size_t maxRan
         return result;
     }
 
-    std::vector<Item> items;
-    items.reserve(total);
-    for (std::uint32_t i = 0; i < inputs.size(); ++i) {
-        const ParsedList& list = *inputs[i].list;
-        for (std::uint32_t k = 0; k < list.ranges.size(); ++k) {
-            items.push_back({list.ranges[k].first, list.ranges[k].last, i, k});
-        }
+    // Each range as (first << 32 | its number across all inputs in order): sorted as plain
+    // numbers, ranges with the same first address stay in input order, so the earlier input
+    // names the group.
+    std::vector<std::uint64_t> keys;
+    keys.reserve(total);
+    std::vector<std::uint32_t> starts;  // number of each input's first range
+    std::uint32_t number = 0;
+    for (const MergeInput& input : inputs) {
+        starts.push_back(number);
+        for (const ListRange& range : input.list->ranges) keys.push_back(std::uint64_t{range.first} << 32 | number++);
     }
-    // Stable: among ranges with the same first address the earlier input names the group.
-    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.first < b.first; });
+    std::sort(keys.begin(), keys.end());
+    auto rangeOf = [&](std::uint64_t key, std::uint32_t& input) -> const ListRange& {
+        const std::uint32_t n = static_cast<std::uint32_t>(key);
+        input = static_cast<std::uint32_t>(std::upper_bound(starts.begin(), starts.end(), n) - starts.begin() - 1);
+        return inputs[input].list->ranges[n - starts[input]];
+    };
     std::size_t groups = 0;
-    for (std::size_t i = 0; i < items.size();) {
-        const Item& head = items[i];
+    for (std::size_t i = 0; i < keys.size();) {
+        std::uint32_t headInput = 0;
+        const ListRange& head = rangeOf(keys[i], headInput);
         std::uint32_t last = head.last;
         std::size_t next = i + 1;
         // Joined while the next range starts inside or right after the group.
-        while (next < items.size() && last != UINT32_MAX && items[next].first <= last + 1) {
-            last = std::max(last, items[next].last);
-            ++next;
+        for (; next < keys.size() && last != UINT32_MAX && (keys[next] >> 32) <= std::uint64_t{last} + 1; ++next) {
+            std::uint32_t input = 0;
+            last = std::max(last, rangeOf(keys[next], input).last);
         }
-        if (next < items.size() && last == UINT32_MAX) next = items.size();
+        if (last == UINT32_MAX) next = keys.size();
         if (groups < maxRanges) {
-            AppendLine(result.text, description(head.input, head.index), head.first, last);
+            AppendLine(result.text, description(headInput, static_cast<std::uint32_t>(&head - inputs[headInput].list->ranges.data())),
+                       head.first, last);
         } else {
             ++result.dropped;
         }
