@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "fv_lists/FileIo.h"
@@ -95,6 +96,10 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
         for (std::thread& worker : workers) worker.join();
     }
 
+    // A scheduled run that found nothing due leaves the merged file as it is, and spares
+    // reading every copy again.
+    const bool rebuild = !options.scheduled || ::access(paths.mergedFile.c_str(), F_OK) != 0 ||
+                         std::any_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.tried; });
     std::vector<ParsedList> copies(sources.size());
     std::vector<MergeInput> inputs;
     bool anyCopy = false;
@@ -125,6 +130,8 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
             list = &attempt.list;
             s.lastChange = options.now;
             have = true;
+        } else if (!rebuild) {
+            have = s.lastSuccess != 0 && ::access(copyFile.c_str(), R_OK) == 0;
         } else {
             std::string body, error;
             if (ReadWholeFile(copyFile, options.fetch.maxBytes, body, error)) {
@@ -132,7 +139,9 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
                 have = RejectReason(*list).empty();
             }
         }
-        if (have) {
+        if (!rebuild) {
+            // The counts of the last rebuild stand.
+        } else if (have) {
             s.ranges = list->ranges.size();
             s.ipv6 = list->ipv6;
             inputs.push_back({list, source.DisplayName()});
@@ -150,7 +159,7 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
 
     // With no good copy anywhere the file the program loads stays as it is: a server that is
     // down never leaves the user with fewer ranges. With no sources at all it is emptied.
-    if (anyCopy || sources.empty()) {
+    if (rebuild && (anyCopy || sources.empty())) {
         const MergeResult merged = MergeLists(inputs);
         std::string existing, error;
         const bool same = ReadWholeFile(paths.mergedFile, merged.text.size(), existing, error) &&
@@ -169,11 +178,11 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
             state.merge.dropped = merged.dropped;
             if (state.merge.built == 0) state.merge.built = options.now;
         }
-        if (merged.dropped > 0) {
-            report.problems.push_back("merged file: " + std::to_string(merged.dropped) +
-                                      " ranges left out even after joining overlapping ones: the program "
-                                      "takes at most " + std::to_string(MaxLoadedRanges()));
-        }
+    }
+    if (state.merge.dropped > 0) {
+        report.problems.push_back("merged file: " + std::to_string(state.merge.dropped) +
+                                  " ranges left out even after joining overlapping ones: the program "
+                                  "takes at most " + std::to_string(MaxLoadedRanges()));
     }
 
     std::string error;

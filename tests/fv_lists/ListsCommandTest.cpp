@@ -238,6 +238,8 @@ TEST_F(ListsCommandTest, ScheduledRunsFetchOnlyDueSourcesAndBackOffAfterFailures
     clock += 11 * kHour;
     EXPECT_EQ(Run({"update", "--scheduled"}), kExitGood) << err.str();
     EXPECT_EQ(requests(), 1u);
+    EXPECT_EQ(Run({"list"}), kExitGood);
+    EXPECT_NE(out.str().find(", 2 ranges"), std::string::npos) << out.str();
     EXPECT_EQ(Run({"update"}), kExitGood);  // by hand: at once
     EXPECT_EQ(requests(), 2u);
 
