@@ -153,7 +153,11 @@ private:
         if (!Lock(error)) return Fail(error);
         auto sources = LoadSources();
         if (!sources) return kExitProblem;
-        const int index = FindSource(*sources, key);
+        int index = FindSource(*sources, key);
+        // A file may be named as the user reaches it from here.
+        if (index < 0 && !key.empty() && key.find("://") == std::string::npos) {
+            index = FindSource(*sources, std::filesystem::absolute(key).lexically_normal().string());
+        }
         if (index < 0) return Fail("no source \"" + key + "\"");
         const Source removed = (*sources)[static_cast<std::size_t>(index)];
         sources->erase(sources->begin() + index);

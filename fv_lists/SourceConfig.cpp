@@ -12,7 +12,7 @@ constexpr std::string_view kHeader =
     "# Ferrovane blocklist subscriptions, read by ferrovane-lists.\n"
     "# One source per line: LOCATION [every=PERIOD] [label=TEXT]\n"
     "#   LOCATION  an http:// or https:// URL, or a local file (in double quotes if it holds a space)\n"
-    "#   PERIOD    how often a scheduled update fetches it: 30m, 12h, 2d (default 24h)\n"
+    "#   PERIOD    how often a scheduled update fetches it: 90m, 12h, 2d (at least 1h, default 24h)\n"
     "#   TEXT      a name for the list, to the end of the line; used where the list has none\n";
 
 struct Unit {

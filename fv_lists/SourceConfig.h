@@ -37,7 +37,7 @@ struct ConfigError {
     std::string message;
 };
 
-// "30m", "12h", "2d": seconds, or nullopt when malformed or outside the bounds above.
+// "90m", "12h", "2d": seconds, or nullopt when malformed or outside the bounds above.
 std::optional<std::int64_t> ParsePeriod(std::string_view text);
 // The shortest exact form ("90m", "12h", "2d").
 std::string FormatPeriod(std::int64_t seconds);

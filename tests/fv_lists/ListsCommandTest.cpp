@@ -264,8 +264,14 @@ TEST_F(ListsCommandTest, EnableAndDisableInstallTheUserTimer) {
     std::filesystem::create_directories(bin);
     fv::test::WriteFile(bin + "/systemctl", "#!/bin/sh\necho \"$*\" >> '" + log + "'\nexit ${FAKE_SYSTEMCTL_STATUS:-0}\n");
     std::filesystem::permissions(bin + "/systemctl", std::filesystem::perms::owner_all);
-    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+    struct PathGuard {
+        std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+        ~PathGuard() {
+            ::setenv("PATH", saved.c_str(), 1);
+            ::unsetenv("FAKE_SYSTEMCTL_STATUS");
+        }
+    } guard;
+    ::setenv("PATH", (bin + ":" + guard.saved).c_str(), 1);
 
     ASSERT_EQ(Run({"enable"}), kExitGood) << err.str();
     const std::string service = fv::test::ReadFile(context.paths.unitDir + "/ferrovane-lists.service");
@@ -281,8 +287,6 @@ TEST_F(ListsCommandTest, EnableAndDisableInstallTheUserTimer) {
     ::setenv("FAKE_SYSTEMCTL_STATUS", "1", 1);
     EXPECT_EQ(Run({"enable"}), kExitProblem);
     EXPECT_NE(err.str().find("systemctl --user daemon-reload failed"), std::string::npos) << err.str();
-    ::unsetenv("FAKE_SYSTEMCTL_STATUS");
-    ::setenv("PATH", path.c_str(), 1);
 }
 
 TEST_F(ListsCommandTest, CommandLinesThatAreNotUnderstood) {
