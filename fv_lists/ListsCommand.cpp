@@ -196,7 +196,7 @@ private:
         const UpdateReport report = UpdateLists(sources, c_.paths, options);
         for (const Source& source : sources) {
             const SourceState* s = report.state.Find(source.location);
-            if (s != nullptr && s->lastSuccess == options.now) {
+            if (s != nullptr && !options.offline && s->lastSuccess == options.now) {
                 out_ << source.DisplayName() << ": " << s->ranges << " ranges"
                      << (s->lastChange == options.now ? "" : " (unchanged)") << "\n";
             }
