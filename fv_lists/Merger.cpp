@@ -8,8 +8,7 @@
 namespace fv::lists {
 namespace {
 
-// The loader skips lines shorter than this.
-constexpr std::size_t kMinLoadedLine = 19;
+constexpr std::size_t kMinLoadedLine = kMinEntryLineLength;
 constexpr std::size_t kMaxAddressText = 15;
 // A merged line: description, ':', two addresses and '-', LF.
 constexpr std::size_t kLineOverhead = 1 + 2 * kMaxAddressText + 1 + 1;
