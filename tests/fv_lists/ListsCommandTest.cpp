@@ -178,6 +178,13 @@ TEST_F(ListsCommandTest, EveryKindOfFailureKeepsTheLastGoodCopy) {
     error500.status = 500;
     HttpReply missing = Ok("gone");
     missing.status = 404;
+    HttpReply toFile;
+    toFile.status = 302;
+    fv::test::WriteFile(dir / "local.p2p", "Read from the disk:9.9.9.9-9.9.9.9\n");
+    toFile.headers = {{"Location", "file://" + dir / "local.p2p"}};
+    HttpReply loop;
+    loop.status = 302;
+    loop.headers = {{"Location", "/a.p2p"}};
     const std::string gzipped = fv::test::Gzip(kListA);
     struct Case {
         const char* name;
@@ -194,6 +201,8 @@ TEST_F(ListsCommandTest, EveryKindOfFailureKeepsTheLastGoodCopy) {
         {"damaged gzip", Ok(gzipped.substr(0, gzipped.size() / 2))},
         {"empty", Ok("")},
         {"not found", missing},
+        {"redirect to a local file", toFile},
+        {"endless redirects", loop},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
