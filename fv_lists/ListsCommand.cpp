@@ -192,7 +192,7 @@ private:
     int UpdateAndReport(const std::vector<Source>& sources, UpdateOptions options, bool firstSource) {
         options.now = c_.now();
         options.fetch = c_.fetch;
-        const bool builtBefore = LoadState(c_.paths).merge.built != 0;
+        const bool hadRanges = LoadState(c_.paths).merge.ranges > 0;
         const UpdateReport report = UpdateLists(sources, c_.paths, options);
         for (const Source& source : sources) {
             const SourceState* s = report.state.Find(source.location);
@@ -207,8 +207,10 @@ private:
         int status = report.AllGood() ? kExitGood : kExitProblem;
         for (const std::string& problem : report.problems) err_ << "ferrovane-lists: " << problem << "\n";
         // The program is pointed at the merged file when the first source comes, or when the
-        // file is first built (the first source's first fetch may have failed).
-        if ((firstSource || (!builtBefore && report.mergedWritten)) && ::access(c_.paths.mergedFile.c_str(), R_OK) == 0) {
+        // file first holds ranges (the first source's first fetch may have failed); never at a
+        // file without ranges, which would take the table the program has away.
+        if ((firstSource || !hadRanges) && report.state.merge.ranges > 0 &&
+            ::access(c_.paths.mergedFile.c_str(), R_OK) == 0) {
             if (!PointProgramAtMergedFile()) status = kExitProblem;
         }
         return status;

@@ -233,6 +233,11 @@ TEST_F(ListsCommandTest, AFirstFetchThatFailsLeavesTheProgramsTableUntilAListArr
     EXPECT_FALSE(std::filesystem::exists(context.paths.mergedFile));
     EXPECT_EQ(Ipdb(), "/home/me/ridozeru.p2p");
 
+    // A list the IPv4 filter cannot use is good, but gives the program nothing to load.
+    server.Serve("/a.p2p", Ok("2001:db8::/32\n"));
+    ASSERT_EQ(Run({"update"}), kExitGood) << err.str();
+    EXPECT_EQ(Ipdb(), "/home/me/ridozeru.p2p");
+
     server.Serve("/a.p2p", Ok(kListA));
     ASSERT_EQ(Run({"update"}), kExitGood) << err.str();
     EXPECT_EQ(Ipdb(), context.paths.mergedFile);
