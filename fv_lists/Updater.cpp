@@ -108,7 +108,13 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
         Attempt& attempt = attempts[i];
         SourceState& s = state.sources[i];
         const std::string copyFile = paths.CopyFile(source.location);
-        if (attempt.fresh && !WriteFileAtomically(copyFile, attempt.body, attempt.error)) {
+        // A server without validators sends the same list again: that is no change.
+        bool changed = attempt.fresh;
+        if (attempt.fresh) {
+            std::string old, error;
+            changed = !ReadWholeFile(copyFile, attempt.body.size(), old, error) || old != attempt.body;
+        }
+        if (changed && !WriteFileAtomically(copyFile, attempt.body, attempt.error)) {
             attempt.good = attempt.fresh = false;
         }
         if (attempt.tried) {
@@ -128,7 +134,7 @@ UpdateReport UpdateLists(const std::vector<Source>& sources, const ListPaths& pa
         bool have = false;
         if (attempt.fresh) {
             list = &attempt.list;
-            s.lastChange = options.now;
+            if (changed) s.lastChange = options.now;
             have = true;
         } else if (!rebuild) {
             have = s.lastSuccess != 0 && ::access(copyFile.c_str(), R_OK) == 0;
