@@ -8,6 +8,8 @@ FV_PACKAGES=(build-essential cmake ninja-build pkg-config libsqlite3-dev libgtes
              qt6-base-dev qt6-svg-dev libgl-dev
              libbenchmark-dev clang libclang-rt-14-dev iproute2
              libnetfilter-queue-dev libmnl-dev iptables nftables xvfb)
+# ferrovane-lists: downloads, gzip and zip.
+FV_PACKAGES+=(libcurl4-openssl-dev zlib1g-dev libarchive-dev)
 
 fv_install_packages() {
     local missing=()

@@ -212,6 +212,8 @@ private:
     void ReportTableLoaded(const char* text);
     // From now on a change of the file the session loaded is swapped in (SwapInChangedTable).
     void WatchBlocklist();
+    // Rows on the freshness of the subscribed lists, when the table loaded is their merged file.
+    void ReportListFreshness();
     // Ends the current session and opens a new one on the blocklist path; false when the new
     // session did not open. `wasFiltering` tells whether filtering had to be stopped.
     bool ReplaceSession(const char* announcement, bool& wasFiltering);

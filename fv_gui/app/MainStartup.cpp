@@ -223,6 +223,7 @@ void CMainDialog::ReportTableLoaded(const char* text) {
         ranges = table->RangeCount();
     }
     ReportStatus(StatusKind::Information, KnownAddressesText(addresses, ranges));
+    ReportListFreshness();
     startButton_->setEnabled(true);
     SetTrayItemEnabled(kTrayStartStopPosition, true);
     WatchBlocklist();

@@ -19,7 +19,7 @@ namespace fv {
 
 namespace {
 
-constexpr std::size_t kMinEntryLength = 19;
+constexpr std::size_t kMinEntryLength = kMinEntryLineLength;
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 constexpr std::size_t kKeptWhole = 50;
 constexpr std::size_t kCutLength = 48;

@@ -21,6 +21,8 @@ inline constexpr const char kDescriptionLookupFailed[] =
     "Overlapped values in IP list! Description lookup failed.";
 // The buffer the driver session hands to Load: the count and 524,280 entries.
 inline constexpr std::size_t kSessionRangeBufferSize = 4194250;
+// Load skips a line shorter than this.
+inline constexpr std::size_t kMinEntryLineLength = 19;
 // ParseAddress reads at most this many characters of an address text.
 inline constexpr std::size_t kAddressTextLength = 16;
 // How much of a blocklist line that goes on past what has been read Load holds; a longer one is
