@@ -47,6 +47,8 @@ void CMainDialog::SwapInChangedTable() {
     const auto table = session_->Blocklist();
     ReportStatus(StatusKind::Information,
                  KnownAddressesText(table ? table->AddressCount() : 0, table ? table->RangeCount() : 0));
+    // An update of the subscribed lists is what usually swaps the table: say how fresh they now are.
+    ReportListFreshness();
 }
 
 }  // namespace fv
