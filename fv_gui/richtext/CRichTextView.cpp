@@ -105,7 +105,7 @@ void CRichTextView::paintEvent(QPaintEvent*) {
 
     const bool hovered = !hoveredLink_.IsEmpty();
     QRect hoverScreen;
-    if (hovered) hoverScreen = ToQRect(richtext::LinkOnScreen(hoveredLink_, scrollOffset_, pages_.contentHeight));
+    if (hovered) hoverScreen = ToQRect(richtext::LinkOnScreen(hoveredLink_, scrollOffset_, pages_.contentHeight, height()));
     // The hovered link shows its hover look over the background instead of its normal look.
     painter.setClipRegion(hovered ? QRegion(client).subtracted(hoverScreen) : QRegion(client));
     DrawContent(painter, pages_.normal);

@@ -120,7 +120,7 @@ public:
         Item item;
         item.image = res::Bitmap(resourceId);
         if (item.image.isNull()) return;
-        item.margin = image.margin;
+        item.margin = std::clamp(image.margin, -kCoordinateLimit, kCoordinateLimit);
         item.fill = image.marginColour;
         item.hoverFill = c.linkTarget.empty() ? image.marginColour : c.link.background.value_or(image.marginColour);
         const int width = std::max(0, ClampedSum(item.image.width(), 2LL * image.margin));
@@ -170,7 +170,7 @@ private:
         if (!item.image.isNull()) {
             const Colour fill = hover ? item.hoverFill : item.fill;
             if (!fill.IsNone()) p.fillRect(ToQRect(placed), QColor::fromRgb(ColourOr(fill, key_)));
-            p.drawPixmap(placed.left + item.margin, placed.top + item.margin, item.image);
+            p.drawPixmap(ClampedSum(placed.left, item.margin), ClampedSum(placed.top, item.margin), item.image);
         } else {
             const FontState& f = hover && item.hoverFont ? *item.hoverFont : item.font;
             // Glyphs of "no colour" show only as holes in a background.

@@ -64,6 +64,18 @@ TEST(RichTextPagesTest, TextOfNoColourIsInvisibleAndBlackIsNot) {
     EXPECT_TRUE(inkBlack);
 }
 
+TEST(RichTextPagesTest, ExtremeRuleWidthsAndImageMarginsLayOutWithoutOverflow) {
+    for (const char* value : {"2147483647", "-2147483648", "2147483646", "-2147483647"}) {
+        const std::string v = value;
+        const auto pages = RenderPages("x<img src=\"#128\" margin=\"" + v + "\">y\n<hr width=\"" + v +
+                                           "\" size=\"" + v + "\" align=\"right\">\n<hr width=\"" + v +
+                                           "\" align=\"center\">z\n",
+                                       200, kKey, kRule);
+        EXPECT_GE(pages.contentHeight, -fv::richtext::kCoordinateLimit) << value;
+        EXPECT_LE(pages.contentHeight, fv::richtext::kCoordinateLimit) << value;
+    }
+}
+
 class RichTextViewTest : public testing::Test {
 protected:
     QWidget window;
@@ -123,6 +135,28 @@ TEST_F(RichTextViewTest, ContentThatFitsNeitherDragsNorMovesItsLinks) {
     EXPECT_EQ(opened->toString(), "mailto:a@b.example");
     QTest::mouseMove(view, QPoint(2, 140));
     EXPECT_EQ(view->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(RichTextViewTest, HoverLookOfShortContentIsDrawnAtTheLinkWhateverTheOffset) {
+    Create("<a href=\"#1\">a link with a look of its own</a>\n", 150);
+    for (int n = 0; n < 5; ++n) view->ScrollStep();
+    ASSERT_EQ(view->ScrollOffset(), 5);
+    const PageRect link = view->Pages().links.at(0);
+    QTest::mouseMove(view, QPoint((link.left + link.right) / 2, (link.top + link.bottom) / 2));
+    ASSERT_EQ(view->HoveredLink(), link);
+    const QImage shown = view->grab().toImage();
+    const QImage& hover = view->Pages().hover;
+    int inked = 0;
+    int wrong = 0;
+    for (int y = link.top; y < link.bottom; ++y) {
+        for (int x = link.left; x < link.right; ++x) {
+            if (qAlpha(hover.pixel(x, y)) == 0) continue;
+            ++inked;
+            if (shown.pixel(x, y) != hover.pixel(x, y)) ++wrong;
+        }
+    }
+    EXPECT_GT(inked, 0);
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(RichTextViewTest, TallContentDragsModuloItsHeightAndResumesScrolling) {
