@@ -110,7 +110,7 @@ TEST_F(MainWindowTest, NoAdapterChosenWarnsAndLeavesStartDisabled) {
     // The adapter is listed; choosing it is stored at once.
     auto& selector = window->AdapterSelector();
     ASSERT_EQ(selector.count(), 2);
-    EXPECT_EQ(selector.itemText(1), QStringLiteral("Simulated eth0"));
+    EXPECT_EQ(selector.itemText(1), QStringLiteral("Simulated eth0 (eth0)"));
     selector.setCurrentIndex(1);
     selector.OnSelectionDone();
     EXPECT_EQ(fv::Settings(dir / "program").SelectedAdapter.Value(), kAdapter);
