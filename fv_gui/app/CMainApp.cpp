@@ -14,6 +14,7 @@
 
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/app/QtMessageSink.h"
+#include "fv_gui/res/Fonts.h"
 
 namespace fv {
 namespace {
@@ -55,7 +56,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 
 }  // namespace
 
-CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {}
+CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) { (void)res::UseDialogFont(); }
 
 int CMainApp::InitInstance() {
     setOrganizationName(QString::fromLatin1(kProfileName));

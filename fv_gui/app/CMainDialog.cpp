@@ -46,6 +46,8 @@ constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 26;
 constexpr int kSmallButtonWidth = 44;
 constexpr int kRowHeight = 18;
+// Below this a counter is no longer read at a glance: it is elided instead.
+constexpr int kSmallestCounterPixels = 8;
 
 // Balloon and popup timings of a blocked packet, and the tray blink.
 constexpr std::uint32_t kBalloonSeconds = 10;
@@ -155,6 +157,7 @@ void CMainDialog::CreateActivityGroup(QWidget* client) {
     StaticText("Granted packets", {10, 60, 110, kRowHeight}, group);
     grantedCounter_ = ValueLabel(kGrantedCounter, {122, 60, resetLeft - 128, kRowHeight}, group);
     resetGrantedButton_ = Button(kResetGrantedButton, "Reset", {resetLeft, 58, kSmallButtonWidth, 22}, group);
+    for (CLabel* counter : {blockedCounter_, grantedCounter_}) counter->SetShrinkToFit(kSmallestCounterPixels);
 }
 
 void CMainDialog::CreateStatusArea(QWidget* client) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fv_gui/res/Fonts.h"
 #include "fv_gui/tools/gallery/Scene.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    (void)fv::res::UseDialogFont();
     std::vector<fv::gallery::Scene> scenes = fv::gallery::ControlScenes();
     for (auto& scene : fv::gallery::NotifyScenes()) scenes.push_back(std::move(scene));
     for (auto& scene : fv::gallery::LogViewScenes()) scenes.push_back(std::move(scene));
