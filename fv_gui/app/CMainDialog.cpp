@@ -150,6 +150,7 @@ void CMainDialog::CreateActivityGroup(QWidget* client) {
     lamp_ = Named(new CStatusLamp(group), kStatusLampControl);
     lamp_->move(kActivityGroup.width() - 10 - CStatusLamp::kSize, 22);
     lamp_->hide();
+    lamp_->setAccessibleName(QStringLiteral("Status lamp"));
     const int resetLeft = lamp_->x() - 10 - kSmallButtonWidth;
     StaticText("Blocked packets", {10, 26, 110, kRowHeight}, group);
     blockedCounter_ = ValueLabel(kBlockedCounter, {122, 26, resetLeft - 128, kRowHeight}, group);
@@ -163,6 +164,7 @@ void CMainDialog::CreateActivityGroup(QWidget* client) {
 void CMainDialog::CreateStatusArea(QWidget* client) {
     statusList_ = Named(new CLogListCtrl(client), kStatusList);
     statusList_->setGeometry(kStatusListRect);
+    statusList_->setAccessibleName(QStringLiteral("Status"));
     startButton_ = Button(kStartStopButton, texts::kStartLabel, {kMargin, kButtonTop, kButtonWidth, kButtonHeight}, client);
     viewLogButton_ = Button(kViewLogButton, "View log...",
                             {(kClientWidth - kButtonWidth) / 2, kButtonTop, kButtonWidth, kButtonHeight}, client);
