@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
+#include <QtMath>
 #include <QString>
 
 #include <algorithm>
@@ -56,9 +57,10 @@ struct Item {
 
 class PageBuilder final : public LayoutSink {
 public:
-    PageBuilder(int clientWidth, QRgb key) : width_(clientWidth), key_(key | 0xFF000000u) {
+    PageBuilder(int clientWidth, QRgb key, qreal pixelRatio) : width_(clientWidth), key_(key | 0xFF000000u) {
         const int pageWidth = std::max(clientWidth, 1);
-        pages_.normal = QImage(pageWidth, kPageHeight, QImage::Format_RGB32);
+        pages_.normal = QImage(qCeil(pageWidth * pixelRatio), qCeil(kPageHeight * pixelRatio), QImage::Format_RGB32);
+        pages_.normal.setDevicePixelRatio(pixelRatio);
         pages_.normal.fill(key);
         pages_.hover = pages_.normal.copy();
         normal_ = std::make_unique<QPainter>(&pages_.normal);
@@ -210,8 +212,8 @@ private:
 
 }  // namespace
 
-RichTextPages RenderPages(std::string_view markup, int clientWidth, QRgb keyColour, QRgb ruleColour) {
-    PageBuilder builder(clientWidth, keyColour);
+RichTextPages RenderPages(std::string_view markup, int clientWidth, QRgb keyColour, QRgb ruleColour, qreal pixelRatio) {
+    PageBuilder builder(clientWidth, keyColour, std::max(pixelRatio, 1.0));
     const QRgb r = ruleColour;
     ReadMarkup(markup, clientWidth, Rgb{static_cast<std::uint8_t>(qRed(r)), static_cast<std::uint8_t>(qGreen(r)),
                                         static_cast<std::uint8_t>(qBlue(r))},

@@ -50,6 +50,23 @@ TEST(RichTextPagesTest, LinesRulesAndLinksLandWhereTheLayoutSays) {
     EXPECT_EQ(qAlpha(pages.normal.pixel(199, 0)), 0);
 }
 
+TEST(RichTextPagesTest, AScaledScreenGetsPagesOfMorePixelsWithTheSameLayout) {
+    const std::string markup = "Some <a href=\"#1\">credits</a>\n<hr width=\"40\" size=\"3\" align=\"left\" color=\"0,0,255\">end\n";
+    const auto plain = RenderPages(markup, 200, kKey, kRule);
+    const auto scaled = RenderPages(markup, 200, kKey, kRule, 2.0);
+    EXPECT_EQ(scaled.normal.width(), 400);
+    EXPECT_EQ(scaled.normal.devicePixelRatio(), 2.0);
+    EXPECT_EQ(scaled.contentHeight, plain.contentHeight);
+    EXPECT_EQ(scaled.links, plain.links);
+    // The rule covers twice the rows and columns of device pixels.
+    int plainRule = 0;
+    int scaledRule = 0;
+    for (int y = 0; y < plain.normal.height(); ++y) plainRule += plain.normal.pixel(0, y) == 0xFF0000FFu;
+    for (int y = 0; y < scaled.normal.height(); ++y) scaledRule += scaled.normal.pixel(0, y) == 0xFF0000FFu;
+    EXPECT_EQ(plainRule, 3);
+    EXPECT_EQ(scaledRule, 6);
+}
+
 TEST(RichTextPagesTest, TextOfNoColourIsInvisibleAndBlackIsNot) {
     const auto none = RenderPages("<font color=\"none\">Hidden</font>\n", 120, kKey, kRule);
     const auto black = RenderPages("<font color=\"0,0,0\">Hidden</font>\n", 120, kKey, kRule);
