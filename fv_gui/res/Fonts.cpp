@@ -8,15 +8,13 @@
 namespace fv::res {
 namespace {
 
-constexpr const char* kTahomaFiles[] = {"tahoma.ttf", "tahomabd.ttf"};
+// The regular face only: the bold one of that folder is hardly bolder and spaced unevenly, while
+// the bold Qt makes from the regular face reads as bold and keeps its widths.
+constexpr const char kTahomaFile[] = "tahoma.ttf";
 
 bool RegisterTahoma() {
-    bool any = false;
-    for (const char* file : kTahomaFiles) {
-        const QString path = QString::fromLatin1(kTahomaFolder) + QLatin1Char('/') + QString::fromLatin1(file);
-        any = QFontDatabase::addApplicationFont(path) >= 0 || any;
-    }
-    return any;
+    const QString path = QString::fromLatin1(kTahomaFolder) + QLatin1Char('/') + QString::fromLatin1(kTahomaFile);
+    return QFontDatabase::addApplicationFont(path) >= 0;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ inline constexpr const char kTahomaFolder[] = "/usr/share/wine/fonts";
 inline constexpr const char kDialogFace[] = "Tahoma";
 inline constexpr int kDialogPointSize = 8;
 
-// Registers the Tahoma-metric faces with the application (once; later calls do nothing) and
+// Registers the Tahoma-metric face with the application (once; later calls do nothing) and
 // makes 8-point Tahoma the application's font. True when "Tahoma" now resolves to such a face.
 // Needs the QGuiApplication.
 bool UseDialogFont();
