@@ -11,7 +11,6 @@
 #include <QThread>
 
 #include "fv_gui/controls/TextFit.h"
-
 #include "fv_gui/res/Resources.h"
 #include "fv_platform/TickCount.h"
 
