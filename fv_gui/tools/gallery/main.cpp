@@ -15,7 +15,8 @@ namespace {
 // this suffix.
 constexpr std::string_view kScaledSuffix = "-scale2";
 constexpr const char* kScaledScenes[] = {"main-window", "preferences", "about", "notifier-waiting",
-                                         "notifier-longest-text", "tip", "flat-controls", "slider"};
+                                         "notifier-longest-text", "tip", "flat-controls", "slider",
+                                         "lamp-2-filtering"};
 
 }  // namespace
 
