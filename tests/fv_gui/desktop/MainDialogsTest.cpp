@@ -164,8 +164,9 @@ void ExpectNamedAndFitting(QWidget& window) {
         };
         const bool control = w->focusPolicy() != Qt::NoFocus || qobject_cast<fv::CBitmapSlider*>(w) ||
                              qobject_cast<fv::CStatusLamp*>(w) || qobject_cast<fv::CRichTextView*>(w);
-        if (control && !qobject_cast<QScrollBar*>(w) && !w->inherits("QAbstractItemViewPrivate") &&
-            w->parentWidget() && !qobject_cast<QAbstractScrollArea*>(w->parentWidget())) {
+        // Scroll bars and viewports are parts of the control that holds them.
+        if (control && !qobject_cast<QScrollBar*>(w) && w->parentWidget() &&
+            !qobject_cast<QAbstractScrollArea*>(w->parentWidget())) {
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
             ASSERT_NE(a, nullptr) << id.toStdString();
             EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << id.toStdString() << " has no accessible name";
