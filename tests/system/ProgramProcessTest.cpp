@@ -82,11 +82,12 @@ protected:
         ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
         fv::test::WriteFile(dir / "list.p2p", "Lower Half:0.0.0.0-127.255.255.255\r\n");
-        // Under ThreadSanitizer: Qt's and GLib's libraries are not instrumented, so their threads
-        // (D-Bus for the tray) hand memory over in ways it cannot see, as the widget tests know.
+        // Under ThreadSanitizer: Qt's, GLib's and libdbus' libraries are not instrumented, so their
+        // threads (D-Bus for the tray) hand memory over, and take libdbus' locks, in ways it cannot
+        // see, as the widget tests know. With an X display libdbus starts a session bus of its own.
         AddSuppressions("TSAN_OPTIONS", "tsan.supp",
                         "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6DBus.so\nrace:libQt6XcbQpa.so\n"
-                        "race:libglib-2.0.so\n");
+                        "race:libglib-2.0.so\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\n");
         // Qt's X11 platform ends the process with exit() when its display goes: fontconfig's
         // caches are never freed then.
         AddSuppressions("LSAN_OPTIONS", "lsan.supp", "leak:libfontconfig.so\n");
