@@ -103,6 +103,7 @@ void SimTraffic::Run() {
                     shape.destinationPort = ephemeral;
                     adapters_[i]->IndicatePacket(BuildIpv4Frame(shape));
                 }
+                carried_.fetch_add(1);
             }
         }
         next += kTick;

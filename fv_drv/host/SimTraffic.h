@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -22,6 +23,8 @@ public:
     // source. False if a virtual adapter did not appear.
     bool Start();
     void Stop();
+    // Frames the adapters have carried so far, both ways.
+    std::uint64_t Carried() const { return carried_.load(); }
 
 private:
     void Run();
@@ -29,6 +32,7 @@ private:
     std::vector<std::unique_ptr<ndis::sim::Adapter>> adapters_;
     std::vector<std::unique_ptr<ndis::sim::Stack>> stacks_;
     std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> carried_{0};
     std::thread thread_;
 };
 

@@ -120,6 +120,10 @@ int main(int argc, char** argv) {
         service.Send("STATUS=" + fv::host::StatusLine("Failed to start: " + error));
     }
     sim.Stop();
+    if (started && options.sim) {
+        std::fprintf(stderr, "ferrovane-sys: the simulated adapters carried %llu packets\n",
+                     static_cast<unsigned long long>(sim.Carried()));
+    }
     attached.Stop();
     interfaces.Stop();
     ndis::host::UnloadDriver();

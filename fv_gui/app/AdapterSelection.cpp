@@ -1,31 +1,25 @@
 #include "fv_gui/app/AdapterSelection.h"
 
-#include <algorithm>
+#include <iterator>
 
 #include "fv_gui/app/MainWindowTexts.h"
 
 namespace fv {
-namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+std::string_view InterfaceName(std::string_view deviceName) {
+    const std::size_t slash = deviceName.find_last_of('\\');
+    return slash == std::string_view::npos ? deviceName : deviceName.substr(slash + 1);
 }
 
-}  // namespace
+std::string AdapterItemText(const AdapterInfo& entry) {
+    const std::string_view name = InterfaceName(entry.lowerDeviceName);
+    if (entry.vendorDescription.empty()) return std::string(name);
+    return entry.vendorDescription + " (" + std::string(name) + ")";
+}
 
 std::vector<std::string> AdapterItems(const AdapterList& list) {
     std::vector<std::string> items{texts::kNotSelected};
-    for (const auto& [device, entry] : list) items.push_back(entry.vendorDescription);
+    for (const auto& [device, entry] : list) items.push_back(AdapterItemText(entry));
     return items;
-}
-
-int FindItemExact(const std::vector<std::string>& items, std::string_view text) {
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (EqualNoCase(items[i], text)) return static_cast<int>(i);
-    }
-    return -1;
 }
 
 const AdapterInfo* FindAdapter(const AdapterList& list, std::string_view deviceName) {
@@ -33,19 +27,15 @@ const AdapterInfo* FindAdapter(const AdapterList& list, std::string_view deviceN
     return it == list.end() ? nullptr : &it->second;
 }
 
-const AdapterInfo* FindByDisplayName(const AdapterList& list, std::string_view text) {
-    for (const auto& [device, entry] : list) {
-        if (EqualNoCase(entry.vendorDescription, text)) return &entry;
-    }
-    return nullptr;
+int ItemOfDevice(const AdapterList& list, std::string_view deviceName) {
+    if (deviceName.empty()) return 0;
+    const auto it = list.find(std::string(deviceName));
+    return it == list.end() ? 0 : 1 + static_cast<int>(std::distance(list.begin(), it));
 }
 
-int StoredSelectionItem(const AdapterList& list, const std::vector<std::string>& items,
-                        std::string_view storedDevice) {
-    if (storedDevice.empty()) return 0;
-    const AdapterInfo* entry = FindAdapter(list, storedDevice);
-    if (!entry) return 0;
-    return std::max(0, FindItemExact(items, entry->vendorDescription));
+const AdapterInfo* EntryOfItem(const AdapterList& list, int item) {
+    if (item < 1 || static_cast<std::size_t>(item) > list.size()) return nullptr;
+    return &std::next(list.begin(), item - 1)->second;
 }
 
 }  // namespace fv

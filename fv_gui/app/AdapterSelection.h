@@ -1,6 +1,7 @@
 // The adapter selector's rules without the widget: which items it lists, which one a stored
-// setting selects, and what a chosen text stands for. Names compare without regard to ASCII
-// letter case; device names are looked up without ever adding to the list.
+// setting selects, and which entry a chosen item stands for. Items and entries correspond by
+// position, so adapters that describe themselves alike stay apart; device names are looked up
+// without ever adding to the list.
 #pragma once
 
 #include <string>
@@ -11,21 +12,23 @@
 
 namespace fv {
 
-// "<not selected>" first, then every entry's vendor description in list order.
-std::vector<std::string> AdapterItems(const AdapterList& list);
+// The interface part of a device name: what follows its last backslash ("\Device\eth0" -> "eth0").
+std::string_view InterfaceName(std::string_view deviceName);
 
-// The first item equal to `text` without regard to case, searched from item 0; -1 when none.
-int FindItemExact(const std::vector<std::string>& items, std::string_view text);
+// The text of an entry's item: its description and, in brackets, its interface name, so that two
+// adapters with the same description can be told apart.
+std::string AdapterItemText(const AdapterInfo& entry);
+
+// "<not selected>" first, then every entry's item text in list order.
+std::vector<std::string> AdapterItems(const AdapterList& list);
 
 // The entry of a device name, or null.
 const AdapterInfo* FindAdapter(const AdapterList& list, std::string_view deviceName);
 
-// The first entry, in list order, whose vendor description equals `text` without regard to case.
-const AdapterInfo* FindByDisplayName(const AdapterList& list, std::string_view text);
+// The item of a device name in AdapterItems' order: 0 when the name is empty or not listed.
+int ItemOfDevice(const AdapterList& list, std::string_view deviceName);
 
-// The item a fill selects for the stored `SelectedAdapter`: its entry's display item when the
-// list holds it, else 0.
-int StoredSelectionItem(const AdapterList& list, const std::vector<std::string>& items,
-                        std::string_view storedDevice);
+// The entry an item stands for: null for item 0 ("<not selected>") and for items past the list.
+const AdapterInfo* EntryOfItem(const AdapterList& list, int item);
 
 }  // namespace fv

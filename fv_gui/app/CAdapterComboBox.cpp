@@ -25,18 +25,13 @@ void CAdapterComboBox::FillAdapters(const AdapterList& list) {
         return;
     }
     const std::string stored = settings_->SelectedAdapter.Value();
-    const int item = StoredSelectionItem(adapters_, items, stored);
+    const int item = ItemOfDevice(adapters_, stored);
     setCurrentIndex(item);
     if (item != 0) selectedDevice_ = stored;
 }
 
 void CAdapterComboBox::SelectAdapterByName(const std::string& deviceName) {
-    if (deviceName.empty()) return;
-    const AdapterInfo* entry = FindAdapter(adapters_, deviceName);
-    if (!entry) return;
-    std::vector<std::string> items;
-    for (int i = 0; i < count(); ++i) items.push_back(itemText(i).toStdString());
-    if (const int item = FindItemExact(items, entry->vendorDescription); item >= 0) setCurrentIndex(item);
+    if (const int item = ItemOfDevice(adapters_, deviceName); item > 0 && item < count()) setCurrentIndex(item);
 }
 
 bool CAdapterComboBox::GetSelectedAdapter(AdapterInfo& entry) const {
@@ -55,7 +50,8 @@ void CAdapterComboBox::OnSelectionDone() {
         PostSelectionChanged(false);
         return;
     }
-    if (const AdapterInfo* entry = FindByDisplayName(adapters_, currentText().toStdString())) {
+    // By position, not by text: two adapters may describe themselves alike.
+    if (const AdapterInfo* entry = EntryOfItem(adapters_, currentIndex())) {
         settings_->SelectedAdapter.Set(entry->lowerDeviceName);
         selectedDevice_ = entry->lowerDeviceName;
         selected_ = *entry;

@@ -14,6 +14,7 @@
 
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/app/QtMessageSink.h"
+#include "fv_gui/res/Fonts.h"
 
 namespace fv {
 namespace {
@@ -53,9 +54,23 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     if (message.startsWith(QLatin1String(kDisplayLostMessage))) EndRunWindowless();
 }
 
+// Without a screen (the offscreen platform) every raise and every window shape is refused with a
+// warning; nobody can see either, so the warnings are noise. Other messages pass on.
+constexpr const char kOffscreenPlatform[] = "offscreen";
+constexpr const char kPlatformLimitation[] = "This plugin does not support ";
+QtMessageHandler g_handlerBeforeQuiet = nullptr;
+
+void OnOffscreenMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String(kPlatformLimitation))) return;
+    if (g_handlerBeforeQuiet != nullptr) g_handlerBeforeQuiet(type, context, message);
+}
+
 }  // namespace
 
-CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {}
+CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
+    (void)res::UseDialogFont();
+    if (platformName() == QLatin1String(kOffscreenPlatform)) g_handlerBeforeQuiet = qInstallMessageHandler(OnOffscreenMessage);
+}
 
 int CMainApp::InitInstance() {
     setOrganizationName(QString::fromLatin1(kProfileName));

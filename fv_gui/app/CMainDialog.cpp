@@ -46,6 +46,8 @@ constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 26;
 constexpr int kSmallButtonWidth = 44;
 constexpr int kRowHeight = 18;
+// Below this a counter is no longer read at a glance: it is elided instead.
+constexpr int kSmallestCounterPixels = 8;
 
 // Balloon and popup timings of a blocked packet, and the tray blink.
 constexpr std::uint32_t kBalloonSeconds = 10;
@@ -148,6 +150,7 @@ void CMainDialog::CreateActivityGroup(QWidget* client) {
     lamp_ = Named(new CStatusLamp(group), kStatusLampControl);
     lamp_->move(kActivityGroup.width() - 10 - CStatusLamp::kSize, 22);
     lamp_->hide();
+    lamp_->setAccessibleName(QStringLiteral("Status lamp"));
     const int resetLeft = lamp_->x() - 10 - kSmallButtonWidth;
     StaticText("Blocked packets", {10, 26, 110, kRowHeight}, group);
     blockedCounter_ = ValueLabel(kBlockedCounter, {122, 26, resetLeft - 128, kRowHeight}, group);
@@ -155,11 +158,13 @@ void CMainDialog::CreateActivityGroup(QWidget* client) {
     StaticText("Granted packets", {10, 60, 110, kRowHeight}, group);
     grantedCounter_ = ValueLabel(kGrantedCounter, {122, 60, resetLeft - 128, kRowHeight}, group);
     resetGrantedButton_ = Button(kResetGrantedButton, "Reset", {resetLeft, 58, kSmallButtonWidth, 22}, group);
+    for (CLabel* counter : {blockedCounter_, grantedCounter_}) counter->SetShrinkToFit(kSmallestCounterPixels);
 }
 
 void CMainDialog::CreateStatusArea(QWidget* client) {
     statusList_ = Named(new CLogListCtrl(client), kStatusList);
     statusList_->setGeometry(kStatusListRect);
+    statusList_->setAccessibleName(QStringLiteral("Status"));
     startButton_ = Button(kStartStopButton, texts::kStartLabel, {kMargin, kButtonTop, kButtonWidth, kButtonHeight}, client);
     viewLogButton_ = Button(kViewLogButton, "View log...",
                             {(kClientWidth - kButtonWidth) / 2, kButtonTop, kButtonWidth, kButtonHeight}, client);

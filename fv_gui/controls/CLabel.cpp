@@ -2,7 +2,13 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
+
+#include "fv_gui/controls/TextFit.h"
 
 namespace fv {
 
@@ -29,6 +35,11 @@ void CLabel::SetFontBold(bool bold) {
     Redraw();
 }
 
+void CLabel::SetShrinkToFit(int smallestPixels) {
+    smallestPixels_ = smallestPixels;
+    update();
+}
+
 void CLabel::Redraw() {
     repaint();
     if (QWidget* parent = parentWidget()) parent->repaint(geometry());
@@ -38,10 +49,22 @@ void CLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), background_);
     painter.setPen(textColour_);
-    painter.setFont(font());
+    const QRect box = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    QFont face = font();
+    QString shown = text();
+    if (smallestPixels_ > 0 && !wordWrap()) {
+        const auto widthAt = [&](int pixels) {
+            QFont f = face;
+            f.setPixelSize(pixels);
+            return QFontMetrics(f).horizontalAdvance(shown);
+        };
+        const int largest = QFontInfo(face).pixelSize();
+        face.setPixelSize(FittingPixelSize(largest, std::min(smallestPixels_, largest), box.width(), widthAt));
+        shown = QFontMetrics(face).elidedText(shown, Qt::ElideMiddle, box.width());
+    }
+    painter.setFont(face);
     const int wrap = wordWrap() ? Qt::TextWordWrap : 0;
-    painter.drawText(contentsRect().adjusted(margin(), margin(), -margin(), -margin()),
-                     static_cast<int>(alignment()) | wrap, text());
+    painter.drawText(box, static_cast<int>(alignment()) | wrap, shown);
 }
 
 void CLabel::changeEvent(QEvent* event) {

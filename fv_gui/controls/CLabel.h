@@ -17,6 +17,9 @@ public:
     void SetText(const QString& text);
     void SetTextColor(const QColor& colour);
     void SetFontBold(bool bold);
+    // For values that must stay whole (the counters): a text wider than the label is drawn in a
+    // smaller face, down to `smallestPixels`, and past that with an ellipsis in its middle.
+    void SetShrinkToFit(int smallestPixels);
 
     [[nodiscard]] QColor TextColor() const { return textColour_; }
 
@@ -27,6 +30,7 @@ protected:
 private:
     void Redraw();
 
+    int smallestPixels_ = 0;  // 0: drawn as it is, clipped at the edge
     QColor textColour_;
     QColor background_{230, 230, 230};
 };

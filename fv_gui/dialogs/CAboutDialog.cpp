@@ -173,6 +173,7 @@ void CAboutDialog::createCredits() {
     edge->setGeometry(kCreditsPlace.adjusted(-kFrameBorder, -kFrameBorder, kFrameBorder, kFrameBorder));
 
     credits_ = new CRichTextView(ClientArea());
+    credits_->setAccessibleName(QStringLiteral("Credits"));
     credits_->SetMarkup(CreditsMarkup());
     credits_->SetBackgroundPainter(
         [](QPainter& painter, const QRect& client, bool, std::uint32_t) { painter.fillRect(client, Qt::white); });

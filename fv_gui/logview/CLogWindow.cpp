@@ -57,6 +57,7 @@ CLogWindow::CLogWindow(WindowSnapper& snapper, int kind, QWidget* owner)
     InitSkinnedFrame(this, nullptr, false, false);
     SetClientSize(kClientWidthDu * kBaseUnitX / 4, kClientHeightDu * kBaseUnitY / 8);
     setWindowTitle(CaptionFor(kind_));
+    list_->setAccessibleName(windowTitle());  // the list is all the window holds
     list_->InitColumns();
     snapper_.Register(&snapWindow_, false);
 }

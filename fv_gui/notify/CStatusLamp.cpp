@@ -18,7 +18,7 @@ void CStatusLamp::Initialise() {
     frameCount_ = 4;
     const int ids[] = {res::kBitmapLampGrey, res::kBitmapLampGreyGreen, res::kBitmapLampGreen,
                        res::kBitmapLampRed};
-    for (int i = 0; i < frameCount_; ++i) images_[i] = res::WithoutKeyColour(res::Bitmap(ids[i]));
+    for (int i = 0; i < frameCount_; ++i) images_[i] = res::WithoutKeyColour(res::Bitmap(ids[i], devicePixelRatioF()));
     resize(kSize, kSize);
     drawRect_ = QRect(0, 0, kSize, kSize);
     update(drawRect_);

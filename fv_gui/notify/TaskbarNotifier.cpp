@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include "fv_gui/controls/TextFit.h"
 #include "fv_gui/res/Resources.h"
 #include "fv_platform/TickCount.h"
 
@@ -188,6 +189,8 @@ void CTaskbarNotifier::paintEvent(QPaintEvent*) {
     QString text = text_;
     if ((textFormat_ & DT_END_ELLIPSIS) && !(textFormat_ & DT_WORDBREAK))
         text = QFontMetrics(p.font()).elidedText(text, Qt::ElideRight, textRect_.width());
+    else if ((textFormat_ & DT_WORDBREAK) && !(textFormat_ & DT_NOCLIP))
+        text = FitWrapped(text, QFontMetrics(p.font()), textRect_, AlignmentOf(textFormat_));
     p.drawText(textRect_, AlignmentOf(textFormat_), text);
 }
 

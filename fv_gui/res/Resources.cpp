@@ -20,10 +20,10 @@ QString ArtPath(int id) { return QStringLiteral(":/art/%1.svg").arg(id); }
 const QByteArray kKeyColour = "#ff00ff";
 const QByteArray kProbeColour = "#00ff00";
 
-QImage Render(const QByteArray& svg) {
+QImage Render(const QByteArray& svg, qreal pixelRatio) {
     QSvgRenderer renderer(svg);
     if (!renderer.isValid()) return {};
-    QImage image(renderer.defaultSize(), QImage::Format_ARGB32);
+    QImage image(renderer.defaultSize() * pixelRatio, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     renderer.render(&painter);
@@ -69,16 +69,20 @@ void SnapKeyColour(QImage& image, const QImage& probe) {
 
 }  // namespace
 
-QPixmap Bitmap(int id) {
+QPixmap Bitmap(int id) { return Bitmap(id, 1.0); }
+
+QPixmap Bitmap(int id, qreal pixelRatio) {
+    pixelRatio = std::max(pixelRatio, 1.0);
     QFile file(ArtPath(id));
     if (!file.open(QIODevice::ReadOnly)) return {};
     QByteArray svg = file.readAll();
-    QImage image = Render(svg);
+    QImage image = Render(svg, pixelRatio);
     if (image.isNull()) return {};
     if (const QByteArray probeSvg = WithProbeColour(svg); probeSvg != svg) {
-        const QImage probe = Render(probeSvg);
+        const QImage probe = Render(probeSvg, pixelRatio);
         if (probe.size() == image.size()) SnapKeyColour(image, probe);
     }
+    image.setDevicePixelRatio(pixelRatio);
     return QPixmap::fromImage(image);
 }
 

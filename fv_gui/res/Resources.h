@@ -11,6 +11,9 @@ namespace fv::res {
 // either exactly the key colour or free of it, so that masking leaves no fringe. A null pixmap
 // for an unknown id.
 [[nodiscard]] QPixmap Bitmap(int id);
+// The same drawn for a screen of `pixelRatio` device pixels per pixel (a scaled desktop): as big
+// in the window's coordinates, with that many more pixels, so it stays sharp.
+[[nodiscard]] QPixmap Bitmap(int id, qreal pixelRatio);
 
 // The pixmap with every pixel of the key colour made transparent: what drawing it through a
 // mask built from that colour leaves on screen.

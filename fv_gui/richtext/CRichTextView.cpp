@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QtMath>
 
 #include <algorithm>
 
@@ -17,6 +18,12 @@ using richtext::PageRect;
 bool g_firstPaint = true;
 
 QRect ToQRect(const PageRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+
+// A rectangle of view coordinates as the page's pixels.
+QRectF InPixels(const QRect& r, const QImage& page) {
+    const qreal ratio = page.devicePixelRatio();
+    return QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio);
+}
 
 void FillWithParameter(QPainter& painter, const QRect& client, bool, std::uint32_t parameter) {
     painter.fillRect(client, QColor::fromRgb(parameter));
@@ -64,7 +71,7 @@ void CRichTextView::RegisterCommand(int number, CommandCallback callback) {
 }
 
 void CRichTextView::Render() {
-    pages_ = richtext::RenderPages(markup_, width(), keyColour_, palette().color(QPalette::Dark).rgb());
+    pages_ = richtext::RenderPages(markup_, width(), keyColour_, palette().color(QPalette::Dark).rgb(), devicePixelRatioF());
     update();
 }
 
@@ -105,13 +112,13 @@ void CRichTextView::paintEvent(QPaintEvent*) {
 
     const bool hovered = !hoveredLink_.IsEmpty();
     QRect hoverScreen;
-    if (hovered) hoverScreen = ToQRect(richtext::LinkOnScreen(hoveredLink_, scrollOffset_, pages_.contentHeight));
+    if (hovered) hoverScreen = ToQRect(richtext::LinkOnScreen(hoveredLink_, scrollOffset_, pages_.contentHeight, height()));
     // The hovered link shows its hover look over the background instead of its normal look.
     painter.setClipRegion(hovered ? QRegion(client).subtracted(hoverScreen) : QRegion(client));
     DrawContent(painter, pages_.normal);
     if (hovered) {
         painter.setClipRect(hoverScreen);
-        painter.drawImage(hoverScreen.topLeft(), pages_.hover, ToQRect(hoveredLink_));
+        painter.drawImage(QPointF(hoverScreen.topLeft()), pages_.hover, InPixels(ToQRect(hoveredLink_), pages_.hover));
     }
 }
 
@@ -130,9 +137,10 @@ void CRichTextView::DrawContent(QPainter& painter, const QImage& page) const {
 
 void CRichTextView::DrawRows(QPainter& painter, const QImage& page, int viewTop, int contentTop, int rows) const {
     const int first = std::max(contentTop, 0);
-    const int last = std::min(contentTop + rows, page.height());  // content below the page is cut off
+    const int pageHeight = qFloor(page.height() / page.devicePixelRatio());
+    const int last = std::min(contentTop + rows, pageHeight);  // content below the page is cut off
     if (last <= first) return;
-    painter.drawImage(QPoint(0, viewTop + first - contentTop), page, QRect(0, first, page.width(), last - first));
+    painter.drawImage(QPointF(0, viewTop + first - contentTop), page, InPixels(QRect(0, first, width(), last - first), page));
 }
 
 void CRichTextView::mousePressEvent(QMouseEvent* event) {

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
+#include <QtMath>
 #include <QString>
 
 #include <algorithm>
@@ -56,9 +57,10 @@ struct Item {
 
 class PageBuilder final : public LayoutSink {
 public:
-    PageBuilder(int clientWidth, QRgb key) : width_(clientWidth), key_(key | 0xFF000000u) {
+    PageBuilder(int clientWidth, QRgb key, qreal pixelRatio) : width_(clientWidth), key_(key | 0xFF000000u) {
         const int pageWidth = std::max(clientWidth, 1);
-        pages_.normal = QImage(pageWidth, kPageHeight, QImage::Format_RGB32);
+        pages_.normal = QImage(qCeil(pageWidth * pixelRatio), qCeil(kPageHeight * pixelRatio), QImage::Format_RGB32);
+        pages_.normal.setDevicePixelRatio(pixelRatio);
         pages_.normal.fill(key);
         pages_.hover = pages_.normal.copy();
         normal_ = std::make_unique<QPainter>(&pages_.normal);
@@ -120,7 +122,7 @@ public:
         Item item;
         item.image = res::Bitmap(resourceId);
         if (item.image.isNull()) return;
-        item.margin = image.margin;
+        item.margin = std::clamp(image.margin, -kCoordinateLimit, kCoordinateLimit);
         item.fill = image.marginColour;
         item.hoverFill = c.linkTarget.empty() ? image.marginColour : c.link.background.value_or(image.marginColour);
         const int width = std::max(0, ClampedSum(item.image.width(), 2LL * image.margin));
@@ -170,7 +172,7 @@ private:
         if (!item.image.isNull()) {
             const Colour fill = hover ? item.hoverFill : item.fill;
             if (!fill.IsNone()) p.fillRect(ToQRect(placed), QColor::fromRgb(ColourOr(fill, key_)));
-            p.drawPixmap(placed.left + item.margin, placed.top + item.margin, item.image);
+            p.drawPixmap(ClampedSum(placed.left, item.margin), ClampedSum(placed.top, item.margin), item.image);
         } else {
             const FontState& f = hover && item.hoverFont ? *item.hoverFont : item.font;
             // Glyphs of "no colour" show only as holes in a background.
@@ -210,8 +212,8 @@ private:
 
 }  // namespace
 
-RichTextPages RenderPages(std::string_view markup, int clientWidth, QRgb keyColour, QRgb ruleColour) {
-    PageBuilder builder(clientWidth, keyColour);
+RichTextPages RenderPages(std::string_view markup, int clientWidth, QRgb keyColour, QRgb ruleColour, qreal pixelRatio) {
+    PageBuilder builder(clientWidth, keyColour, std::max(pixelRatio, 1.0));
     const QRgb r = ruleColour;
     ReadMarkup(markup, clientWidth, Rgb{static_cast<std::uint8_t>(qRed(r)), static_cast<std::uint8_t>(qGreen(r)),
                                         static_cast<std::uint8_t>(qBlue(r))},

@@ -12,8 +12,8 @@ int ClampedSum(long long a, long long b) {
 int AlignedLeft(HAlign align, int clientWidth, int width) {
     switch (align) {
     case HAlign::Left: return 0;
-    case HAlign::Centre: return clientWidth / 2 - width / 2;
-    case HAlign::Right: return clientWidth - width;
+    case HAlign::Centre: return ClampedSum(clientWidth / 2, -(width / 2));
+    case HAlign::Right: return ClampedSum(clientWidth, -static_cast<long long>(width));
     }
     return 0;
 }
@@ -21,8 +21,8 @@ int AlignedLeft(HAlign align, int clientWidth, int width) {
 int AlignedTop(VAlign align, int lineHeight, int itemHeight) {
     switch (align) {
     case VAlign::Top: return 0;
-    case VAlign::Middle: return lineHeight / 2 - itemHeight / 2;
-    case VAlign::Bottom: return lineHeight - itemHeight;
+    case VAlign::Middle: return ClampedSum(lineHeight / 2, -(itemHeight / 2));
+    case VAlign::Bottom: return ClampedSum(lineHeight, -static_cast<long long>(itemHeight));
     }
     return 0;
 }
@@ -54,7 +54,8 @@ int LinkAt(const std::vector<PageRect>& links, int x, int y, int offset, int con
     return -1;
 }
 
-PageRect LinkOnScreen(const PageRect& link, int offset, int contentHeight) {
+PageRect LinkOnScreen(const PageRect& link, int offset, int contentHeight, int viewHeight) {
+    if (contentHeight <= viewHeight) return link;
     const PageRect up = link.Moved(0, -offset);
     if (up.bottom <= 0) return link.Moved(0, contentHeight - offset);
     return up;

@@ -46,8 +46,9 @@ struct PageRect {
                          int viewHeight);
 
 // Where a link's content rectangle shows in the view: moved up by the offset, or, when that lies
-// wholly above the view, in the wrapped copy below the end of the content.
-[[nodiscard]] PageRect LinkOnScreen(const PageRect& link, int offset, int contentHeight);
+// wholly above the view, in the wrapped copy below the end of the content. Content no higher than
+// the view does not scroll, so its links stay where they are.
+[[nodiscard]] PageRect LinkOnScreen(const PageRect& link, int offset, int contentHeight, int viewHeight);
 
 // "#n" or "#n#argument": a command of the program rather than a web or mail address.
 struct InternalCommand {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using namespace fv::richtext;
@@ -13,6 +15,17 @@ TEST(ViewGeometryTest, AlignmentTakesIntegerHalvesSeparately) {
     EXPECT_EQ(AlignedTop(VAlign::Middle, 15, 8), 3);
     EXPECT_EQ(AlignedTop(VAlign::Bottom, 15, 8), 7);
     EXPECT_EQ(ClampedSum(kCoordinateLimit, 2147483647LL), kCoordinateLimit);
+}
+
+TEST(ViewGeometryTest, AlignmentOfExtremeWidthsStaysWithinTheCoordinateLimit) {
+    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int kMax = std::numeric_limits<int>::max();
+    EXPECT_EQ(AlignedLeft(HAlign::Right, 100, kMin), kCoordinateLimit);
+    EXPECT_EQ(AlignedLeft(HAlign::Right, -100, kMax), -kCoordinateLimit);
+    EXPECT_EQ(AlignedLeft(HAlign::Centre, -3, kMax), -kCoordinateLimit);
+    EXPECT_EQ(AlignedLeft(HAlign::Centre, 3, kMin), kCoordinateLimit);
+    EXPECT_EQ(AlignedTop(VAlign::Bottom, -10, kMax), -kCoordinateLimit);
+    EXPECT_EQ(AlignedTop(VAlign::Middle, 10, kMin), kCoordinateLimit);
 }
 
 TEST(ViewGeometryTest, EndlessScrollAndDragWrapAroundTheContent) {
@@ -35,8 +48,10 @@ TEST(ViewGeometryTest, LinkUnderPointTriesTheWrappedRowWhenScrolling) {
     // Content that fits does not scroll: the point is taken as it is.
     EXPECT_EQ(LinkAt(links, 10, 20, 450, 100, 100), 0);
 
-    EXPECT_EQ(LinkOnScreen(links[0], 5, 500), (PageRect{10, 15, 60, 30}));
-    EXPECT_EQ(LinkOnScreen(links[0], 450, 500), (PageRect{10, 70, 60, 85}));  // in the wrapped copy
+    EXPECT_EQ(LinkOnScreen(links[0], 5, 500, 100), (PageRect{10, 15, 60, 30}));
+    EXPECT_EQ(LinkOnScreen(links[0], 450, 500, 100), (PageRect{10, 70, 60, 85}));  // in the wrapped copy
+    // Content no higher than the view is drawn at the top whatever the offset: so is its link.
+    EXPECT_EQ(LinkOnScreen(links[0], 37, 100, 100), links[0]);
 }
 
 TEST(ViewGeometryTest, InternalCommandTargets) {

@@ -40,12 +40,20 @@ constexpr int kLinesBeforeTheEnd = 20;
 constexpr auto kPatience = 30s;
 constexpr const char kFooter[] = "\r\nLOGGING STOPPED on ";
 
-pid_t Spawn(const std::vector<std::string>& args) {
+// With `errorFile`, the child's standard error goes there.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& errorFile = {}) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (!errorFile.empty()) {
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     pid_t pid = -1;
-    return ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+    const int error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
 }
 
 // The child's exit status, -1 when it did not exit on its own in time (it is killed then).
@@ -74,11 +82,12 @@ protected:
         ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
         fv::test::WriteFile(dir / "list.p2p", "Lower Half:0.0.0.0-127.255.255.255\r\n");
-        // Under ThreadSanitizer: Qt's and GLib's libraries are not instrumented, so their threads
-        // (D-Bus for the tray) hand memory over in ways it cannot see, as the widget tests know.
+        // Under ThreadSanitizer: Qt's, GLib's and libdbus' libraries are not instrumented, so their
+        // threads (D-Bus for the tray) hand memory over, and take libdbus' locks, in ways it cannot
+        // see, as the widget tests know. With an X display libdbus starts a session bus of its own.
         AddSuppressions("TSAN_OPTIONS", "tsan.supp",
                         "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6DBus.so\nrace:libQt6XcbQpa.so\n"
-                        "race:libglib-2.0.so\n");
+                        "race:libglib-2.0.so\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\n");
         // Qt's X11 platform ends the process with exit() when its display goes: fontconfig's
         // caches are never freed then.
         AddSuppressions("LSAN_OPTIONS", "lsan.supp", "leak:libfontconfig.so\n");
@@ -130,8 +139,8 @@ protected:
         return lines;
     }
     // Starts the program and waits until it has logged some blocked packets.
-    void StartProgram() {
-        program = Spawn({FV_FERROVANE});
+    void StartProgram(const std::string& errorFile = {}) {
+        program = Spawn({FV_FERROVANE}, errorFile);
         ASSERT_GT(program, 0);
         const auto deadline = std::chrono::steady_clock::now() + kPatience;
         while (BlockedLines(LogText()) < kLinesBeforeTheEnd && std::chrono::steady_clock::now() < deadline)
@@ -166,6 +175,18 @@ TEST_F(ProgramProcessTest, EachTerminationSignalEndsTheProgramThroughItsShutdown
         ExpectEndedWell(stored);
         stored = fv::PacketStatistics().GetTotalBlocked();
     }
+}
+
+TEST_F(ProgramProcessTest, WithoutAScreenTheProgramKeepsQuietAboutWhatItCannotShow) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    fv::Settings(dir / "program").Popup.Set(2);  // the popup is shaped and raised for each packet
+    const std::string errors = dir / "stderr.txt";
+    StartProgram(errors);
+    ::kill(program, SIGTERM);
+    EXPECT_EQ(WaitExit(program), 0);
+    program = -1;
+    const std::string said = fv::test::ReadFile(errors);
+    EXPECT_EQ(said.find("This plugin does not support"), std::string::npos) << said.substr(0, 400);
 }
 
 TEST_F(ProgramProcessTest, TheXServerGoingAwayEndsTheProgramThroughItsShutdown) {

@@ -17,5 +17,6 @@ std::vector<Scene> NotifyScenes();   // skinned frame, tray icon, balloon, notif
 std::vector<Scene> LogViewScenes();  // log windows under the main window, their row menu
 std::vector<Scene> DialogScenes();   // preferences dialog, about box
 std::vector<Scene> AppScenes();      // the main window with its log windows, on a simulated driver
+std::vector<Scene> FitScenes();      // texts at their longest
 
 }  // namespace fv::gallery

@@ -24,18 +24,21 @@ AdapterList TwoAdapters() {
     return list;
 }
 
-TEST(AdapterSelection, ItemsAndLookupsFollowListOrderWithoutRegardToCase) {
+TEST(AdapterSelection, ItemsNameTheInterfaceAndFollowListOrder) {
     const AdapterList list = TwoAdapters();
     const auto items = fv::AdapterItems(list);
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0], "<not selected>");
-    EXPECT_EQ(items[1], "intel pro/1000");  // eth0 sorts first
-    // Names that differ only in case: the first in list order wins, for both searches.
-    EXPECT_EQ(fv::FindItemExact(items, "INTEL PRO/1000"), 1);
-    EXPECT_EQ(fv::FindByDisplayName(list, "Intel PRO/1000")->lowerDeviceName, "eth0");
-    EXPECT_EQ(fv::StoredSelectionItem(list, items, "eth1"), 1);
-    EXPECT_EQ(fv::StoredSelectionItem(list, items, "gone0"), 0);
-    EXPECT_EQ(fv::StoredSelectionItem(list, items, ""), 0);
+    EXPECT_EQ(items[1], "intel pro/1000 (eth0)");  // eth0 sorts first
+    EXPECT_EQ(items[2], "Intel PRO/1000 (eth1)");
+    EXPECT_EQ(fv::AdapterItemText(AdapterInfo{"Veth", "fv-x", "\\Device\\veth7", "", ""}), "Veth (veth7)");
+    EXPECT_EQ(fv::AdapterItemText(AdapterInfo{"", "fv-x", "tun0", "", ""}), "tun0");
+    EXPECT_EQ(fv::ItemOfDevice(list, "eth1"), 2);
+    EXPECT_EQ(fv::ItemOfDevice(list, "gone0"), 0);
+    EXPECT_EQ(fv::ItemOfDevice(list, ""), 0);
+    EXPECT_EQ(fv::EntryOfItem(list, 1)->lowerDeviceName, "eth0");
+    EXPECT_EQ(fv::EntryOfItem(list, 0), nullptr);
+    EXPECT_EQ(fv::EntryOfItem(list, 3), nullptr);
     EXPECT_EQ(fv::FindAdapter(list, "gone0"), nullptr);
     EXPECT_EQ(list.size(), 2u);  // a failed lookup adds nothing
     EXPECT_EQ(fv::AdapterItems({}).size(), 1u);
@@ -72,7 +75,7 @@ TEST_F(AdapterSelectorTest, StoredChoiceSelectedAndNewChoiceWrittenAtOnce) {
     box.SetSettings(settings.get());
     settings->SelectedAdapter.Set("eth1");
     box.FillAdapters(TwoAdapters());
-    EXPECT_EQ(box.currentIndex(), 1);  // the first item with eth1's name
+    EXPECT_EQ(box.currentIndex(), 2);
     AdapterInfo entry;
     ASSERT_TRUE(box.GetSelectedAdapter(entry));
     EXPECT_EQ(entry.hardwareAddress, "02-00-00-00-00-02");
@@ -85,9 +88,38 @@ TEST_F(AdapterSelectorTest, StoredChoiceSelectedAndNewChoiceWrittenAtOnce) {
     ASSERT_TRUE(changed.wait(1000));
     EXPECT_FALSE(changed.at(0).at(0).toBool());
 
-    box.setCurrentIndex(2);
+    box.setCurrentIndex(1);
     box.OnSelectionDone();
-    EXPECT_EQ(fv::Settings(dir / "program").SelectedAdapter.Value(), "eth0");  // case-blind: first in list order
+    EXPECT_EQ(fv::Settings(dir / "program").SelectedAdapter.Value(), "eth0");
+}
+
+TEST_F(AdapterSelectorTest, AdaptersDescribedAlikeCanEachBeChosen) {
+    AdapterList list;
+    for (const char* name : {"veth0", "veth1", "veth2"}) {
+        list[name] = AdapterInfo{"Virtual Ethernet adapter", std::string("fv-") + name, name, "802.3", name};
+    }
+    fv::CAdapterComboBox box;
+    box.SetSettings(settings.get());
+    box.FillAdapters(list);
+    QStringList texts;
+    for (int i = 0; i < box.count(); ++i) texts << box.itemText(i);
+    EXPECT_EQ(texts.removeDuplicates(), 0);
+    for (const char* name : {"veth2", "veth1", "veth0"}) {
+        const int item = box.findText(QString::fromLatin1(name), Qt::MatchContains);
+        ASSERT_GT(item, 0) << name;
+        box.setCurrentIndex(item);
+        box.OnSelectionDone();
+        EXPECT_EQ(settings->SelectedAdapter.Value(), name);
+        AdapterInfo entry;
+        ASSERT_TRUE(box.GetSelectedAdapter(entry));
+        EXPECT_EQ(entry.hardwareAddress, name);
+        // What was stored is what the next fill and a select by name show.
+        box.FillAdapters(list);
+        EXPECT_EQ(box.currentIndex(), item);
+        box.setCurrentIndex(0);
+        box.SelectAdapterByName(name);
+        EXPECT_EQ(box.currentIndex(), item);
+    }
 }
 
 TEST_F(AdapterSelectorTest, StoredAdapterMissingShowsNotSelectedAndKeepsTheSetting) {

@@ -1,5 +1,9 @@
 // The preferences and the about box opened from the running main window.
+#include <QAccessible>
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -11,7 +15,9 @@
 #include "fv_gui/dialogs/CPreferencesDialog.h"
 #include "fv_gui/dialogs/DialogIds.h"
 #include "fv_gui/logging/ConnectionLog.h"
+#include "fv_gui/notify/CStatusLamp.h"
 #include "fv_gui/notify/TaskbarNotifier.h"
+#include "fv_gui/richtext/CRichTextView.h"
 #include "fv_gui/notify/WindowCommands.h"
 #include "tests/fv_gui/HostedDriver.h"
 #include "tests/fv_gui/desktop/MainWindowFixture.h"
@@ -140,6 +146,62 @@ TEST_F(MainDialogsTest, GuardedAboutBoxesOpenOneAtATime) {
     EXPECT_EQ(shownCount, 1);
     window->OnMenuCommand(fv::notify::kCommandAbout);
     EXPECT_EQ(shownCount, 2);
+}
+
+// Every control a person reaches says what it is, and every text fits the box it is drawn in
+// (in the face the windows were laid out for).
+void ExpectNamedAndFitting(QWidget& window) {
+    SCOPED_TRACE(window.metaObject()->className());
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&window)) continue;
+        const QString id = w->objectName() + " " + w->metaObject()->className();
+        const QFontMetrics metrics(w->font());
+        auto widest = [&](const QString& text) {
+            int width = 0;
+            for (const QString& line : QString(text).remove(QLatin1Char('&')).split(QLatin1Char('\n')))
+                width = std::max(width, metrics.horizontalAdvance(line));
+            return width;
+        };
+        const bool control = w->focusPolicy() != Qt::NoFocus || qobject_cast<fv::CBitmapSlider*>(w) ||
+                             qobject_cast<fv::CStatusLamp*>(w) || qobject_cast<fv::CRichTextView*>(w);
+        // Scroll bars and viewports are parts of the control that holds them.
+        if (control && !qobject_cast<QScrollBar*>(w) && w->parentWidget() &&
+            !qobject_cast<QAbstractScrollArea*>(w->parentWidget())) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            ASSERT_NE(a, nullptr) << id.toStdString();
+            EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << id.toStdString() << " has no accessible name";
+        }
+        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty() && label->textFormat() != Qt::RichText) {
+            const QRect box = label->contentsRect();
+            if (label->wordWrap()) {
+                EXPECT_LE(metrics.boundingRect(box, Qt::TextWordWrap, label->text()).height(), box.height())
+                    << id.toStdString() << ": " << label->text().toStdString();
+            } else {
+                EXPECT_LE(widest(label->text()), box.width()) << id.toStdString() << ": " << label->text().toStdString();
+            }
+        } else if (auto* button = qobject_cast<QPushButton*>(w); button && !button->text().isEmpty()) {
+            EXPECT_LE(widest(button->text()), button->width() - 4) << id.toStdString() << ": " << button->text().toStdString();
+        } else if (auto* check = qobject_cast<QAbstractButton*>(w); check && !check->text().isEmpty()) {
+            EXPECT_LE(check->sizeHint().width(), check->width()) << id.toStdString() << ": " << check->text().toStdString();
+        } else if (auto* group = qobject_cast<QGroupBox*>(w); group && !group->title().isEmpty()) {
+            EXPECT_LE(widest(group->title()), group->width() - 16) << id.toStdString() << ": " << group->title().toStdString();
+        }
+    }
+}
+
+TEST_F(MainDialogsTest, EveryControlIsNamedAndEveryTextFitsItsBox) {
+    HostDriver();
+    StartWithHooks();
+    window->show();
+    ExpectNamedAndFitting(*window);
+    int checked = 0;
+    onShown = [&](QDialog& dialog) {
+        ExpectNamedAndFitting(dialog);
+        ++checked;
+    };
+    window->OnMenuCommand(fv::kCommandPreferences);
+    window->OnMenuCommand(fv::kCommandAboutUnguarded);
+    EXPECT_EQ(checked, 2);
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST_F(MainWindowTest, NoAdapterChosenWarnsAndLeavesStartDisabled) {
     // The adapter is listed; choosing it is stored at once.
     auto& selector = window->AdapterSelector();
     ASSERT_EQ(selector.count(), 2);
-    EXPECT_EQ(selector.itemText(1), QStringLiteral("Simulated eth0"));
+    EXPECT_EQ(selector.itemText(1), QStringLiteral("Simulated eth0 (eth0)"));
     selector.setCurrentIndex(1);
     selector.OnSelectionDone();
     EXPECT_EQ(fv::Settings(dir / "program").SelectedAdapter.Value(), kAdapter);
@@ -224,6 +224,32 @@ TEST_F(MainWindowTest, ResetButtonsShowZeroAtOnce) {
     fv::PacketStatistics stored;
     EXPECT_EQ(stored.GetTotalBlocked(), 0);
     EXPECT_EQ(stored.GetTotalGranted(), 0);
+}
+
+TEST_F(MainWindowTest, CountersOfTheWidestValuesStayInsideTheirLabels) {
+    HostDriver();
+    Configure([](fv::Settings&) {});
+    Start();
+    for (int id : {fv::kBlockedCounter, fv::kGrantedCounter}) {
+        auto* label = Control<fv::CLabel>(id);
+        for (const char* text : {"240 / 1234567890363", "9223372036854775807 / 9223372036854775807",
+                                 "-9223372036854775808 / -9223372036854775808"}) {
+            label->SetText(QString::fromLatin1(text));
+            const QImage shown = label->grab().toImage();
+            auto inkInColumn = [&](int x) {
+                for (int y = 0; y < shown.height(); ++y) {
+                    if (qGray(shown.pixel(x, y)) < 128) return true;
+                }
+                return false;
+            };
+            int rightmost = -1;
+            for (int x = 0; x < shown.width(); ++x) {
+                if (inkInColumn(x)) rightmost = x;
+            }
+            EXPECT_GT(rightmost, 0) << text;
+            EXPECT_LT(rightmost, shown.width() - 1) << text << ": drawn up to the label's edge";
+        }
+    }
 }
 
 TEST_F(MainWindowTest, EscAndCloseBoxHideIntoTheTrayWhileACloseFromOutsideEnds) {

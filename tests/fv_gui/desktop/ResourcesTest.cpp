@@ -39,11 +39,17 @@ TEST(ResourcesTest, BitmapsHaveTheSizesTheirUsersDrawWith) {
 }
 
 // Drawing through a key-colour mask only works when the background pixels are exactly
-// RGB(255,0,255) and no edge pixel is a blend of the key colour with the picture.
+// RGB(255,0,255) and no edge pixel is a blend of the key colour with the picture; on a scaled
+// screen too, where the artwork is drawn with more pixels for the same size.
 TEST(ResourcesTest, KeyColourArtworkHasNoBlendedEdges) {
     for (int id : {res::kBitmapLampGrey, res::kBitmapLampGreyGreen, res::kBitmapLampGreen,
-                   res::kBitmapLampRed, res::kBitmapSliderChannel, res::kBitmapSliderThumb}) {
-        const QImage image = res::Bitmap(id).toImage();
+                   res::kBitmapLampRed, res::kBitmapSliderChannel, res::kBitmapSliderThumb})
+    for (qreal ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const QPixmap bitmap = res::Bitmap(id, ratio);
+        EXPECT_EQ(bitmap.deviceIndependentSize(), QSizeF(res::Bitmap(id).size())) << id;
+        EXPECT_EQ(bitmap.width(), qRound(res::Bitmap(id).width() * ratio)) << id;
+        const QImage image = bitmap.toImage();
         ASSERT_FALSE(image.isNull()) << id;
         EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 255)) << id;
         int blended = 0;

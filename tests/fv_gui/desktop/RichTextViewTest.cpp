@@ -50,6 +50,23 @@ TEST(RichTextPagesTest, LinesRulesAndLinksLandWhereTheLayoutSays) {
     EXPECT_EQ(qAlpha(pages.normal.pixel(199, 0)), 0);
 }
 
+TEST(RichTextPagesTest, AScaledScreenGetsPagesOfMorePixelsWithTheSameLayout) {
+    const std::string markup = "Some <a href=\"#1\">credits</a>\n<hr width=\"40\" size=\"3\" align=\"left\" color=\"0,0,255\">end\n";
+    const auto plain = RenderPages(markup, 200, kKey, kRule);
+    const auto scaled = RenderPages(markup, 200, kKey, kRule, 2.0);
+    EXPECT_EQ(scaled.normal.width(), 400);
+    EXPECT_EQ(scaled.normal.devicePixelRatio(), 2.0);
+    EXPECT_EQ(scaled.contentHeight, plain.contentHeight);
+    EXPECT_EQ(scaled.links, plain.links);
+    // The rule covers twice the rows and columns of device pixels.
+    int plainRule = 0;
+    int scaledRule = 0;
+    for (int y = 0; y < plain.normal.height(); ++y) plainRule += plain.normal.pixel(0, y) == 0xFF0000FFu;
+    for (int y = 0; y < scaled.normal.height(); ++y) scaledRule += scaled.normal.pixel(0, y) == 0xFF0000FFu;
+    EXPECT_EQ(plainRule, 3);
+    EXPECT_EQ(scaledRule, 6);
+}
+
 TEST(RichTextPagesTest, TextOfNoColourIsInvisibleAndBlackIsNot) {
     const auto none = RenderPages("<font color=\"none\">Hidden</font>\n", 120, kKey, kRule);
     const auto black = RenderPages("<font color=\"0,0,0\">Hidden</font>\n", 120, kKey, kRule);
@@ -62,6 +79,18 @@ TEST(RichTextPagesTest, TextOfNoColourIsInvisibleAndBlackIsNot) {
     }
     EXPECT_FALSE(inkNone);
     EXPECT_TRUE(inkBlack);
+}
+
+TEST(RichTextPagesTest, ExtremeRuleWidthsAndImageMarginsLayOutWithoutOverflow) {
+    for (const char* value : {"2147483647", "-2147483648", "2147483646", "-2147483647"}) {
+        const std::string v = value;
+        const auto pages = RenderPages("x<img src=\"#128\" margin=\"" + v + "\">y\n<hr width=\"" + v +
+                                           "\" size=\"" + v + "\" align=\"right\">\n<hr width=\"" + v +
+                                           "\" align=\"center\">z\n",
+                                       200, kKey, kRule);
+        EXPECT_GE(pages.contentHeight, -fv::richtext::kCoordinateLimit) << value;
+        EXPECT_LE(pages.contentHeight, fv::richtext::kCoordinateLimit) << value;
+    }
 }
 
 class RichTextViewTest : public testing::Test {
@@ -123,6 +152,28 @@ TEST_F(RichTextViewTest, ContentThatFitsNeitherDragsNorMovesItsLinks) {
     EXPECT_EQ(opened->toString(), "mailto:a@b.example");
     QTest::mouseMove(view, QPoint(2, 140));
     EXPECT_EQ(view->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(RichTextViewTest, HoverLookOfShortContentIsDrawnAtTheLinkWhateverTheOffset) {
+    Create("<a href=\"#1\">a link with a look of its own</a>\n", 150);
+    for (int n = 0; n < 5; ++n) view->ScrollStep();
+    ASSERT_EQ(view->ScrollOffset(), 5);
+    const PageRect link = view->Pages().links.at(0);
+    QTest::mouseMove(view, QPoint((link.left + link.right) / 2, (link.top + link.bottom) / 2));
+    ASSERT_EQ(view->HoveredLink(), link);
+    const QImage shown = view->grab().toImage();
+    const QImage& hover = view->Pages().hover;
+    int inked = 0;
+    int wrong = 0;
+    for (int y = link.top; y < link.bottom; ++y) {
+        for (int x = link.left; x < link.right; ++x) {
+            if (qAlpha(hover.pixel(x, y)) == 0) continue;
+            ++inked;
+            if (shown.pixel(x, y) != hover.pixel(x, y)) ++wrong;
+        }
+    }
+    EXPECT_GT(inked, 0);
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(RichTextViewTest, TallContentDragsModuloItsHeightAndResumesScrolling) {
