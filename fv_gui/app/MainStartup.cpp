@@ -270,7 +270,11 @@ void CMainDialog::SetTopMost(bool on) {
 
 void CMainDialog::ShowStartupWindow() {
     if (settings_->LoadMinimized.value) {
-        QMetaObject::invokeMethod(this, [this] { SysCommand(notify::SC_MINIMIZE); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] {
+            SysCommand(notify::SC_MINIMIZE);
+            // Without a tray icon nothing could bring the window up: it shows instead.
+            if (!IsTrayIconShown()) showNormal();
+        }, Qt::QueuedConnection);
         SetTrayAlwaysVisible(settings_->TrayAlwaysVisible.value != 0);
         return;
     }
