@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     for (auto& scene : fv::gallery::LogViewScenes()) scenes.push_back(std::move(scene));
     for (auto& scene : fv::gallery::DialogScenes()) scenes.push_back(std::move(scene));
     for (auto& scene : fv::gallery::AppScenes()) scenes.push_back(std::move(scene));
+    for (auto& scene : fv::gallery::TrayScenes()) scenes.push_back(std::move(scene));
     if (argc < 2) {
         for (const auto& scene : scenes) std::printf("%s\n", scene.name.c_str());
         return 0;
