@@ -119,6 +119,8 @@ extern "C" const char* __tsan_default_suppressions() {
     return "race:libQt6Core.so\n"
            "race:libQt6Gui.so\n"
            "race:libQt6DBus.so\n"
+           "race:libQt6XcbQpa.so\n"
+           "race:libxcb.so\n"
            "race:libdbus-1.so\n"
            "race:libglib-2.0.so\n"
            "deadlock:libdbus-1.so\n";
