@@ -7,11 +7,11 @@
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QMenu>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
 
 #include <chrono>
-#include <thread>
 
 #include "fv_gui/app/CAdapterComboBox.h"
 #include "fv_gui/app/MainMenu.h"
@@ -96,7 +96,12 @@ CMainDialog::CMainDialog(Services services, QWidget* parent)
     }
     if (!services_.openUrl) services_.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!services_.sleep) {
-        services_.sleep = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+        // The window keeps painting meanwhile; the command guard turns other commands away.
+        services_.sleep = [](std::uint32_t ms) {
+            QEventLoop wait;
+            QTimer::singleShot(std::chrono::milliseconds(ms), &wait, &QEventLoop::quit);
+            wait.exec();
+        };
     }
     settings_ = std::make_unique<Settings>();
     snapDesktop_ = std::make_unique<ScreenSnapDesktop>();
@@ -252,10 +257,12 @@ void CMainDialog::accept() { EndDialog(kResultOk); }
 // Esc hides into the tray; it never ends the program.
 void CMainDialog::reject() { HideToTray(); }
 
-// A close from outside (the window manager, SIGTERM) ends the program.
+// The window manager's close (its close button, Alt+F4) is the caption's close box and keeps
+// filtering on; a close the program sends itself (a termination signal) ends it.
 void CMainDialog::closeEvent(QCloseEvent* e) {
     e->ignore();
-    EndDialog(kResultCancel);
+    if (e->spontaneous()) HideToTray();
+    else EndDialog(kResultCancel);
 }
 
 // Dragging the main window moves the attached log windows along, so theirs must not snap.

@@ -84,7 +84,7 @@ public:
         MessageSink* messages = nullptr;                 // default: Qt message boxes
         notify::TrayServices tray;
         std::function<bool(const QUrl&)> openUrl;        // default: QDesktopServices::openUrl
-        std::function<void(std::uint32_t)> sleep;        // default: the thread sleeps
+        std::function<void(std::uint32_t)> sleep;        // default: waits while events are dispatched
         std::function<std::string()> chooseBlocklist;    // default: the file-open dialog; "" = cancelled
         dialogs::PreferencesHooks preferences;           // default: the desktop's folder picker and questions
         dialogs::DialogShown dialogShown;                // told when the preferences or the about box is up

@@ -50,6 +50,8 @@ void CMainDialog::ToggleFiltering() {
         }
         ReportStatus(StatusKind::Information, texts::kStopping);
         consumers_->StopConsumers();
+        // No blink can start now; one underway would end on the filtering icon after ours.
+        StopBlinking();
         startButton_->setText(QString::fromLatin1(texts::kStartLabel));
         SetLampState(kLampReady);
         SetTrayLabel(TrayItem(kTrayStartStopPosition), texts::kStartLabel);
@@ -137,6 +139,7 @@ bool CMainDialog::ReplaceSession(const char* announcement, bool& wasFiltering) {
             ReportStatus(StatusKind::Error, texts::kStopErrorReload);
         }
         consumers_->StopConsumers();
+        StopBlinking();
         SetLampState(kLampReady);
         ReportStatus(StatusKind::Information, announcement);
         startButton_->setText(QString::fromLatin1(texts::kStartLabel));

@@ -62,33 +62,33 @@ void CMainDialog::EndDialog(int result) {
 }
 
 void CMainDialog::OnInitDialog() {
-    // 1-4: invisible until the end of start-up; menus, icons.
+    // Invisible until the end of start-up; the frame's menu and the stopped tray icon.
     hide();
     mainMenu_ = LoadMainMenu();
     InitSkinnedFrame(this, mainMenu_.get(), false, true);
     (void)SetTrayIcon(res::kIconTrayStopped);
-    // 5-7
+    // One instance only, and a driver that answers with a build this program speaks.
     if (!CheckSingleInstance() || !ProbeAndCheckDriver()) return;
-    // 8: the version check may have changed what the driver reported.
+    // The version check may have changed what the driver reported: ask again.
     versionInfo_ = DriverVersionInfo{};
     (void)session_->ProbeDriver(versionInfo_);
-    // 9-13
+    // The hover tip, window snapping, the popup, the tray's tip and menu, the caption.
     SetUpTipAndNotifier();
-    // 14-15
+    // The status list, the lamp, Start disabled until a table is loaded, bold values.
     statusList_->InitColumns();
     lamp_->Initialise();
     startButton_->setEnabled(false);
     SetTrayItemEnabled(kTrayStartStopPosition, false);
     for (CLabel* label : {blockedCounter_, grantedCounter_, macLabel_, mediumLabel_}) label->SetFontBold(true);
-    // 16-17
+    // What the status list says first: the driver's state and where packets are logged.
     ReportDriverState();
     ReportLoggingState();
-    // 18: the consumers own the notify events the session's readers set.
+    // The stored totals; the consumers own the notify events the session's readers set.
     statistics_ = std::make_unique<PacketStatistics>();
     consumers_ = std::make_unique<PacketConsumers>(queue_, *settings_, *statistics_, *this);
-    // 19-24
+    // The adapter, the blocklist and the session, filtering at once when asked to.
     OpenStartupSession();
-    // 25-28
+    // Always on top, the counters, the window or the tray, and the reload timer.
     ApplyAlwaysOnTop();
     blockedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics_->GetTotalBlocked())));
     grantedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics_->GetTotalGranted())));
@@ -272,7 +272,11 @@ void CMainDialog::SetTopMost(bool on) {
 
 void CMainDialog::ShowStartupWindow() {
     if (settings_->LoadMinimized.value) {
-        QMetaObject::invokeMethod(this, [this] { SysCommand(notify::SC_MINIMIZE); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] {
+            SysCommand(notify::SC_MINIMIZE);
+            // Without a tray icon nothing could bring the window up: it shows instead.
+            if (!IsTrayIconShown()) showNormal();
+        }, Qt::QueuedConnection);
         SetTrayAlwaysVisible(settings_->TrayAlwaysVisible.value != 0);
         return;
     }

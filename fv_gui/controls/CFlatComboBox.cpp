@@ -10,10 +10,6 @@
 #include "fv_gui/controls/Draw3d.h"
 
 namespace fv {
-namespace {
-constexpr int kHotTrackMs = 10;  // how often the border follows the mouse while it is near
-}
-
 CFlatComboBox::CFlatComboBox(QWidget* parent) : QComboBox(parent) {
     dropButtonWidth_ = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     ReloadSystemColours();
@@ -94,24 +90,13 @@ bool CFlatComboBox::CursorOver() const {
     return rect().contains(mapFromGlobal(QCursor::pos()));
 }
 
-void CFlatComboBox::mouseMoveEvent(QMouseEvent* event) {
-    hotTimer_.start(kHotTrackMs, this);
-    HotTrackStep();
-    QComboBox::mouseMoveEvent(event);
-}
-
-void CFlatComboBox::HotTrackStep() {
-    const bool over = CursorOver();
-    if ((QApplication::mouseButtons() & Qt::LeftButton) && over) {
-        hotTimer_.stop();
+// The border follows the mouse through enter and leave: raised while the mouse is over the
+// box (or it has the focus), pressed while the left button is down on it, flat once it has
+// neither the mouse nor the focus.
+void CFlatComboBox::Hover() {
+    if (QApplication::mouseButtons() & Qt::LeftButton) {
         if (hot_) {
             DrawPressed();
-            hot_ = false;
-        }
-    } else if (!over && !focus_) {
-        hotTimer_.stop();
-        if (hot_) {
-            DrawFlat();
             hot_ = false;
         }
     } else if (!hot_) {
@@ -120,16 +105,29 @@ void CFlatComboBox::HotTrackStep() {
     }
 }
 
-void CFlatComboBox::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == hotTimer_.timerId()) {
-        HotTrackStep();
-        return;
-    }
-    QComboBox::timerEvent(event);
+void CFlatComboBox::enterEvent(QEnterEvent* event) {
+    Hover();
+    QComboBox::enterEvent(event);
+}
+
+void CFlatComboBox::leaveEvent(QEvent* event) {
+    if (!focus_ && hot_) DrawFlat();
+    if (!focus_) hot_ = false;
+    QComboBox::leaveEvent(event);
+}
+
+void CFlatComboBox::mouseMoveEvent(QMouseEvent* event) {
+    // A move can come without an enter first (the box appeared under a resting mouse).
+    if (CursorOver()) Hover();
+    QComboBox::mouseMoveEvent(event);
 }
 
 void CFlatComboBox::mousePressEvent(QMouseEvent* event) {
     buttonDown_ = true;
+    if (event->button() == Qt::LeftButton && hot_) {
+        DrawPressed();
+        hot_ = false;
+    }
     QComboBox::mousePressEvent(event);
 }
 
@@ -148,7 +146,10 @@ void CFlatComboBox::focusInEvent(QFocusEvent* event) {
 
 void CFlatComboBox::focusOutEvent(QFocusEvent* event) {
     focus_ = false;
-    DrawFlat();
+    // The mouse may have left while the focus kept the border up.
+    hot_ = CursorOver();
+    if (hot_) DrawRaised();
+    else DrawFlat();
     QComboBox::focusOutEvent(event);
 }
 

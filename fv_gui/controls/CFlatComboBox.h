@@ -1,7 +1,6 @@
 // A combo box with a flat border that rises while the mouse is over it or it has the focus.
 #pragma once
 
-#include <QBasicTimer>
 #include <QColor>
 #include <QComboBox>
 
@@ -31,7 +30,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     struct Look {
@@ -42,7 +42,7 @@ private:
 
     void ReloadSystemColours();
     void ApplyColours();
-    void HotTrackStep();
+    void Hover();
     [[nodiscard]] bool CursorOver() const;
     void DrawRaised() { DrawCombo(kRaised, shadow_, highlight_); }
     void DrawFlat() { DrawCombo(kFlat, face_, face_); }
@@ -58,7 +58,6 @@ private:
     QColor shadow_;
     QColor face_{220, 220, 220};
     QColor background_{240, 240, 240};
-    QBasicTimer hotTimer_;
     Look look_;
 };
 

@@ -69,8 +69,19 @@ bool CControlTip::eventFilter(QObject* watched, QEvent* event) {
             lastRelayedAt_ = move->globalPosition();
             RelayMouseMessage(static_cast<QWidget*>(watched), event);
         }
+    } else if (event->type() == QEvent::Leave && watched->isWidgetType() && watched != this &&
+               static_cast<QWidget*>(watched)->isWindow()) {
+        PointerLeftWindow();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void CControlTip::PointerLeftWindow() {
+    // Moves outside the program never reach it: leaving one of its windows counts as a move onto
+    // whatever is under the pointer now, which is nothing of the program's when it left them all.
+    QWidget* under = QApplication::widgetAt(QCursor::pos());
+    const bool onTip = under != nullptr && (under == this || isAncestorOf(under));
+    Carry(tracker_.OnMouseMove(under, onTip));
 }
 
 void CControlTip::Carry(const TipActions& actions) {
@@ -106,9 +117,10 @@ void CControlTip::LayOut() {
         metrics.height());
     const QScreen* screen = QGuiApplication::screenAt(cursor);
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-    const int screenRight = screen ? screen->geometry().x() + screen->geometry().width() : 0;
+    const QRect area = screen ? screen->geometry() : QRect();
+    const TipRect screenRect{area.x(), area.y(), area.x() + area.width(), area.y() + area.height()};
     const TipPlacement place = PlaceTip({cursor.x(), cursor.y()}, controlRect_, size_,
-                                        screenRight, tracker_.options.atCursor);
+                                        screenRect, tracker_.options.atCursor);
     direction_ = place.direction;
     setGeometry(place.left, place.top, size_.width, size_.height);
     show();

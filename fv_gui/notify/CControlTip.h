@@ -31,7 +31,8 @@ public:
     void RelayMouseMessage(QWidget* window, const QEvent* event);
 
     // Installed on the application, relays every mouse move once (Qt hands a move the widget
-    // ignores on to its parents; the first receiver is the widget under the mouse).
+    // ignores on to its parents; the first receiver is the widget under the mouse), and the
+    // pointer leaving one of the program's windows.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     [[nodiscard]] int ArrowDirection() const { return direction_; }
@@ -44,6 +45,7 @@ protected:
 private:
     void CreateFont();
     void Carry(const TipActions& actions);
+    void PointerLeftWindow();
     void LayOut();
 
     QPointer<QWidget> owner_;

@@ -146,4 +146,8 @@ std::vector<RowSpan> RoundedRectRows(int width, int height, int ellipseWidth, in
     return rows;
 }
 
+bool InClientArea(int x, int y, int width, int height) {
+    return x >= kClientLeft && x < width - kClientRight && y >= kClientTop && y < height - kClientBottom;
+}
+
 }  // namespace fv::notify

@@ -34,6 +34,9 @@ struct FrameButtons {
 enum class FrameHit { Client, Caption, Left, Right, Top, Bottom, TopLeft, TopRight, BottomLeft, BottomRight };
 [[nodiscard]] FrameHit HitTest(int x, int y, int width, int height, int border);
 
+// Whether (x, y) lies in the client area rather than on the frame around it.
+[[nodiscard]] bool InClientArea(int x, int y, int width, int height);
+
 // One piece of frame drawing: a bitmap by id, or a filled rectangle of a colour.
 struct FramePiece {
     enum Kind { Bitmap, Fill } kind;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "fv_gui/notify/StatusNotifier.h"
+
 namespace fv::notify {
 
 const QEvent::Type ShellCallbackEvent::kType = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -29,11 +31,14 @@ QSystemTrayIcon::MessageIcon BalloonIcon(std::uint32_t infoFlags) {
     }
 }
 
-// A tray activation as the mouse messages a notification icon reports: a click is a button
-// down and up, a double click the double-click message and the up that ends it.
-std::vector<std::uint32_t> MouseMessages(QSystemTrayIcon::ActivationReason reason) {
+}  // namespace
+
+std::vector<std::uint32_t> TrayMouseMessages(QSystemTrayIcon::ActivationReason reason, bool statusNotifier) {
     switch (reason) {
-    case QSystemTrayIcon::Trigger: return {WM_LBUTTONDOWN, WM_LBUTTONUP};
+    case QSystemTrayIcon::Trigger:
+        // A StatusNotifier host has no double click: its activation (a left click) restores.
+        if (statusNotifier) return {WM_LBUTTONDBLCLK, WM_LBUTTONUP};
+        return {WM_LBUTTONDOWN, WM_LBUTTONUP};
     case QSystemTrayIcon::DoubleClick: return {WM_LBUTTONDBLCLK, WM_LBUTTONUP};
     case QSystemTrayIcon::Context: return {WM_RBUTTONDOWN};
     case QSystemTrayIcon::MiddleClick: return {WM_MBUTTONDOWN};
@@ -41,10 +46,10 @@ std::vector<std::uint32_t> MouseMessages(QSystemTrayIcon::ActivationReason reaso
     }
 }
 
-}  // namespace
-
 SystemTrayShell::SystemTrayShell(QObject* parent) : QObject(parent) {
     trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+    // Qt chose its kind of tray for the life of the process on the question just asked.
+    statusNotifier_ = StatusNotifierHostPresent();
     poll_.setInterval(kTrayPollMs);
     connect(&poll_, &QTimer::timeout, this, &SystemTrayShell::CheckTrayHost);
 }
@@ -72,7 +77,7 @@ bool SystemTrayShell::NotifyIcon(ShellMessage message, const NotifyIconData& dat
         connect(tray, &QSystemTrayIcon::activated, this, [this, key, id](QSystemTrayIcon::ActivationReason r) {
             auto found = icons_.find(key);
             if (found == icons_.end() || !found->second.hasCallback || !found->second.window) return;
-            for (std::uint32_t mouse : MouseMessages(r)) {
+            for (std::uint32_t mouse : TrayMouseMessages(r, statusNotifier_)) {
                 QCoreApplication::postEvent(found->second.window,
                                             new ShellCallbackEvent(found->second.callbackMessage, id, mouse));
             }

@@ -15,7 +15,8 @@
 #include <utility>
 #include <vector>
 
-class QSystemTrayIcon;
+#include <QSystemTrayIcon>
+
 class QWidget;
 
 namespace fv::notify {
@@ -87,6 +88,11 @@ public:
     TaskbarCreatedEvent() : QEvent(kType) {}
 };
 
+// A tray activation as the mouse messages a notification icon reports: a click is a button
+// down and up, a double click the double-click message and the up that ends it.
+[[nodiscard]] std::vector<std::uint32_t> TrayMouseMessages(QSystemTrayIcon::ActivationReason reason,
+                                                          bool statusNotifier);
+
 class ShellIcons {
 public:
     virtual ~ShellIcons() = default;
@@ -126,6 +132,7 @@ private:
     std::vector<QPointer<QWidget>> windows_;
     QTimer poll_;
     bool trayAvailable_ = false;
+    bool statusNotifier_ = false;  // the tray is a StatusNotifier host
 };
 
 }  // namespace fv::notify

@@ -168,6 +168,9 @@ bool SkinnedFrame::MouseMove(QMouseEvent* e) {
 
 bool SkinnedFrame::MouseRelease(QMouseEvent* e) {
     if (e->button() == Qt::RightButton) {
+        // Only the frame opens the window menu; a right-click in the client area is its own.
+        const QPoint pos = e->position().toPoint();
+        if (InClientArea(pos.x(), pos.y(), window_->width(), window_->height())) return false;
         ShowSystemMenu(e->globalPosition().toPoint());
         return true;
     }

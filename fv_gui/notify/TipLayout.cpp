@@ -63,7 +63,7 @@ TipSize MeasureTip(const std::vector<std::string>& lines,
 }
 
 TipPlacement PlaceTip(TipPoint cursor, const TipRect& control, const TipSize& size,
-                      int screenRight, bool atCursor) {
+                      const TipRect& screen, bool atCursor) {
     TipPlacement place;
     place.direction = ArrowDirection(cursor, control);
     place.left = cursor.x;
@@ -76,9 +76,12 @@ TipPlacement PlaceTip(TipPoint cursor, const TipRect& control, const TipSize& si
     } else {
         place.top = control.bottom;
     }
-    if (place.left + size.width > screenRight - kScreenRightMargin) {
-        place.left = screenRight - size.width - kScreenRightMargin;
+    if (place.left + size.width > screen.right - kScreenRightMargin) {
+        place.left = screen.right - size.width - kScreenRightMargin;
     }
+    // Near the top or left edge the tip would otherwise be partly or wholly off the screen.
+    place.left = std::max(place.left, screen.left);
+    place.top = std::max(place.top, screen.top);
     return place;
 }
 

@@ -48,9 +48,10 @@ struct TipPlacement {
 };
 
 // Beside the control (above it when the cursor is in its lower half), or just above and to the
-// right of the cursor. Either way the tip keeps clear of the screen's right border.
+// right of the cursor. Either way the tip keeps clear of the screen's right border and stays
+// inside its top and left edges (the left edge wins on a screen narrower than the tip).
 [[nodiscard]] TipPlacement PlaceTip(TipPoint cursor, const TipRect& control, const TipSize& size,
-                                    int screenRight, bool atCursor);
+                                    const TipRect& screen, bool atCursor);
 
 // Left strip of the tip that carries the arrow.
 inline constexpr int kTipStripWidth = 15;

@@ -116,13 +116,16 @@ void CTrayIconDialog::ShowBalloonNow(const QString& title, const QString& text, 
     record_.id = kIconId;
     record_.SetBalloon(title, text);
     (void)shell_.NotifyIcon(ShellMessage::Modify, record_);
+    // The tray shows a balloon on every change that carries it: once is enough.
+    record_.flags &= ~NIF_INFO;
 }
 
 void CTrayIconDialog::BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t intervalMs, std::uint32_t holdMs) {
     if (blinking_.exchange(true)) return;
     // The previous worker posted its last step before the flag could clear, so this join is short.
-    blinkWorker_ = std::jthread([this, durationMs, intervalMs, holdMs](std::stop_token stop) {
-        BlinkWorker(stop, durationMs, intervalMs, holdMs);
+    const unsigned blink = blinkCount_.load();
+    blinkWorker_ = std::jthread([this, blink, durationMs, intervalMs, holdMs](std::stop_token stop) {
+        BlinkWorker(stop, blink, durationMs, intervalMs, holdMs);
     });
 }
 
@@ -131,25 +134,33 @@ void CTrayIconDialog::StopBlinking() {
     blinkWorker_.request_stop();
     // The worker only posts to this thread and never waits on it.
     blinkWorker_.join();
+    ++blinkCount_;
+    blinking_ = false;
 }
 
-void CTrayIconDialog::BlinkWorker(std::stop_token stop, std::uint32_t duration, std::uint32_t interval,
-                                  std::uint32_t hold) {
+void CTrayIconDialog::PostBlinkStep(unsigned blink, std::function<void()> step) {
+    QMetaObject::invokeMethod(this, [this, blink, step = std::move(step)] {
+        if (blink == blinkCount_.load()) step();
+    }, Qt::QueuedConnection);
+}
+
+void CTrayIconDialog::BlinkWorker(std::stop_token stop, unsigned blink, std::uint32_t duration,
+                                  std::uint32_t interval, std::uint32_t hold) {
     const std::uint32_t start = clock_.Now();
     bool alert = true;
     while (!stop.stop_requested() && clock_.Now() - start < duration) {
-        QMetaObject::invokeMethod(this, [this, alert] { ShowBlinkIcon(alert); }, Qt::QueuedConnection);
+        PostBlinkStep(blink, [this, alert] { ShowBlinkIcon(alert); });
         alert = !alert;
         clock_.Sleep(interval, stop);
     }
-    QMetaObject::invokeMethod(this, [this] { ShowBlinkIcon(true); }, Qt::QueuedConnection);
+    PostBlinkStep(blink, [this] { ShowBlinkIcon(true); });
     const std::uint32_t holdStart = clock_.Now();
     while (!stop.stop_requested() && clock_.Now() - holdStart < hold) clock_.Sleep(kHoldPollMs, stop);
     // The flag clears with the last change, so a new blink's steps queue behind it.
-    QMetaObject::invokeMethod(this, [this] {
+    PostBlinkStep(blink, [this] {
         ShowBlinkIcon(false);
         blinking_ = false;
-    }, Qt::QueuedConnection);
+    });
 }
 
 void CTrayIconDialog::ShowBlinkIcon(bool alert) {
@@ -168,6 +179,8 @@ void CTrayIconDialog::SysCommand(unsigned command) {
         if (!shell_.NotifyIcon(ShellMessage::Add, record_)) return;
         iconShown_ = true;
     }
+    // A window hidden without an icon (no tray host) could never be brought back.
+    if (!iconShown_) return;
     hide();
 }
 

@@ -63,7 +63,8 @@ public:
     void ShowTrayBalloon(const QString& title, const QString& text, std::uint32_t infoFlags,
                          std::uint32_t timeoutSeconds);
     void BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t intervalMs, std::uint32_t holdMs);
-    // GUI thread: ends the blink worker; steps it already posted may still arrive.
+    // GUI thread, once no blink can be requested any more: ends the blink worker and drops the
+    // icon changes it has posted but not yet made, so the next icon set is the one that shows.
     void StopBlinking();
 
     bool IsTrayIconShown() const { return iconShown_; }
@@ -103,7 +104,9 @@ private:
     void ShowBalloonNow(const QString& title, const QString& text, std::uint32_t infoFlags,
                         std::uint32_t timeoutSeconds);
     void ShowBlinkIcon(bool alert);
-    void BlinkWorker(std::stop_token stop, std::uint32_t duration, std::uint32_t interval, std::uint32_t hold);
+    void BlinkWorker(std::stop_token stop, unsigned blink, std::uint32_t duration, std::uint32_t interval,
+                     std::uint32_t hold);
+    void PostBlinkStep(unsigned blink, std::function<void()> step);
     void RestoreFromTray();
 
     const int templateId_;
@@ -122,6 +125,7 @@ private:
     bool alwaysVisible_ = true;
     bool restorePending_ = false;
     std::atomic<bool> blinking_{false};
+    std::atomic<unsigned> blinkCount_{0};  // a posted step of an earlier blink finds it moved on
     std::jthread blinkWorker_;
 };
 

@@ -28,6 +28,8 @@ constexpr std::uint32_t kListed = 0xCB007100;   // 203.0.113.0
 constexpr std::uint32_t kUnlisted = 0xC6336400; // 198.51.100.0
 constexpr int kPacketGapMs = 150;
 
+}  // namespace
+
 // The driver on one simulated Ethernet adapter "eth0", serving its control device in `dir`.
 class SimulatedDriver {
 public:
@@ -76,7 +78,9 @@ struct MainWindowScene {
     std::unique_ptr<CMainDialog> window;
 };
 
-void ShowMainWindow() {
+// The main window's scene on its simulated driver, with `configure` applied to the settings
+// after the scene's own; the window has run its start-up.
+MainWindowScene* StartMainWindowScene(const std::function<void(Settings&)>& configure) {
     auto* scene = new MainWindowScene;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [scene] {
         scene->window.reset();
@@ -98,11 +102,24 @@ void ShowMainWindow() {
         settings.SelectedAdapter.Set("eth0");
         settings.AutoStart.Set(1);
         settings.Popup.Set(0);  // no popups in the picture
+        if (configure) configure(settings);
     }
     scene->driver = std::make_unique<SimulatedDriver>(dir);
     scene->window = std::make_unique<CMainDialog>();
     scene->window->OnInitDialog();
     scene->window->move(60, 40);
+    return scene;
+}
+
+void SendBlockedPacket(MainWindowScene* scene, int n) {
+    const auto port = static_cast<std::uint16_t>(n);
+    scene->driver->Send(kLocal, kListed + 7 + port, 6, 40000 + port, 80);
+}
+
+namespace {
+
+void ShowMainWindow() {
+    MainWindowScene* scene = StartMainWindowScene(nullptr);
     for (int i = 0; i < 6; ++i) {
         QTimer::singleShot(500 + i * kPacketGapMs, scene->window.get(), [scene, i] {
             const auto n = static_cast<std::uint16_t>(i);

@@ -2,8 +2,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace fv {
+class Settings;
+}
 
 namespace fv::gallery {
 
@@ -18,5 +23,13 @@ std::vector<Scene> LogViewScenes();  // log windows under the main window, their
 std::vector<Scene> DialogScenes();   // preferences dialog, about box
 std::vector<Scene> AppScenes();      // the main window with its log windows, on a simulated driver
 std::vector<Scene> FitScenes();      // texts at their longest
+std::vector<Scene> TrayScenes();     // the tray after a stop, the icon on a StatusNotifier host
+
+// The main window on a driver hosted in the scene's process, simulating one adapter; its
+// settings are the scene's own, then `configure`'s. Ends with the application.
+struct MainWindowScene;
+MainWindowScene* StartMainWindowScene(const std::function<void(fv::Settings&)>& configure);
+// One outgoing TCP packet to a listed address; `n` varies its address and port.
+void SendBlockedPacket(MainWindowScene* scene, int n);
 
 }  // namespace fv::gallery

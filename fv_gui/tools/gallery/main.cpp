@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     for (auto& scene : fv::gallery::DialogScenes()) scenes.push_back(std::move(scene));
     for (auto& scene : fv::gallery::AppScenes()) scenes.push_back(std::move(scene));
     for (auto& scene : fv::gallery::FitScenes()) scenes.push_back(std::move(scene));
+    for (auto& scene : fv::gallery::TrayScenes()) scenes.push_back(std::move(scene));
     for (const char* name : kScaledScenes) {
         for (std::size_t n = 0, count = scenes.size(); n < count; ++n) {
             if (scenes[n].name == name) scenes.push_back({scenes[n].name + std::string(kScaledSuffix), scenes[n].show});

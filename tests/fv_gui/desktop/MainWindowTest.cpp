@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QTimer>
 #include <QTimerEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <csignal>
 
@@ -174,6 +175,50 @@ TEST_F(MainWindowTest, StartPressedWhileAStopIsUnderwayIsIgnored) {
     EXPECT_EQ(StatusTexts().back(), texts::kStopped);
 }
 
+bool SameIcon(const QIcon& a, int id) {
+    return a.pixmap(16, 16).toImage() == fv::res::Icon(id).pixmap(16, 16).toImage();
+}
+
+TEST_F(MainWindowTest, AStopEndsABlinkUnderwayAndTheTraySaysStopped) {
+    HostDriver();
+    Configure([](fv::Settings& s) { s.TrayAlwaysVisible.Set(1); });
+    Start();
+    ASSERT_TRUE(window->IsTrayIconShown());
+    window->ToggleFiltering();
+    ASSERT_TRUE(window->Session()->FilteringOn());
+    window->BlinkTrayIcon();
+    ASSERT_TRUE(WaitFor([&] { return SameIcon(shell.icons.begin()->second.icon, fv::res::kIconTrayAlert); }));
+    window->ToggleFiltering();
+    ASSERT_TRUE(WaitFor([&] { return !window->IsBlinking(); }));
+    QApplication::processEvents();
+    EXPECT_TRUE(SameIcon(shell.icons.begin()->second.icon, fv::res::kIconTrayStopped));
+    EXPECT_EQ(StatusTexts().back(), texts::kStopped);
+}
+
+TEST_F(MainWindowTest, TheStopsPauseKeepsTheWindowServedAndTurnsCommandsAway) {
+    HostDriver();
+    auto services = MakeServices();
+    services.sleep = nullptr;  // the program's own pause
+    window = std::make_unique<CMainDialog>(services);
+    window->OnInitDialog();
+    window->ToggleFiltering();
+    ASSERT_TRUE(window->Session()->FilteringOn());
+    bool served = false;
+    std::string lastRow;
+    QTimer::singleShot(50, window.get(), [&] {
+        served = true;
+        lastRow = StatusTexts().back();
+        QTest::mouseClick(StartButton(), Qt::LeftButton);
+        window->ReloadIpTable();
+    });
+    window->ToggleFiltering();
+    EXPECT_TRUE(served) << "the pause must not block the window's events";
+    EXPECT_EQ(lastRow, texts::kStopping);
+    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_EQ(StatusTexts().back(), texts::kStopped);
+    EXPECT_EQ(trayIcons.back(), fv::res::kIconTrayStopped);
+}
+
 TEST_F(MainWindowTest, AutoStartOnFiltersAtOnceAndQuitSwitchesItOff) {
     ScriptedDriver scripted(dir / "dev");
     {
@@ -270,9 +315,39 @@ TEST_F(MainWindowTest, EscAndCloseBoxHideIntoTheTrayWhileACloseFromOutsideEnds) 
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->Ended());
 
+    // The window manager's close (Alt+F4) is the close box too; filtering goes on.
+    window->OnMenuCommand(fv::notify::kCommandShow);
+    ASSERT_TRUE(window->isVisible());
+    QCloseEvent fromWindowManager;
+    QSpontaneKeyEvent::setSpontaneous(&fromWindowManager);
+    qApp->notify(window.get(), &fromWindowManager);  // sendEvent would clear the mark
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->Ended());
+
     QCloseEvent close;
     QApplication::sendEvent(window.get(), &close);
     EXPECT_TRUE(window->Ended());
+}
+
+TEST_F(MainWindowTest, StartedMinimisedWithoutATrayTheWindowShows) {
+    HostDriver();
+    for (int alwaysVisible : {1, 0}) {
+        Configure([&](fv::Settings& s) {
+            s.LoadMinimized.Set(1);
+            s.TrayAlwaysVisible.Set(alwaysVisible);
+        });
+        shell.refuseAll = true;
+        Start();
+        ASSERT_TRUE(WaitFor([&] { return window->isVisible(); }, 2000)) << alwaysVisible;
+        EXPECT_FALSE(window->isMinimized());
+        window.reset();
+    }
+    // With a tray the window stays in it.
+    shell.refuseAll = false;
+    Start();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->IsTrayIconShown());
 }
 
 TEST_F(MainWindowTest, SecondInstanceIsRefusedAndTouchesNothing) {

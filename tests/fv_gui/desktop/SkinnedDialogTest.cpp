@@ -1,7 +1,10 @@
 #include "fv_gui/notify/SkinnedDialog.h"
 
 #include <QCoreApplication>
+#include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +104,31 @@ TEST(SkinnedDialogTest, ClientAreaInsideTheFrame) {
     d.SetClientSize(100, 50);
     EXPECT_EQ(d.size(), QSize(113, 77));
     EXPECT_EQ(d.ClientArea()->geometry(), QRect(6, 20, 100, 50));
+}
+
+// Whether a right-click released at `local` (in `target`, a child or the window) opens a menu.
+bool RightClickOpensMenu(QWidget* target, QPoint local) {
+    bool opened = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            opened = true;
+            popup->close();
+        }
+    });
+    closer.start(10);
+    Send(target, QEvent::MouseButtonRelease, local, Qt::RightButton, Qt::NoButton);
+    QCoreApplication::processEvents();
+    return opened;
+}
+
+TEST(SkinnedDialogTest, TheWindowMenuOpensOnTheFrameOnly) {
+    Probe d;
+    EXPECT_TRUE(RightClickOpensMenu(&d, kCaption));
+    EXPECT_TRUE(RightClickOpensMenu(&d, QPoint(2, kH / 2)));       // the left border
+    EXPECT_TRUE(RightClickOpensMenu(&d, QPoint(kW / 2, kH - 3)));  // the bottom border
+    EXPECT_FALSE(RightClickOpensMenu(d.ClientArea(), QPoint(40, 40)));
+    EXPECT_FALSE(RightClickOpensMenu(&d, QPoint(kW / 2, kH / 2)));
 }
 
 TEST(SkinnedDialogTest, IconHoverFollowsTheMouseAndLeavesWithIt) {

@@ -8,6 +8,7 @@ namespace {
 int CharWidth(const std::string& line) { return static_cast<int>(line.size()) * 6; }
 
 constexpr TipRect kControl{100, 200, 180, 220};  // 80 x 20, midpoints (140, 210)
+constexpr TipRect kScreen{0, 0, 1024, 768};
 
 TEST(TipLayoutTest, ArrowFollowsTheQuarterOfTheControlUnderTheCursor) {
     EXPECT_EQ(ArrowDirection({110, 215}, kControl), 1);
@@ -32,17 +33,17 @@ TEST(TipLayoutTest, CarriageReturnsMeasureAsPlainLineBreaks) {
 
 TEST(TipLayoutTest, BesideTheControlAboveOrBelow) {
     const TipSize size = MeasureTip({"abc"}, CharWidth, 13);  // 43 x 20
-    const TipPlacement lower = PlaceTip({110, 215}, kControl, size, 1024, false);
+    const TipPlacement lower = PlaceTip({110, 215}, kControl, size, kScreen, false);
     EXPECT_EQ(lower.left, 110);
     EXPECT_EQ(lower.top, 200 - 20 - 7);
-    const TipPlacement upper = PlaceTip({110, 205}, kControl, size, 1024, false);
+    const TipPlacement upper = PlaceTip({110, 205}, kControl, size, kScreen, false);
     EXPECT_EQ(upper.top, 220);
     EXPECT_EQ(upper.direction, 3);
 }
 
 TEST(TipLayoutTest, AtTheCursorTheArrowAlwaysPointsDown) {
     const TipSize size = MeasureTip({"abc"}, CharWidth, 13);
-    const TipPlacement place = PlaceTip({170, 205}, kControl, size, 1024, true);
+    const TipPlacement place = PlaceTip({170, 205}, kControl, size, kScreen, true);
     EXPECT_EQ(place.left, 175);
     EXPECT_EQ(place.top + size.height + 7, 205);
     EXPECT_EQ(place.direction, 2);
@@ -50,9 +51,22 @@ TEST(TipLayoutTest, AtTheCursorTheArrowAlwaysPointsDown) {
 
 TEST(TipLayoutTest, KeepsClearOfTheScreensRightBorder) {
     const TipSize size = MeasureTip({std::string(50, 'x')}, CharWidth, 13);  // 325 wide
-    EXPECT_EQ(PlaceTip({900, 215}, kControl, size, 1024, false).left, 1024 - 325 - 25);
-    EXPECT_EQ(PlaceTip({900, 215}, kControl, size, 1024, true).left, 1024 - 325 - 25);
-    EXPECT_EQ(PlaceTip({600, 215}, kControl, size, 1024, false).left, 600);
+    EXPECT_EQ(PlaceTip({900, 215}, kControl, size, kScreen, false).left, 1024 - 325 - 25);
+    EXPECT_EQ(PlaceTip({900, 215}, kControl, size, kScreen, true).left, 1024 - 325 - 25);
+    EXPECT_EQ(PlaceTip({600, 215}, kControl, size, kScreen, false).left, 600);
+}
+
+TEST(TipLayoutTest, StaysInsideTheScreensTopAndLeftEdges) {
+    const TipSize size = MeasureTip({"one", "two"}, CharWidth, 13);
+    // At the cursor in the top rows, and above a control at the top of the screen.
+    EXPECT_EQ(PlaceTip({40, 3}, kControl, size, kScreen, true).top, 0);
+    EXPECT_EQ(PlaceTip({110, 15}, {100, 2, 300, 22}, size, kScreen, false).top, 0);
+    // A screen that does not start at the origin, narrower than the tip.
+    const TipRect second{1024, 100, 1224, 868};
+    const TipSize wide = MeasureTip({std::string(50, 'x')}, CharWidth, 13);
+    const TipPlacement place = PlaceTip({1030, 105}, {1024, 100, 1100, 120}, wide, second, true);
+    EXPECT_EQ(place.left, 1024);
+    EXPECT_EQ(place.top, 100);
 }
 
 TEST(TipLayoutTest, ArrowStaysInTheStripNearItsEdge) {

@@ -94,6 +94,16 @@ TEST_F(TrayTest, BalloonsKeepTheirGapAndAreNeverQueued) {
     EXPECT_EQ(Balloons().size(), 4u);
 }
 
+TEST_F(TrayTest, ABalloonIsShownOnceAndNotAgainByLaterIconChanges) {
+    ASSERT_TRUE(dialog.AddTrayIcon());
+    Balloon(200000);
+    ASSERT_EQ(Balloons().size(), 1u);
+    EXPECT_TRUE(dialog.SetTrayIcon(CTrayIconDialog::kIconActive));
+    EXPECT_TRUE(dialog.SetTrayIcon(CTrayIconDialog::kIconStopped));
+    EXPECT_EQ(Balloons().size(), 1u);
+    EXPECT_EQ(dialog.TrayRecord().flags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+}
+
 TEST_F(TrayTest, BalloonFromAnotherThreadIsShownOnTheWindowsThread) {
     ASSERT_TRUE(dialog.AddTrayIcon());
     clock.now = 5000;
@@ -142,6 +152,23 @@ TEST_F(TrayTest, BlinkAlternatesThenHoldsAndEndsOnTheActiveIcon) {
     EXPECT_TRUE(dialog.IsBlinking());
     ProcessUntil([&] { return !dialog.IsBlinking(); });
     EXPECT_EQ(shell.Calls(ShellMessage::Modify).size() - before, 20u);
+}
+
+TEST_F(TrayTest, AStoppedBlinkLeavesTheIconSetAfterIt) {
+    ASSERT_TRUE(dialog.AddTrayIcon());
+    // The fake clock lets the worker post every step at once; none has been carried out yet.
+    dialog.BlinkTrayIcon(1500, 100, 300);
+    dialog.StopBlinking();
+    EXPECT_FALSE(dialog.IsBlinking());
+    EXPECT_TRUE(dialog.SetTrayIcon(CTrayIconDialog::kIconStopped));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(IconIdOf(shell.icons.begin()->second.icon), CTrayIconDialog::kIconStopped);
+    EXPECT_EQ(IconIdOf(shell.Calls(ShellMessage::Modify).back().data.icon), CTrayIconDialog::kIconStopped);
+
+    // The next blink runs whole.
+    dialog.BlinkTrayIcon(100, 100, 0);
+    ProcessUntil([&] { return !dialog.IsBlinking(); });
+    EXPECT_EQ(IconIdOf(shell.icons.begin()->second.icon), CTrayIconDialog::kIconActive);
 }
 
 TEST_F(TrayTest, CallbackDispatchAndRestoreAfterDoubleClick) {
