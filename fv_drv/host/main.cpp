@@ -72,6 +72,19 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (!options.detach.empty()) {
+        bool all = true;
+        for (const std::string& name : options.detach) {
+            if (fv::host::AttachBindings::DetachLeftovers(name, error)) {
+                std::fprintf(stderr, "ferrovane-sys: %s: kernel filter removed\n", name.c_str());
+            } else {
+                std::fprintf(stderr, "ferrovane-sys: %s: %s\n", name.c_str(), error.c_str());
+                all = false;
+            }
+        }
+        return all ? 0 : 1;
+    }
+
     fv::host::PeerPolicy policy{geteuid(), gid_t(-1)};
     if (!options.deviceGroup.empty()) {
         const group* g = getgrnam(options.deviceGroup.c_str());
@@ -98,7 +111,7 @@ int main(int argc, char** argv) {
     bool started = (options.bindings.empty() && options.attachments.empty()) ||
                    state.Open(options.deviceDir, error);
     started = started && interfaces.Start(options.bindings, state, error) &&
-              attached.Start(options.attachments, state, error);
+              attached.Start(options.attachments, options.attachMode, state, error);
     if (started && options.sim) {
         started = sim.Start();
         if (!started) error = "simulated adapters did not come up";

@@ -7,7 +7,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +23,25 @@ constexpr std::uint32_t kSlot = 0;
 constexpr const char* kIngressName = "fv_ingress";
 constexpr const char* kEgressName = "fv_egress";
 constexpr const char* kTableMapName = "fv_table";
+
+// libbpf's warnings say why the kernel refused a program or map; its other chatter, and its
+// complaint when a hook looked for has no qdisc yet, are not worth a line.
+std::atomic<int> g_quiet{0};
+int Print(libbpf_print_level level, const char* format, va_list arguments) {
+    if (level != LIBBPF_WARN || g_quiet.load() != 0) return 0;
+    return std::vfprintf(stderr, format, arguments);
+}
+struct QuietLibbpf {
+    QuietLibbpf() { ++g_quiet; }
+    ~QuietLibbpf() { --g_quiet; }
+};
+void SetPrintOnce() {
+    static const bool set = [] {
+        libbpf_set_print(Print);
+        return true;
+    }();
+    (void)set;
+}
 
 std::string Failure(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error < 0 ? -error : error);
@@ -47,6 +69,8 @@ bpf_tc_opts OursOn() {
 
 // The id of our program on one hook, or 0.
 std::uint32_t QueryHook(int ifindex, bpf_tc_attach_point point) {
+    SetPrintOnce();
+    const QuietLibbpf quiet;
     bpf_tc_hook hook = Hook(ifindex, point);
     bpf_tc_opts opts = OursOn();
     return bpf_tc_query(&hook, &opts) == 0 ? opts.prog_id : 0;
@@ -68,6 +92,7 @@ KernelFilter::~KernelFilter() {
 }
 
 bool KernelFilter::Load(std::string& error) {
+    SetPrintOnce();
     fv_filter* skeleton = fv_filter__open_and_load();
     if (skeleton == nullptr) {
         error = Failure("cannot load the kernel filter", errno);
@@ -158,7 +183,12 @@ bool KernelFilter::Adopt(int ifindex, std::string& error) {
 
 bool KernelFilter::Attach(int ifindex, std::string& error) {
     bpf_tc_hook both = Hook(ifindex, bpf_tc_attach_point(BPF_TC_INGRESS | BPF_TC_EGRESS));
-    const int made = bpf_tc_hook_create(&both);
+    SetPrintOnce();
+    int made;
+    {
+        const QuietLibbpf quiet;  // an existing qdisc is no fault
+        made = bpf_tc_hook_create(&both);
+    }
     if (made != 0 && made != -EEXIST) {
         error = Failure("cannot make the clsact qdisc", made);
         return false;

@@ -129,6 +129,10 @@ static __always_inline void report(struct fv_counters *c, const struct record *r
 static __always_inline int decide(struct __sk_buff *skb, const int outgoing)
 {
     __u32 zero = 0;
+    /* Never read here; the reference makes the map the program's, so that a restarted daemon
+     * finds it among the program's maps. */
+    if (!bpf_map_lookup_elem(&keep, &zero))
+        return VERDICT_PASS;
     struct fv_counters *c = bpf_map_lookup_elem(&counters, &zero);
     const struct fv_switches *sw = bpf_map_lookup_elem(&switches, &zero);
     if (!c || !sw)
