@@ -49,7 +49,17 @@ bool AttachBindings::AttachKernel(Attachment& a, const ndis::linux_media::Interf
                                   std::string& error) {
     a.kernel = std::make_unique<ndis::bpf_media::KernelFilter>();
     // Filters a crashed daemon left go on filtering while we start: take them over as they are.
-    const bool adopted = a.kernel->Adopt(info.index, error);
+    ndis::bpf_media::KernelFilter::StoredFd stored;
+    if (stored_ != nullptr) {
+        stored = [this, &info](const char* role) { return stored_->Copy(info.name + "." + role); };
+        // The table adopted keeps its name in the store; the next one takes the other.
+        for (int role = 0; role < 2; ++role) {
+            const fv::UniqueFd kept(
+                stored_->Copy(info.name + "." + ndis::bpf_media::KernelFilter::kTableRoles[role]));
+            if (kept) a.tableRole = role;
+        }
+    }
+    const bool adopted = a.kernel->Adopt(info.index, stored, error);
     if (!adopted) {
         if (!error.empty()) {
             std::fprintf(stderr, "ferrovane-sys: %s: replacing the kernel filter left there: %s\n",
@@ -65,12 +75,46 @@ bool AttachBindings::AttachKernel(Attachment& a, const ndis::linux_media::Interf
     ndis::host::AddLowerAdapter(a.kernelAdapter.get());
     a.lower = a.kernelAdapter.get();
     a.mirror = std::make_unique<KernelMirror>(*a.kernel, info.name);
-    return a.mirror->Start(a.kernelAdapter->Name(), adopted, error);
+    a.mirror->OnTable([this, &a] { StoreTable(a); });
+    if (!a.mirror->Start(a.kernelAdapter->Name(), adopted, error)) return false;
+    if (service_ != nullptr) {
+        a.kernel->EachFd([&](const char* role, int fd) {
+            service_->SendWithFd("FDSTORE=1\nFDNAME=" + info.name + "." + role, fd);
+        });
+        StoreTable(a);
+    }
+    return true;
+}
+
+void AttachBindings::StoreTable(Attachment& a) {
+    if (service_ == nullptr) return;
+    // The new table goes in under the other name before the old one goes, so that a crash in
+    // between still leaves the one in force with the store.
+    using ndis::bpf_media::KernelFilter;
+    const std::string prefix = a.name + ".";
+    const int fd = a.kernel->TableFd();
+    if (fd >= 0) {
+        a.tableRole ^= 1;
+        service_->SendWithFd("FDSTORE=1\nFDNAME=" + prefix + KernelFilter::kTableRoles[a.tableRole], fd);
+    }
+    const int old = fd >= 0 ? a.tableRole ^ 1 : 0;
+    service_->Send("FDSTOREREMOVE=1\nFDNAME=" + prefix + KernelFilter::kTableRoles[old]);
+    if (fd < 0) service_->Send("FDSTOREREMOVE=1\nFDNAME=" + prefix + KernelFilter::kTableRoles[1]);
 }
 
 void AttachBindings::Release(Attachment& a) {
     a.rules.Remove();
-    if (a.kernel) a.kernel->Detach();
+    if (a.kernel) {
+        a.kernel->Detach();
+        if (service_ != nullptr) {
+            a.kernel->EachFd([&](const char* role, int) {
+                service_->Send("FDSTOREREMOVE=1\nFDNAME=" + a.name + "." + role);
+            });
+            for (const char* role : ndis::bpf_media::KernelFilter::kTableRoles) {
+                service_->Send("FDSTOREREMOVE=1\nFDNAME=" + a.name + "." + role);
+            }
+        }
+    }
     if (a.mirror) a.mirror->Stop();
     if (a.adapter) a.adapter->Stop();
     if (a.lower != nullptr) ndis::host::RemoveLowerAdapter(a.lower);

@@ -13,6 +13,8 @@
 #include "fv_drv/host/HostOptions.h"
 #include "fv_drv/host/InterfaceClaim.h"
 #include "fv_drv/host/KernelMirror.h"
+#include "fv_drv/host/ServiceNotify.h"
+#include "fv_drv/host/StoredFds.h"
 #include "fv_drv/host/StateFolder.h"
 #include "fv_drv/ndis/bpf/KernelAdapter.h"
 #include "fv_drv/ndis/bpf/KernelFilter.h"
@@ -31,6 +33,12 @@ public:
     // `runtimeDir` is the daemon's own folder; legacy iptables may keep its lock there.
     explicit AttachBindings(std::string runtimeDir);
     ~AttachBindings();
+    // Kernel filters hand their descriptors to the service manager's store, and take them from
+    // there after a crash. Both must outlive this object.
+    void KeepKernelFiltersWith(const ServiceNotifier& service, const StoredFds& stored) {
+        service_ = &service;
+        stored_ = &stored;
+    }
     // Attaches each interface, claimed in `state`, in the kernel or through the queue as `mode`
     // says. On failure nothing stays attached and no rule or filter of ours remains.
     bool Start(const std::vector<std::string>& interfaces, AttachMode mode,
@@ -52,6 +60,7 @@ private:
         std::unique_ptr<ndis::bpf_media::KernelAdapter> kernelAdapter;
         std::unique_ptr<KernelMirror> mirror;
         ndis::media::LowerAdapter* lower = nullptr;  // the one added, of either medium
+        int tableRole = 0;  // the store's name of the kernel table in force
         std::string name;
     };
     bool Attach(Attachment& a, const std::string& name, AttachMode mode, const StateFolder& state,
@@ -60,11 +69,15 @@ private:
                      std::string& error);
     bool AttachKernel(Attachment& a, const ndis::linux_media::InterfaceInfo& info,
                       std::string& error);
-    static void Release(Attachment& a);
+    void Release(Attachment& a);
+    // Hands the kernel's table in force to the service manager's store.
+    void StoreTable(Attachment& a);
     void WatchRules();
     void StopWatch();
 
     std::string runtimeDir_;
+    const ServiceNotifier* service_ = nullptr;
+    const StoredFds* stored_ = nullptr;
     std::vector<std::unique_ptr<Attachment>> attachments_;
     std::mutex watchLock_;
     std::condition_variable watchWake_;

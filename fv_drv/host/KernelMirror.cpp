@@ -96,7 +96,10 @@ void KernelMirror::Stop() {
 
 bool KernelMirror::PutTable(const RangeTable* table) {
     std::string error;
-    if (kernel_.SetTable(table, error)) return true;
+    if (kernel_.SetTable(table, error)) {
+        if (tableChanged_) tableChanged_();
+        return true;
+    }
     std::fprintf(stderr, "ferrovane-sys: %s: the kernel refused the table: %s\n", name_.c_str(),
                  error.c_str());
     return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -30,6 +31,8 @@ public:
     bool Start(const std::u16string& lowerName, bool adopted, std::string& error);
     // The adapter's decisions go back to the driver; the kernel's copy stays as it is.
     void Stop();
+    // Called under the adapter lock after each table the kernel took (set before Start).
+    void OnTable(std::function<void()> changed) { tableChanged_ = std::move(changed); }
 
     // FilterMirror, under the adapter lock.
     bool PutTable(const RangeTable* table) override;
@@ -48,6 +51,7 @@ private:
     fv::UniqueFd stopFd_;
     std::thread pump_;
     std::uint64_t lostSeen_ = 0;
+    std::function<void()> tableChanged_;
 };
 
 }  // namespace fv::host

@@ -23,6 +23,7 @@
 #include "fv_drv/host/LinuxBindings.h"
 #include "fv_drv/host/ServiceNotify.h"
 #include "fv_drv/host/SimTraffic.h"
+#include "fv_drv/host/StoredFds.h"
 #include "fv_drv/host/StateFolder.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
@@ -64,6 +65,7 @@ fv::UniqueFd StopSignals() {
 int main(int argc, char** argv) {
     // Before any thread exists: the environment is not safe to change later.
     const fv::host::ServiceNotifier service = fv::host::ServiceNotifier::FromEnvironment();
+    const fv::host::StoredFds stored = fv::host::StoredFds::FromEnvironment();
     fv::host::HostOptions options;
     std::string error;
     if (!fv::host::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
@@ -107,6 +109,7 @@ int main(int argc, char** argv) {
     fv::host::StateFolder state;
     fv::host::LinuxBindings interfaces;
     fv::host::AttachBindings attached(options.deviceDir);
+    attached.KeepKernelFiltersWith(service, stored);
     fv::host::SimTraffic sim;
     bool started = (options.bindings.empty() && options.attachments.empty()) ||
                    state.Open(options.deviceDir, error);

@@ -1,6 +1,10 @@
 // ferrovane-sys --attach with the decision in the kernel: what the queue medium does, and
 // protection that outlives the daemon: a killed daemon's filters go on filtering, the next
 // daemon takes them over, and a stop or --detach leaves the interface's tc state as it was.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include "fv_drv/ndis/bpf/KernelFilter.h"
 #include "tests/system/AttachFixture.h"
 
@@ -19,6 +23,51 @@ bool InKernel() {
     return Output("tc filter show" + dev + " ingress").find("fv_ingress") != std::string::npos &&
            Output("tc filter show" + dev + " egress").find("fv_egress") != std::string::npos;
 }
+
+// A stand-in for the service manager's side of NOTIFY_SOCKET: keeps what comes with FDSTORE=1.
+class DescriptorStore {
+public:
+    explicit DescriptorStore(std::string name) : name_(std::move(name)) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name_.data() + 1, name_.size() - 1);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address),
+             socklen_t(offsetof(sockaddr_un, sun_path) + name_.size()));
+    }
+    ~DescriptorStore() {
+        close(fd_);
+        for (auto& [name, fd] : kept) close(fd);
+    }
+    const std::string& Name() const { return name_; }
+    // Reads what has arrived; the count kept.
+    std::size_t Collect() {
+        for (;;) {
+            char text[512];
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+            iovec part{text, sizeof text - 1};
+            msghdr header{};
+            header.msg_iov = &part;
+            header.msg_iovlen = 1;
+            header.msg_control = control;
+            header.msg_controllen = sizeof control;
+            const ssize_t n = recvmsg(fd_, &header, MSG_CMSG_CLOEXEC);
+            if (n < 0) return kept.size();
+            const std::string message(text, std::size_t(n));
+            cmsghdr* rights = CMSG_FIRSTHDR(&header);
+            const auto at = message.find("FDNAME=");
+            if (rights == nullptr || rights->cmsg_type != SCM_RIGHTS || at == std::string::npos) continue;
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);
+            kept.emplace_back(message.substr(at + 7, message.find('\n', at) - at - 7), fd);
+        }
+    }
+    std::vector<std::pair<std::string, int>> kept;
+
+private:
+    std::string name_;
+    int fd_ = -1;
+};
 
 std::vector<std::uint8_t> TableOf(std::vector<RangeEntry> entries) {
     const auto count = std::uint32_t(entries.size());
@@ -121,6 +170,59 @@ TEST_F(KernelAttachTest, ACrashLeavesFilteringInForceAndTheNextDaemonTakesItOver
     EXPECT_TRUE(fv::systest::Run(std::string(FV_FERROVANE_SYS) + " --detach " + kInterface + " 2>/dev/null"));
     EXPECT_EQ(TcState(), tcBefore);
     EXPECT_FALSE(fv::systest::Run(std::string(FV_FERROVANE_SYS) + " --detach " + kInterface + " 2>/dev/null"));
+}
+
+// The service's user has CAP_BPF and CAP_NET_ADMIN, not CAP_SYS_ADMIN, so a restarted daemon
+// cannot open a crashed one's filters by id: the service manager's descriptor store hands
+// them over, and filtering goes on with no gap.
+TEST_F(KernelAttachTest, WithoutSysAdminTheDescriptorStoreCarriesTheFiltersOverACrash) {
+    constexpr uid_t kNobody = 65534;
+    constexpr std::size_t kDescriptors = 7;  // two programs, five maps
+    ASSERT_EQ(chown(deviceDir.c_str(), kNobody, kNobody), 0);
+    log = deviceDir / "daemon.log";
+    DescriptorStore store("@fv-store-" + std::to_string(getpid()));
+    std::vector<std::pair<std::string, int>> handOver;
+    const auto asService = [&] {
+        setenv("NOTIFY_SOCKET", store.Name().c_str(), 1);
+        if (!handOver.empty()) {
+            std::string names;
+            std::vector<int> high;
+            for (const auto& [name, fd] : handOver) {
+                high.push_back(fcntl(fd, F_DUPFD_CLOEXEC, 100));
+                names += (names.empty() ? "" : ":") + name;
+            }
+            for (std::size_t i = 0; i < high.size(); ++i) {
+                if (dup2(high[i], int(3 + i)) != int(3 + i)) return false;
+            }
+            setenv("LISTEN_FDS", std::to_string(high.size()).c_str(), 1);
+            setenv("LISTEN_FDNAMES", names.c_str(), 1);
+            setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+        }
+        execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+              "--inh-caps=+net_admin,+bpf", "--ambient-caps=+net_admin,+bpf", "--",
+              FV_FERROVANE_SYS, "--attach", kInterface, "--attach-mode", "bpf", "--device-dir",
+              deviceDir.c_str(), static_cast<char*>(nullptr));
+        return false;
+    };
+    ASSERT_TRUE(StartDaemon(asService, InKernel)) << Output("cat " + log.string());
+    ASSERT_TRUE(WaitUntil([&] { return store.Collect() >= kDescriptors; }));
+    Filter();
+    ASSERT_FALSE(UdpEcho(nullptr, kListed));
+    ASSERT_TRUE(WaitUntil([&] { return store.Collect() > kDescriptors; }));  // and the table
+    handle.Close();
+    EXPECT_EQ(Stop(SIGKILL), -1);
+
+    handOver = store.kept;
+    ASSERT_TRUE(StartDaemon(asService, InKernel)) << Output("cat " + log.string());
+    const std::string said = Output("cat " + log.string());
+    EXPECT_NE(said.find("took over the kernel filter"), std::string::npos) << said;
+    EXPECT_EQ(said.find("replacing"), std::string::npos) << said;
+    Reopen();
+    EXPECT_FALSE(UdpEcho(nullptr, kListed));
+    EXPECT_TRUE(UdpEcho(nullptr, kUnlisted));
+    handle.Close();
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_EQ(TcState(), tcBefore);
 }
 
 // Uploads swap tables while 64-byte packets from a listed address stream in: every table lists

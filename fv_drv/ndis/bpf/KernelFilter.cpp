@@ -125,7 +125,7 @@ bool KernelFilter::OpenRecords(std::string& error) {
     return true;
 }
 
-bool KernelFilter::Adopt(int ifindex, std::string& error) {
+bool KernelFilter::Adopt(int ifindex, const StoredFd& stored, std::string& error) {
     error.clear();
     const std::uint32_t ingressId = QueryHook(ifindex, BPF_TC_INGRESS);
     const std::uint32_t egressId = QueryHook(ifindex, BPF_TC_EGRESS);
@@ -134,6 +134,76 @@ bool KernelFilter::Adopt(int ifindex, std::string& error) {
         error = "only one hook holds our filter";
         return false;
     }
+    if (!AdoptStored(ingressId, egressId, stored) && !AdoptById(ingressId, egressId, error)) {
+        return false;
+    }
+    if (!OpenRecords(error)) return false;
+    ifindex_ = ifindex;
+    attached_ = true;
+    return true;
+}
+
+namespace {
+
+std::uint32_t ProgramId(int fd) {
+    bpf_prog_info info{};
+    std::uint32_t length = sizeof info;
+    return fd >= 0 && bpf_obj_get_info_by_fd(fd, &info, &length) == 0 ? info.id : 0;
+}
+
+std::uint32_t MapId(int fd) {
+    bpf_map_info info{};
+    std::uint32_t length = sizeof info;
+    return fd >= 0 && bpf_obj_get_info_by_fd(fd, &info, &length) == 0 ? info.id : 0;
+}
+
+// The id of the table map in force, or 0 for none.
+std::uint32_t TableInForce(int tables) {
+    std::uint32_t id = 0;
+    return bpf_map_lookup_elem(tables, &kSlot, &id) == 0 ? id : 0;
+}
+
+}  // namespace
+
+void KernelFilter::EachFd(const std::function<void(const char* role, int fd)>& visit) const {
+    visit("ingress", ingress_.Get());
+    visit("egress", egress_.Get());
+    visit("tables", tables_.Get());
+    visit("switches", switches_.Get());
+    visit("counters", counters_.Get());
+    visit("keep", keep_.Get());
+    visit("records", records_.Get());
+}
+
+bool KernelFilter::AdoptStored(std::uint32_t ingressId, std::uint32_t egressId,
+                               const StoredFd& stored) {
+    if (!stored) return false;
+    fv::UniqueFd ingress(stored("ingress"));
+    fv::UniqueFd egress(stored("egress"));
+    // Kept for filters that are no longer there (removed by hand, or replaced): not these.
+    if (ProgramId(ingress.Get()) != ingressId || ProgramId(egress.Get()) != egressId) return false;
+    fv::UniqueFd maps[5] = {fv::UniqueFd(stored("tables")), fv::UniqueFd(stored("switches")),
+                            fv::UniqueFd(stored("counters")), fv::UniqueFd(stored("keep")),
+                            fv::UniqueFd(stored("records"))};
+    for (const fv::UniqueFd& m : maps) {
+        if (!m) return false;
+    }
+    ingress_ = std::move(ingress);
+    egress_ = std::move(egress);
+    tables_ = std::move(maps[0]);
+    switches_ = std::move(maps[1]);
+    counters_ = std::move(maps[2]);
+    keep_ = std::move(maps[3]);
+    records_ = std::move(maps[4]);
+    const std::uint32_t inForce = TableInForce(tables_.Get());
+    for (const char* role : kTableRoles) {
+        fv::UniqueFd table(stored(role));
+        if (inForce != 0 && MapId(table.Get()) == inForce) table_ = std::move(table);
+    }
+    return true;
+}
+
+bool KernelFilter::AdoptById(std::uint32_t ingressId, std::uint32_t egressId, std::string& error) {
     fv::UniqueFd ingress(bpf_prog_get_fd_by_id(ingressId));
     fv::UniqueFd egress(bpf_prog_get_fd_by_id(egressId));
     if (!ingress || !egress) {
@@ -175,9 +245,6 @@ bool KernelFilter::Adopt(int ifindex, std::string& error) {
     }
     ingress_ = std::move(ingress);
     egress_ = std::move(egress);
-    if (!OpenRecords(error)) return false;
-    ifindex_ = ifindex;
-    attached_ = true;
     return true;
 }
 
@@ -231,7 +298,7 @@ void KernelFilter::Detach() {
 
 bool KernelFilter::DetachLeftovers(int ifindex, std::string& error) {
     KernelFilter left;
-    if (!left.Adopt(ifindex, error)) return false;
+    if (!left.Adopt(ifindex, {}, error)) return false;
     left.Detach();
     return true;
 }
@@ -242,6 +309,7 @@ bool KernelFilter::SetTable(const RangeTable* table, std::string& error) {
             error = Failure("cannot remove the kernel's table", errno);
             return false;
         }
+        table_.Reset();
         return true;
     }
     if (table->count > FV_MAX_RANGES) {
@@ -271,6 +339,7 @@ bool KernelFilter::SetTable(const RangeTable* table, std::string& error) {
         error = Failure("cannot swap the kernel's table", errno);
         return false;
     }
+    table_ = std::move(map);
     return true;
 }
 
@@ -282,7 +351,9 @@ bool KernelFilter::ReadTable(std::vector<std::uint8_t>& image, std::string& erro
         error = Failure("cannot find the kernel's table", errno);
         return false;
     }
-    fv::UniqueFd map(bpf_map_get_fd_by_id(id));
+    // Ours when we made or were handed it; by id otherwise, which takes CAP_SYS_ADMIN.
+    fv::UniqueFd map(MapId(table_.Get()) == id ? fcntl(table_.Get(), F_DUPFD_CLOEXEC, 0)
+                                               : bpf_map_get_fd_by_id(id));
     bpf_map_info info{};
     std::uint32_t length = sizeof info;
     if (!map || bpf_obj_get_info_by_fd(map.Get(), &info, &length) != 0 || info.max_entries == 0) {

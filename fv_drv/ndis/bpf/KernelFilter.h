@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_drv/contract/RangeImage.h"
@@ -41,9 +42,19 @@ public:
 
     // A fresh program and maps: no table, filtering off, counters zero.
     bool Load(std::string& error);
-    // The program and maps of filters already on `ifindex`'s hooks; false when there are none
-    // of ours (`error` empty) or they cannot be taken over.
-    bool Adopt(int ifindex, std::string& error);
+    // A copy of a descriptor an earlier run kept under `role` (see EachFd), or -1.
+    using StoredFd = std::function<int(const char* role)>;
+    // The program and maps of filters already on `ifindex`'s hooks, from `stored` when it
+    // holds them, else opened by id (which takes CAP_SYS_ADMIN); false when there are none of
+    // ours (`error` empty) or they cannot be taken over.
+    bool Adopt(int ifindex, const StoredFd& stored, std::string& error);
+    // Each descriptor a later run needs to adopt the filters, with its role.
+    void EachFd(const std::function<void(const char* role, int fd)>& visit) const;
+    // The table in force, as far as this object made or adopted it; -1 for none. A later run
+    // needs it too: without CAP_SYS_ADMIN it cannot open the table by id. `stored` is asked
+    // for it under each of kTableRoles.
+    int TableFd() const { return table_.Get(); }
+    static constexpr const char* kTableRoles[2] = {"table0", "table1"};
     bool Loaded() const { return ingress_.Valid(); }
 
     // Puts the program on both hooks of `ifindex`, making the clsact qdisc if there is none.
@@ -81,6 +92,8 @@ private:
     bool ReadDaemonState(DaemonState& out) const;
     bool WriteDaemonState(const DaemonState& in);
     bool OpenRecords(std::string& error);
+    bool AdoptStored(std::uint32_t ingressId, std::uint32_t egressId, const StoredFd& stored);
+    bool AdoptById(std::uint32_t ingressId, std::uint32_t egressId, std::string& error);
     static int Deliver(void* context, void* data, std::size_t size);
 
     fv::UniqueFd ingress_;
@@ -90,6 +103,7 @@ private:
     fv::UniqueFd counters_;
     fv::UniqueFd keep_;
     fv::UniqueFd records_;
+    fv::UniqueFd table_;
     ring_buffer* ring_ = nullptr;
     const RecordSink* sink_ = nullptr;
     int ifindex_ = 0;
