@@ -325,7 +325,7 @@ bool KernelFilter::SetTable(const RangeTable* table, std::string& error) {
         return false;
     }
     const std::size_t size = MappedSize(std::size_t(slots) * sizeof(RangeEntry));
-    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, map.Get(), 0);
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, map.Get(), 0);
     if (at == MAP_FAILED) {
         error = Failure("cannot fill a kernel table", errno);
         return false;
