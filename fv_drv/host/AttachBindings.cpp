@@ -76,14 +76,14 @@ bool AttachBindings::AttachKernel(Attachment& a, const ndis::linux_media::Interf
     a.lower = a.kernelAdapter.get();
     a.mirror = std::make_unique<KernelMirror>(*a.kernel, info.name);
     a.mirror->OnTable([this, &a] { StoreTable(a); });
-    if (!a.mirror->Start(a.kernelAdapter->Name(), adopted, error)) return false;
+    // Before the mirror starts: from then on uploads store their tables themselves.
     if (service_ != nullptr) {
         a.kernel->EachFd([&](const char* role, int fd) {
             service_->SendWithFd("FDSTORE=1\nFDNAME=" + info.name + "." + role, fd);
         });
         StoreTable(a);
     }
-    return true;
+    return a.mirror->Start(a.kernelAdapter->Name(), adopted, error);
 }
 
 void AttachBindings::StoreTable(Attachment& a) {

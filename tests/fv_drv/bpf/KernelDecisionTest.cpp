@@ -68,7 +68,9 @@ std::vector<std::uint8_t> Image(const std::vector<RangeEntry>& entries) {
     std::vector<std::uint8_t> image(RangeTableImageSize(entries.size()), 0);
     const auto count = std::uint32_t(entries.size());
     std::memcpy(image.data(), &count, sizeof count);
-    std::memcpy(image.data() + sizeof count, entries.data(), entries.size() * sizeof(RangeEntry));
+    if (!entries.empty()) {
+        std::memcpy(image.data() + sizeof count, entries.data(), entries.size() * sizeof(RangeEntry));
+    }
     return image;
 }
 
