@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -144,14 +145,18 @@ void KernelMirror::Pump() {
     std::vector<std::pair<PacketEventRecord, bool>> records;
     const ndis::bpf_media::KernelFilter::RecordSink take =
         [&records](const PacketEventRecord& r, bool blocked) { records.emplace_back(r, blocked); };
+    auto nextLostCheck = std::chrono::steady_clock::now();
     for (;;) {
         pollfd fds[2] = {{stopFd_.Get(), POLLIN, 0}, {kernel_.RecordFd(), POLLIN, 0}};
-        const int ready = poll(fds, 2, kLostCheckMs);
+        const int ready = poll(fds, 2, FV_RECORD_COLLECT_MS);
         if (ready < 0 && errno != EINTR) break;
         if ((fds[0].revents & POLLIN) != 0) break;
         records.clear();
         kernel_.TakeRecords(take, 0);
         if (!records.empty()) Deliver(records);
+        const auto now = std::chrono::steady_clock::now();
+        if (now < nextLostCheck) continue;
+        nextLostCheck = now + std::chrono::milliseconds(kLostCheckMs);
         const std::uint64_t lost = kernel_.Counts().lostRecords;
         if (lost != lostSeen_) {
             std::fprintf(stderr,

@@ -20,6 +20,10 @@ typedef __u64 fv_u64;
 #define FV_MAX_PROBES 21
 /* Records waiting for the daemon: about 170,000 of them. */
 #define FV_RECORD_BUFFER_BYTES (1u << 22)
+/* The daemon is woken once this much waits (about 2,700 records); less it collects on its own
+ * every FV_RECORD_COLLECT_MS, so that a stream of records does not wake it for each one. */
+#define FV_RECORD_WAKEUP_BYTES (1u << 16)
+#define FV_RECORD_COLLECT_MS 20
 
 /* Set by the daemon; read by every packet. */
 struct fv_switches {

@@ -122,7 +122,10 @@ static __always_inline int in_table(void *table, __u32 key)
 
 static __always_inline void report(struct fv_counters *c, const struct record *r)
 {
-    if (bpf_ringbuf_output(&records, (void *)r, sizeof *r, 0) != 0)
+    const __u64 wake = bpf_ringbuf_query(&records, BPF_RB_AVAIL_DATA) >= FV_RECORD_WAKEUP_BYTES
+                           ? BPF_RB_FORCE_WAKEUP
+                           : BPF_RB_NO_WAKEUP;
+    if (bpf_ringbuf_output(&records, (void *)r, sizeof *r, wake) != 0)
         ++c->lost_records;
 }
 
