@@ -7,7 +7,8 @@ FV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 FV_PACKAGES=(build-essential cmake ninja-build pkg-config libsqlite3-dev libgtest-dev libgmock-dev
              qt6-base-dev qt6-svg-dev libgl-dev
              libbenchmark-dev clang libclang-rt-14-dev iproute2
-             libnetfilter-queue-dev libmnl-dev iptables nftables xvfb fonts-wine)
+             libnetfilter-queue-dev libmnl-dev iptables nftables xvfb fonts-wine
+             llvm libbpf-dev bpftool dbus-daemon)
 # ferrovane-lists: downloads, gzip and zip.
 FV_PACKAGES+=(libcurl4-openssl-dev zlib1g-dev libarchive-dev)
 

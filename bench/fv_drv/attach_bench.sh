@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The in-place medium (--attach) against the bare veth pair and the TAP intermediate (--bind),
-# in one run (root).
+# The in-place medium (--attach through the packet queue, and in the kernel: the bpf row)
+# against the bare veth pair and the TAP intermediate (--bind), in one run (root).
 #   bench/fv_drv/attach_bench.sh [SECONDS]
 # Prints, for each: TCP Gbit/s both ways, 64-byte UDP packets per second and the median
 # round-trip time of 1,000 pings, with a one-entry table in force and filtering on.
@@ -43,10 +43,16 @@ ip -n "$ws" addr add "$local/24" dev "$lower"
 sleep 0.5
 measure bare
 
-start --attach "$lower"
+start --attach "$lower" --attach-mode queue
 for _ in $(seq 50); do ip netns exec "$ws" nft list ruleset 2>/dev/null | grep -q "oifname \"$lower\"" && break; sleep 0.1; done
 filter_on
 measure attach
+stop
+
+start --attach "$lower" --attach-mode bpf
+for _ in $(seq 50); do ip netns exec "$ws" tc filter show dev "$lower" egress | grep -q fv_egress && break; sleep 0.1; done
+filter_on
+measure bpf
 stop
 
 ip -n "$ws" addr del "$local/24" dev "$lower"

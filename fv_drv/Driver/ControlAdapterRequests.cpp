@@ -6,6 +6,7 @@
 
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/ControlRequests.h"
+#include "fv_drv/Driver/FilterMirror.h"
 
 namespace {
 
@@ -98,6 +99,12 @@ NTSTATUS SetRanges(AdapterBinding* b, ControlIo& io) {
     Upload u = PrepareUpload(io);
     NdisAcquireSpinLock(&b->Lock);
     const bool refused = UnbindingOrStandingBy(*b);
+    // A mirrored adapter's packets never wait for this lock, so its copy is made under it:
+    // the driver and the kernel change tables together, or neither does.
+    if (!refused && u.install && b->Filter.Mirror != nullptr && !b->Filter.Mirror->PutTable(u.table)) {
+        u.install = false;
+        u.status = STATUS_INSUFFICIENT_RESOURCES;
+    }
     if (!refused) InstallUpload(b->Filter, u);
     NdisReleaseSpinLock(&b->Lock);
     FreeUpload(u);
@@ -143,7 +150,7 @@ NTSTATUS SetReport(std::uint8_t* flag, const ControlIo& io) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS UnderLock(FilterState& f, ULONG code, ControlIo& io) {
+NTSTATUS Serve(FilterState& f, ULONG code, ControlIo& io) {
     switch (code) {
         case IOCTL_GET_STATS:
             return GetStats(f, io);
@@ -171,6 +178,26 @@ NTSTATUS UnderLock(FilterState& f, ULONG code, ControlIo& io) {
         default:
             return STATUS_NOT_SUPPORTED;
     }
+}
+
+NTSTATUS UnderLock(FilterState& f, ULONG code, ControlIo& io) {
+    if (f.Mirror == nullptr) return Serve(f, code, io);
+    if (code == IOCTL_GET_STATS) f.Mirror->GetCounts(f);
+    const NTSTATUS status = Serve(f, code, io);
+    switch (code) {
+        case IOCTL_RESET_STATS:
+            f.Mirror->ResetCounts();
+            break;
+        case IOCTL_START_FILTER:
+        case IOCTL_STOP_FILTER:
+        case IOCTL_SET_REPORT_BLOCKED:
+        case IOCTL_SET_REPORT_GRANTED:
+            f.Mirror->PutSwitches(f);
+            break;
+        default:
+            break;
+    }
+    return status;
 }
 
 }  // namespace

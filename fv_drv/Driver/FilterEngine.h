@@ -8,6 +8,8 @@
 #include "fv_drv/Driver/LookupCache.h"
 #include "fv_drv/Driver/RangeTable.h"
 
+class FilterMirror;
+
 // Zero when the adapter binds: filtering off, no table, no events.
 struct FilterState {
     std::uint8_t FilteringEnabled = 0;
@@ -26,6 +28,7 @@ struct FilterState {
     EventRing BlockedRing;
     EventRing GrantedRing;
     LookupCache Lookups;  // answers for the current `Ranges`
+    FilterMirror* Mirror = nullptr;  // set while the kernel decides this adapter's packets
 };
 
 // Installs `table` (or none) under the adapter lock and returns the table it replaces.

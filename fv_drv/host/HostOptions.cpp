@@ -11,7 +11,8 @@ namespace fv::host {
 
 const char* const kHostUsage =
     "usage: ferrovane-sys [--device-dir DIR] [--device-group NAME] [--bind LOWER[=UPPER]]... "
-    "[--attach IFACE]... [--sim]\n";
+    "[--attach IFACE]... [--attach-mode bpf|queue|auto] [--sim]\n"
+    "       ferrovane-sys --detach IFACE...\n";
 
 namespace {
 
@@ -81,6 +82,27 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
                 return false;
             }
             options.attachments.push_back(name);
+        } else if (a == "--attach-mode") {
+            std::string mode;
+            if (!value(mode)) return false;
+            if (mode == "auto") {
+                options.attachMode = AttachMode::Auto;
+            } else if (mode == "bpf") {
+                options.attachMode = AttachMode::Bpf;
+            } else if (mode == "queue") {
+                options.attachMode = AttachMode::Queue;
+            } else {
+                error = "--attach-mode is bpf, queue or auto, not " + mode;
+                return false;
+            }
+        } else if (a == "--detach") {
+            std::string name;
+            if (!value(name)) return false;
+            if (!ValidInterfaceName(name)) {
+                error = "bad interface name in --detach " + name;
+                return false;
+            }
+            options.detach.push_back(name);
         } else if (a == "--sim") {
             options.sim = true;
         } else {
@@ -99,6 +121,13 @@ bool ParseHostOptions(const std::vector<std::string>& args, const char* environm
                 return false;
             }
         }
+    }
+    if (!options.detach.empty()) {
+        if (!options.bindings.empty() || !options.attachments.empty() || options.sim) {
+            error = "--detach runs alone";
+            return false;
+        }
+        return true;
     }
     if (options.bindings.empty() && options.attachments.empty() && !options.sim) {
         error = "nothing to bind: give --bind LOWER, --attach IFACE or --sim";

@@ -15,11 +15,16 @@ struct Binding {
     std::string upper;  // the TAP device the IP stack uses
 };
 
+// How --attach filters: in the kernel, through the packet queue, or the kernel where it can.
+enum class AttachMode { Auto, Bpf, Queue };
+
 struct HostOptions {
     std::string deviceDir;
     std::string deviceGroup;  // empty: no group may open the device
     std::vector<Binding> bindings;
     std::vector<std::string> attachments;  // interfaces filtered in place
+    AttachMode attachMode = AttachMode::Auto;
+    std::vector<std::string> detach;  // remove a crashed daemon's kernel filters, then exit
     bool sim = false;
 };
 

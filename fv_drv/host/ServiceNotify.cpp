@@ -48,9 +48,34 @@ bool ServiceNotifier::Send(std::string_view message) const {
     if (message.empty() || !SocketAddress(address_, address, length)) return false;
     const UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd) return false;
-    const ssize_t sent = sendto(fd.Get(), message.data(), message.size(), MSG_NOSIGNAL,
+    // Never waits: a manager that reads slowly must not hold a stop or a request up.
+    const ssize_t sent = sendto(fd.Get(), message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                                 reinterpret_cast<const sockaddr*>(&address), length);
     return sent == ssize_t(message.size());
+}
+
+bool ServiceNotifier::SendWithFd(std::string_view message, int fd) const {
+    sockaddr_un address;
+    socklen_t length = 0;
+    if (message.empty() || fd < 0 || !SocketAddress(address_, address, length)) return false;
+    const UniqueFd socketFd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socketFd) return false;
+    iovec part{const_cast<char*>(message.data()), message.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr header{};
+    header.msg_name = &address;
+    header.msg_namelen = length;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    cmsghdr* rights = CMSG_FIRSTHDR(&header);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &fd, sizeof fd);
+    // Never waits on a slow manager: this is sent from under the adapter lock.
+    return sendmsg(socketFd.Get(), &header, MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(message.size());
 }
 
 std::string StatusLine(std::string_view text) {

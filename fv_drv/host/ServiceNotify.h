@@ -24,6 +24,8 @@ public:
     // Sends `message` as one datagram. False when there is no socket or it could not be sent;
     // the daemon carries on either way.
     bool Send(std::string_view message) const;
+    // Sends `message` with a copy of `fd` (for FDSTORE=1: the manager keeps it for the next run).
+    bool SendWithFd(std::string_view message, int fd) const;
 
 private:
     std::string address_;

@@ -23,6 +23,7 @@
 #include "fv_drv/host/LinuxBindings.h"
 #include "fv_drv/host/ServiceNotify.h"
 #include "fv_drv/host/SimTraffic.h"
+#include "fv_drv/host/StoredFds.h"
 #include "fv_drv/host/StateFolder.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
@@ -64,12 +65,26 @@ fv::UniqueFd StopSignals() {
 int main(int argc, char** argv) {
     // Before any thread exists: the environment is not safe to change later.
     const fv::host::ServiceNotifier service = fv::host::ServiceNotifier::FromEnvironment();
+    const fv::host::StoredFds stored = fv::host::StoredFds::FromEnvironment();
     fv::host::HostOptions options;
     std::string error;
     if (!fv::host::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc),
                                   std::getenv(kDeviceDirVariable), options, error)) {
         std::fprintf(stderr, "ferrovane-sys: %s\n%s", error.c_str(), fv::host::kHostUsage);
         return 2;
+    }
+
+    if (!options.detach.empty()) {
+        bool all = true;
+        for (const std::string& name : options.detach) {
+            if (fv::host::AttachBindings::DetachLeftovers(name, error)) {
+                std::fprintf(stderr, "ferrovane-sys: %s: kernel filter removed\n", name.c_str());
+            } else {
+                std::fprintf(stderr, "ferrovane-sys: %s: %s\n", name.c_str(), error.c_str());
+                all = false;
+            }
+        }
+        return all ? 0 : 1;
     }
 
     fv::host::PeerPolicy policy{geteuid(), gid_t(-1)};
@@ -94,11 +109,12 @@ int main(int argc, char** argv) {
     fv::host::StateFolder state;
     fv::host::LinuxBindings interfaces;
     fv::host::AttachBindings attached(options.deviceDir);
+    attached.KeepKernelFiltersWith(service, stored);
     fv::host::SimTraffic sim;
     bool started = (options.bindings.empty() && options.attachments.empty()) ||
                    state.Open(options.deviceDir, error);
     started = started && interfaces.Start(options.bindings, state, error) &&
-              attached.Start(options.attachments, state, error);
+              attached.Start(options.attachments, options.attachMode, state, error);
     if (started && options.sim) {
         started = sim.Start();
         if (!started) error = "simulated adapters did not come up";

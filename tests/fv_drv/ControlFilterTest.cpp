@@ -10,6 +10,7 @@
 
 #include "tests/fv_drv/ControlHarness.h"
 #include "fv_drv/contract/DeviceNames.h"
+#include "fv_drv/Driver/FilterMirror.h"
 
 namespace fv::test {
 namespace {
@@ -164,6 +165,60 @@ TEST_F(ControlFilterTest, CountersAndRecordReadsCheckTheirBuffers) {
     EXPECT_EQ(f->ReportBlocked, 1);
     ASSERT_EQ(Call(h, IOCTL_SET_REPORT_GRANTED, {0}).status, STATUS_SUCCESS);
     EXPECT_EQ(f->ReportGranted, 0);
+}
+
+// The kernel's copy of an adapter's state, as the requests leave it.
+class CopyInTheKernel final : public FilterMirror {
+public:
+    bool PutTable(const RangeTable* table) override {
+        if (refuse) return false;
+        tableCount = table == nullptr ? -1 : std::int64_t(table->count);
+        return true;
+    }
+    void PutSwitches(const FilterState& s) override {
+        filtering = s.FilteringEnabled != 0;
+        reportingBlocked = s.ReportBlocked != 0 && s.BlockedEvent != nullptr;
+    }
+    void GetCounts(FilterState& s) override {
+        s.SentCount = 41;
+        s.ReceivedBlockedCount = 7;
+    }
+    void ResetCounts() override { ++resets; }
+
+    bool refuse = false;
+    std::int64_t tableCount = -1;
+    bool filtering = false;
+    bool reportingBlocked = false;
+    int resets = 0;
+};
+
+// While the kernel decides, each request reaches its copy, the counters are the kernel's, and a
+// table the kernel refuses is refused: the driver keeps the table the kernel still holds.
+TEST_F(ControlFilterTest, AMirroredAdapterKeepsTheKernelsCopyInStep) {
+    CopyInTheKernel kernel;
+    f->Mirror = &kernel;
+    StartReporting();
+    EXPECT_EQ(kernel.tableCount, 1);
+    EXPECT_TRUE(kernel.filtering);
+    EXPECT_TRUE(kernel.reportingBlocked);
+    const Reply r = Call(h, IOCTL_GET_STATS, {}, kStatsSize);
+    EXPECT_EQ(WordAt(r.output, 0), 41u);
+    EXPECT_EQ(WordAt(r.output, 20), 7u);
+    ASSERT_EQ(Call(h, IOCTL_RESET_STATS).status, STATUS_SUCCESS);
+    EXPECT_EQ(kernel.resets, 1);
+
+    kernel.refuse = true;
+    EXPECT_EQ(Call(h, IOCTL_SET_RANGES, Upload({{1, 0}, {10, 5}, {100, 0}})).status,
+              STATUS_INSUFFICIENT_RESOURCES);
+    ASSERT_NE(f->Ranges, nullptr);
+    EXPECT_EQ(f->Ranges->count, 1u);
+    kernel.refuse = false;
+    EXPECT_EQ(Call(h, IOCTL_SET_RANGES).status, STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(kernel.tableCount, -1);
+    ASSERT_EQ(Call(h, IOCTL_STOP_FILTER).status, STATUS_SUCCESS);
+    EXPECT_FALSE(kernel.filtering);
+    EXPECT_FALSE(kernel.reportingBlocked);
+    f->Mirror = nullptr;
 }
 
 TEST_F(ControlFilterTest, RecordReadsFailBeforeAnyUpload) {

@@ -16,7 +16,7 @@ mirror=http://deb.debian.org/debian
 unit_user=ferrovane-sys
 unit_group=ferrovane
 unit_caps=+net_admin,+net_raw,+sys_nice
-unit_cap_mask=0000000000803000  # CAP_NET_ADMIN 12, CAP_NET_RAW 13, CAP_SYS_NICE 23
+unit_cap_mask=0000008000803000  # CAP_NET_ADMIN 12, CAP_NET_RAW 13, CAP_SYS_NICE 23, CAP_BPF 39
 
 [ "$(id -u)" -eq 0 ] || { echo "chroot-check: needs root" >&2; exit 2; }
 [ -f "$deb" ] || { echo "chroot-check: no package; run scripts/package first" >&2; exit 2; }

@@ -26,6 +26,11 @@ TEST(HostOptions, BindingsDefaultsAndEnvironment) {
                                  nullptr, o, error));
     EXPECT_EQ(o.attachments, (std::vector<std::string>{"wlan0", "wg0"}));
     EXPECT_EQ(o.bindings.size(), 1u);
+    EXPECT_EQ(o.attachMode, fv::host::AttachMode::Auto);
+    ASSERT_TRUE(ParseHostOptions({"--attach-mode", "queue", "--attach", "eth0"}, nullptr, o, error));
+    EXPECT_EQ(o.attachMode, fv::host::AttachMode::Queue);
+    ASSERT_TRUE(ParseHostOptions({"--detach", "eth0", "--detach", "wlan0"}, nullptr, o, error));
+    EXPECT_EQ(o.detach, (std::vector<std::string>{"eth0", "wlan0"}));
 }
 
 TEST(HostOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -48,6 +53,9 @@ TEST(HostOptions, BadCommandLinesAreRefusedWithAReason) {
         {"--bind", "eth1=fv@eth0", "--attach", "eth0"},  // the attached adapter's own name
         {"--attach", "eth\"0"},                          // would end the name inside a rule
         {"--attach", "eth+"},                            // a pattern, not an interface
+        {"--attach", "eth0", "--attach-mode", "kernel"},
+        {"--detach", "eth0", "--attach", "eth1"},        // a removal, not a run
+        {"--detach", "../x"},
     };
     for (const auto& args : bad) {
         std::string error;

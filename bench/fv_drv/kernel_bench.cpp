@@ -1,0 +1,101 @@
+// The kernel filter (root): moving the largest table into the kernel, and the per-packet cost
+// of the kernel's decision by test run, beside fv_bench_filter's BM_FilterPacket.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <bpf/bpf.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fv_drv/host/Ipv4Frame.h"
+#include "fv_drv/ndis/bpf/KernelFilter.h"
+
+namespace {
+
+constexpr std::uint32_t kEntries = FV_MAX_RANGES;
+constexpr std::size_t kFrames = 1 << 12;
+constexpr int kRepeat = 1000;  // runs of one frame per test run
+
+// Sorted, disjoint ranges covering half of the address space, as in filter_bench.cpp.
+const std::vector<std::uint8_t>& TableImage() {
+    static const std::vector<std::uint8_t> image = [] {
+        std::vector<std::uint8_t> img(RangeTableImageSize(kEntries), 0);
+        std::memcpy(img.data(), &kEntries, sizeof kEntries);
+        auto* entries = reinterpret_cast<RangeEntry*>(img.data() + sizeof(RangeTable));
+        std::mt19937 rng(7);
+        const std::uint32_t stride = std::uint32_t((1ull << 32) / kEntries);
+        for (std::uint32_t i = 0; i < kEntries; ++i) {
+            entries[i] = {i * stride + std::uint32_t(rng() % (stride / 2)), stride / 2 - 1};
+        }
+        return img;
+    }();
+    return image;
+}
+
+const RangeTable* Table() { return reinterpret_cast<const RangeTable*>(TableImage().data()); }
+
+bool Loaded(benchmark::State& st, ndis::bpf_media::KernelFilter& kernel) {
+    std::string error;
+    if (kernel.Load(error)) return true;
+    st.SkipWithError(("no kernel filter here (needs root and BPF): " + error).c_str());
+    return false;
+}
+
+// Building the new table beside the old one and swapping it in; the file's loading is not
+// counted.
+void BM_KernelTableMove(benchmark::State& st) {
+    ndis::bpf_media::KernelFilter kernel;
+    if (!Loaded(st, kernel)) return;
+    const RangeTable* table = Table();
+    for (auto _ : st) {
+        std::string error;
+        if (!kernel.SetTable(table, error)) {
+            st.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    st.counters["ranges"] = kEntries;
+}
+
+// Outgoing TCP frames to random addresses, each run `kRepeat` times by the kernel: the
+// kernel's own measure of one decision, counting included, with filtering on.
+void BM_KernelDecision(benchmark::State& st) {
+    ndis::bpf_media::KernelFilter kernel;
+    if (!Loaded(st, kernel)) return;
+    std::string error;
+    if (!kernel.SetTable(Table(), error) || !kernel.SetSwitches(true, false, false, false, false)) {
+        st.SkipWithError(error.c_str());
+        return;
+    }
+    std::mt19937 rng(11);
+    std::vector<std::vector<std::uint8_t>> frames(kFrames);
+    for (auto& f : frames) {
+        fv::host::Ipv4FrameSpec tcp;
+        tcp.payload = 12;
+        tcp.destination = std::uint32_t(rng());
+        f = fv::host::BuildIpv4Frame(tcp);
+    }
+    std::size_t i = 0;
+    double nanoseconds = 0;
+    for (auto _ : st) {
+        auto& f = frames[i++ % kFrames];
+        LIBBPF_OPTS(bpf_test_run_opts, run, .data_in = f.data(),
+                    .data_size_in = std::uint32_t(f.size()), .repeat = kRepeat);
+        if (bpf_prog_test_run_opts(kernel.EgressFd(), &run) != 0) {
+            st.SkipWithError("test run refused");
+            return;
+        }
+        // The kernel reports the mean of the repeats; an iteration is all of them.
+        st.SetIterationTime(double(run.duration) * kRepeat * 1e-9);
+        nanoseconds += double(run.duration);
+    }
+    st.counters["ns_per_packet"] = nanoseconds / double(st.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(BM_KernelTableMove)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KernelDecision)->UseManualTime();
+BENCHMARK_MAIN();
