@@ -221,6 +221,9 @@ struct Attack {
     std::atomic<bool> stop;
     std::atomic<int> held[2];     // connections with a request begun
     std::atomic<int> dropped[2];  // of those, ended by the daemon
+    std::atomic<bool> sampling;
+    std::atomic<long> peakRss;    // the daemon's, in KiB
+    std::atomic<std::size_t> peakDescriptors;
 };
 
 bool WaitFor(const std::function<bool()>& condition, int ms) {
@@ -382,21 +385,26 @@ TEST(HostileClientTest, TwoHostileMembersExhaustNeitherMemoryNorDescriptorsNorSh
                                              MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(attack, MAP_FAILED);
     new (attack) Attack{};
-    std::atomic<bool> sampling{true};
-    std::atomic<long> peakRss{0};
-    std::atomic<std::size_t> peakDescriptors{0};
-    std::thread sampler([&] {
-        for (int round = 0; sampling; ++round) {
+    // The sampler is a process, not a thread: every child is forked while this process has one
+    // thread, so none can inherit an allocator lock another thread held at the fork.
+    attack->sampling = true;
+    const pid_t sampler = fork();
+    if (sampler == 0) {
+        for (int round = 0; attack->sampling; ++round) {
             const long rss = RssKiB(daemon);
-            peakRss = std::max(peakRss.load(), rss);
+            attack->peakRss = std::max(attack->peakRss.load(), rss);
             // Beyond the limit the attack ends at once: the test has its answer, and the
             // machine keeps its memory. A sanitizer's shadow and quarantine add to what a
             // buffer costs, so there the limit only guards the machine.
             if (rss > (Sanitized() ? kSanitizedRssFactor : 1) * kRssLimitKiB) attack->stop = true;
-            if (round % 5 == 0) peakDescriptors = std::max(peakDescriptors.load(), Descriptors(daemon));
+            if (round % 5 == 0) {
+                attack->peakDescriptors = std::max(attack->peakDescriptors.load(), Descriptors(daemon));
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-    });
+        _exit(0);
+    }
+    ASSERT_GT(sampler, 0);
     pid_t hostile[2];
     for (int i = 0; i < 2; ++i) {
         hostile[i] = fork();
@@ -436,14 +444,14 @@ TEST(HostileClientTest, TwoHostileMembersExhaustNeitherMemoryNorDescriptorsNorSh
     EXPECT_EQ(Ruleset(), before);
     attack->stop = true;
     for (pid_t h : hostile) EXPECT_EQ(WaitExit(h), 0);
-    sampling = false;
-    sampler.join();
-    std::printf("daemon peak: %ld KiB resident, %zu descriptors\n", peakRss.load(),
-                peakDescriptors.load());
+    attack->sampling = false;
+    EXPECT_EQ(WaitExit(sampler), 0);
+    std::printf("daemon peak: %ld KiB resident, %zu descriptors\n", attack->peakRss.load(),
+                attack->peakDescriptors.load());
     if (!Sanitized()) {
-        EXPECT_LT(peakRss.load(), kRssLimitKiB);
+        EXPECT_LT(attack->peakRss.load(), kRssLimitKiB);
     }
-    EXPECT_LT(peakDescriptors.load(), kDescriptorLimit);
+    EXPECT_LT(attack->peakDescriptors.load(), kDescriptorLimit);
 
     good.Close();
     for (const char* n : {kBlockedEventName, kGrantedEventName, kExitEventName}) {
