@@ -15,7 +15,7 @@ mirror=http://deb.debian.org/debian
 # What the unit grants: its user and group, its capabilities.
 unit_user=ferrovane-sys
 unit_group=ferrovane
-unit_caps=+net_admin,+net_raw,+sys_nice
+unit_caps=+net_admin,+net_raw,+sys_nice,+bpf
 unit_cap_mask=0000008000803000  # CAP_NET_ADMIN 12, CAP_NET_RAW 13, CAP_SYS_NICE 23, CAP_BPF 39
 
 [ "$(id -u)" -eq 0 ] || { echo "chroot-check: needs root" >&2; exit 2; }
