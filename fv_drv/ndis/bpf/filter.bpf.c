@@ -120,6 +120,38 @@ static __always_inline int in_table(void *table, __u32 key)
     return key == e->first || (key > e->first && key <= (__u32)(e->first + e->span));
 }
 
+/* The frame's first bytes as the decision reads them: up to the two ports after a 20-byte IP
+ * header. */
+struct head {
+    __u8 addresses[ETHER_TYPE_OFFSET];
+    __u16 ether_type;
+    __u8 ip[IP_HEADER_LENGTH];
+    __u16 ports[2];
+};
+_Static_assert(sizeof(struct head) == PORTS_OFFSET + 4, "the head is the frame's first bytes");
+
+#define HEAD_NONE 0
+#define HEAD_IP 1    /* through the IP header */
+#define HEAD_PORTS 2 /* through the ports */
+
+/* How much of `h` the frame fills. Read in place when the kernel holds those bytes together,
+ * as it does for nearly every frame; a helper call per piece otherwise. */
+static __always_inline int read_head(struct __sk_buff *skb, struct head *h)
+{
+    const void *data = (const void *)(long)skb->data;
+    const void *end = (const void *)(long)skb->data_end;
+    if (data + sizeof *h <= end) {
+        __builtin_memcpy(h, data, sizeof *h);
+        return HEAD_PORTS;
+    }
+    if (bpf_skb_load_bytes(skb, ETHER_TYPE_OFFSET, &h->ether_type, sizeof h->ether_type) != 0 ||
+        bpf_skb_load_bytes(skb, IP_HEADER_OFFSET, h->ip, sizeof h->ip) != 0)
+        return HEAD_NONE;
+    if (bpf_skb_load_bytes(skb, PORTS_OFFSET, h->ports, sizeof h->ports) != 0)
+        return HEAD_IP;
+    return HEAD_PORTS;
+}
+
 static __always_inline void report(struct fv_counters *c, const struct record *r)
 {
     const __u64 wake = bpf_ringbuf_query(&records, BPF_RB_AVAIL_DATA) >= FV_RECORD_WAKEUP_BYTES
@@ -152,28 +184,21 @@ static __always_inline int decide(struct __sk_buff *skb, const int outgoing)
      * field holds the tag's protocol: never IPv4. */
     if (skb->vlan_present)
         return VERDICT_PASS;
-    __u16 ether_type;
-    if (bpf_skb_load_bytes(skb, ETHER_TYPE_OFFSET, &ether_type, sizeof ether_type) != 0)
-        return VERDICT_PASS;
-    if (ether_type != bpf_htons(ETH_P_IP))
-        return VERDICT_PASS;
-
-    __u8 header[IP_HEADER_LENGTH];
-    if (bpf_skb_load_bytes(skb, IP_HEADER_OFFSET, header, sizeof header) != 0)
-        return VERDICT_PASS;
-    if ((header[0] >> 4) != 4)
+    struct head h;
+    const int read = read_head(skb, &h);
+    if (read < HEAD_IP || h.ether_type != bpf_htons(ETH_P_IP) || (h.ip[0] >> 4) != 4)
         return VERDICT_PASS;
 
     /* Ports sit right after a 20-byte header whatever its real length: options and fragments
      * are read as the driver reads them. */
-    const __u8 protocol = header[IP_PROTOCOL_OFFSET];
+    const __u8 protocol = h.ip[IP_PROTOCOL_OFFSET];
     __u16 ports[2] = {0, 0};
-    if (protocol == PROTOCOL_TCP || protocol == PROTOCOL_UDP) {
-        if (bpf_skb_load_bytes(skb, PORTS_OFFSET, ports, sizeof ports) != 0)
-            ports[0] = ports[1] = 0;
+    if (read == HEAD_PORTS && (protocol == PROTOCOL_TCP || protocol == PROTOCOL_UDP)) {
+        ports[0] = h.ports[0];
+        ports[1] = h.ports[1];
     }
     __u32 remote;
-    __builtin_memcpy(&remote, header + (outgoing ? IP_DESTINATION_OFFSET : IP_SOURCE_OFFSET),
+    __builtin_memcpy(&remote, h.ip + (outgoing ? IP_DESTINATION_OFFSET : IP_SOURCE_OFFSET),
                      sizeof remote);
 
     struct record r = {
