@@ -112,13 +112,23 @@ TEST_F(KernelAttachTest, ListedTrafficIsDroppedBothWaysAndRecordedTheRestPasses)
     ExpectListedDroppedBothWaysAndRecorded();
 }
 
-// Our filters go and the qdisc only if we made it: another tool's clsact and filter stay.
+// Our filters go and the qdisc only if we made it and nobody else filters on it since: another
+// tool's clsact and filters stay.
 TEST_F(KernelAttachTest, StopLeavesTheTcStateAsItWas) {
     ASSERT_TRUE(StartInKernel());
     EXPECT_EQ(Stop(), 0);
     EXPECT_EQ(TcState(), tcBefore);
 
     const std::string dev = std::string(" dev ") + kInterface;
+    ASSERT_TRUE(StartInKernel());
+    ASSERT_TRUE(fv::systest::Run("tc filter add" + dev + " egress prio 9 protocol all u32 match u32 0 0 classid 1:1"));
+    EXPECT_EQ(Stop(), 0);
+    const std::string left = TcState();
+    EXPECT_NE(left.find("clsact"), std::string::npos) << left;
+    EXPECT_NE(left.find("u32"), std::string::npos) << left;
+    EXPECT_EQ(left.find("fv_"), std::string::npos) << left;
+    ASSERT_TRUE(fv::systest::Run("tc qdisc del" + dev + " clsact"));
+
     ASSERT_TRUE(fv::systest::Run("tc qdisc add" + dev + " clsact"));
     ASSERT_TRUE(fv::systest::Run("tc filter add" + dev + " ingress prio 7 protocol all u32 match u32 0 0 classid 1:1"));
     tcBefore = TcState();

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fv_drv/ndis/bpf/TcFilters.h"
 #include "fv_drv/ndis/bpf/fv_filter.skel.h"
 
 namespace ndis::bpf_media {
@@ -290,7 +291,7 @@ void KernelFilter::Detach() {
         bpf_tc_detach(&hook, &opts);
     }
     DaemonState state{};
-    if (ReadDaemonState(state) && state.owns_hook != 0) {
+    if (ReadDaemonState(state) && state.owns_hook != 0 && !HooksCarryFilters(ifindex_)) {
         bpf_tc_hook both = Hook(ifindex_, bpf_tc_attach_point(BPF_TC_INGRESS | BPF_TC_EGRESS));
         bpf_tc_hook_destroy(&both);
     }
