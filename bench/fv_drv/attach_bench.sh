@@ -41,18 +41,20 @@ stop() {
 
 ip -n "$ws" addr add "$local/24" dev "$lower"
 sleep 0.5
+# The row to compare with comes right after the bare one, so that a drift of the machine
+# between rows moves it least.
 measure bare
-
-start --attach "$lower" --attach-mode queue
-for _ in $(seq 50); do ip netns exec "$ws" nft list ruleset 2>/dev/null | grep -q "oifname \"$lower\"" && break; sleep 0.1; done
-filter_on
-measure attach
-stop
 
 start --attach "$lower" --attach-mode bpf
 for _ in $(seq 50); do ip netns exec "$ws" tc filter show dev "$lower" egress | grep -q fv_egress && break; sleep 0.1; done
 filter_on
 measure bpf
+stop
+
+start --attach "$lower" --attach-mode queue
+for _ in $(seq 50); do ip netns exec "$ws" nft list ruleset 2>/dev/null | grep -q "oifname \"$lower\"" && break; sleep 0.1; done
+filter_on
+measure attach
 stop
 
 ip -n "$ws" addr del "$local/24" dev "$lower"
