@@ -24,16 +24,19 @@ Ripple::Ripple(int width, int height)
       field0_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0),
       field1_(field0_.size(), 0) {}
 
-bool Ripple::Step(std::span<const std::uint32_t> source, std::span<std::uint32_t> display) {
-    if (!Render(source, display)) return false;
+bool Ripple::Step(std::span<const std::uint32_t> source, std::span<std::uint32_t> display, int scale) {
+    if (!Render(source, display, scale)) return false;
     Update();
     return true;
 }
 
-bool Ripple::Render(std::span<const std::uint32_t> source, std::span<std::uint32_t> display) const {
+bool Ripple::Render(std::span<const std::uint32_t> source, std::span<std::uint32_t> display, int scale) const {
+    if (scale < 1 || scale > kMaxScale) return false;
     const std::size_t cells = field0_.size();
-    if (source.size() != cells || display.size() != cells) return false;
+    const auto s = static_cast<std::size_t>(scale);
+    if (source.size() != cells * s * s || display.size() != cells * s * s) return false;
     const int w = width_;
+    const std::size_t rowPixels = static_cast<std::size_t>(w) * s;
     const long long total = static_cast<long long>(cells);
     const std::int32_t* f = field0_.data();
     for (int row = 1; row < height_ - 1; ++row) {
@@ -43,9 +46,19 @@ bool Ripple::Render(std::span<const std::uint32_t> source, std::span<std::uint32
             const int dy = f[i] - f[i + w];
             const long long j = i + static_cast<long long>(w) * (dy >> 3) + (dx >> 3);
             if (j <= 0 || j >= total) continue;
-            const std::uint32_t p = source[static_cast<std::size_t>(j)];
-            display[static_cast<std::size_t>(i)] =
-                kUnusedByte | Channel(p, 16, dx) | Channel(p, 8, dx) | Channel(p, 0, dx);
+            // The cell's block of pixels shows the block of the cell the slope points at.
+            const std::size_t fromRow = static_cast<std::size_t>(j / w) * s;
+            const std::size_t fromCol = static_cast<std::size_t>(j % w) * s;
+            const std::size_t toRow = static_cast<std::size_t>(row) * s;
+            const std::size_t toCol = static_cast<std::size_t>(col) * s;
+            for (std::size_t y = 0; y < s; ++y) {
+                const std::uint32_t* from = &source[(fromRow + y) * rowPixels + fromCol];
+                std::uint32_t* to = &display[(toRow + y) * rowPixels + toCol];
+                for (std::size_t x = 0; x < s; ++x) {
+                    const std::uint32_t p = from[x];
+                    to[x] = kUnusedByte | Channel(p, 16, dx) | Channel(p, 8, dx) | Channel(p, 0, dx);
+                }
+            }
         }
     }
     return true;

@@ -13,15 +13,18 @@
 namespace fv {
 namespace {
 
-// The bitmap drawn through its mask. A pixel reference outside the bitmap leaves it opaque.
-QPixmap Masked(const QPixmap& bitmap, std::uint32_t colour, int pixelX, int pixelY) {
+// The bitmap drawn for `ratio` through its mask. A pixel reference names a pixel of the bitmap at
+// its own size; one outside it leaves the bitmap opaque.
+QPixmap Masked(int id, qreal ratio, std::uint32_t colour, int pixelX, int pixelY) {
+    const QPixmap bitmap = res::Bitmap(id, ratio);
+    if (bitmap.isNull()) return bitmap;
     if (colour != CBitmapSlider::kColourOfPixel) {
         return res::WithoutKeyColour(bitmap,
                                      qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
     }
-    const QImage image = bitmap.toImage();
-    if (!image.valid(pixelX, pixelY)) return bitmap;
-    return res::WithoutKeyColour(bitmap, image.pixel(pixelX, pixelY));
+    const QImage own = res::Bitmap(id).toImage();
+    if (!own.valid(pixelX, pixelY)) return bitmap;
+    return res::WithoutKeyColour(bitmap, own.pixel(pixelX, pixelY));
 }
 
 std::optional<SliderKey> KeyOf(int key) {
@@ -46,17 +49,24 @@ CBitmapSlider::CBitmapSlider(QWidget* parent) : QWidget(parent) {
 
 bool CBitmapSlider::SetBitmaps(int channelId, int thumbId, bool transparent,
                                std::uint32_t transparentColour, int pixelX, int pixelY) {
-    channel_ = res::Bitmap(channelId);
-    thumb_ = res::Bitmap(thumbId);
-    if (transparent) {
-        if (!channel_.isNull()) channel_ = Masked(channel_, transparentColour, pixelX, pixelY);
-        if (!thumb_.isNull()) thumb_ = Masked(thumb_, transparentColour, pixelX, pixelY);
-    }
-    thumbWidth_ = thumb_.width();
-    thumbHeight_ = thumb_.height();
+    art_ = {channelId, thumbId, transparent, transparentColour, pixelX, pixelY};
+    RenderArt();
     updateGeometry();
     update();
     return !channel_.isNull() && !thumb_.isNull();
+}
+
+void CBitmapSlider::RenderArt() {
+    artRatio_ = devicePixelRatioF();
+    const auto draw = [this](int id) {
+        return art_.transparent ? Masked(id, artRatio_, art_.colour, art_.pixelX, art_.pixelY)
+                                : res::Bitmap(id, artRatio_);
+    };
+    channel_ = draw(art_.channelId);
+    thumb_ = draw(art_.thumbId);
+    channelSize_ = res::LogicalSize(channel_);
+    thumbWidth_ = res::LogicalSize(thumb_).width();
+    thumbHeight_ = res::LogicalSize(thumb_).height();
 }
 
 void CBitmapSlider::SetRange(int min, int max, bool redraw) {
@@ -77,14 +87,16 @@ SliderTrack CBitmapSlider::Track() const {
 }
 
 QSize CBitmapSlider::sizeHint() const {
-    return {std::max(channel_.width(), thumbWidth_ + marginLeft_ + marginRight_),
-            std::max(channel_.height(), thumbHeight_)};
+    return {std::max(channelSize_.width(), thumbWidth_ + marginLeft_ + marginRight_),
+            std::max(channelSize_.height(), thumbHeight_)};
 }
 
 void CBitmapSlider::paintEvent(QPaintEvent*) {
+    // The slider may have moved to a screen of another scale since the art was drawn.
+    if (devicePixelRatioF() != artRatio_) RenderArt();
     // Widgets are double-buffered: the channel and thumb reach the screen in one step.
     QPainter painter(this);
-    painter.drawPixmap(0, (height() - channel_.height()) / 2, channel_);
+    painter.drawPixmap(0, (height() - channelSize_.height()) / 2, channel_);
     const int centre = PositionToPixel(Track(), position_);
     painter.drawPixmap(centre - thumbWidth_ / 2, (height() - thumbHeight_) / 2, thumb_);
     if (focus_) {

@@ -47,13 +47,25 @@ protected:
 
 private:
     [[nodiscard]] SliderTrack Track() const;
+    // Draws the channel and thumb for the screen's pixel ratio.
+    void RenderArt();
 
     int min_ = 0;
     int max_ = 100;
     int position_ = 0;
     int page_ = 10;
-    QPixmap channel_;
+    struct Art {
+        int channelId = 0;
+        int thumbId = 0;
+        bool transparent = false;
+        std::uint32_t colour = 0;
+        int pixelX = 0;
+        int pixelY = 0;
+    } art_;
+    qreal artRatio_ = 1.0;
+    QPixmap channel_;  // drawn for the screen; sizes below are in window pixels
     QPixmap thumb_;
+    QSize channelSize_;
     int thumbWidth_ = 0;
     int thumbHeight_ = 0;
     int marginLeft_ = 3;   // keeps the thumb over the channel's groove

@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QtMath>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -41,10 +43,19 @@ constexpr char kNotice2[] = "keep your regular firewall and updates running besi
 
 QColor FromRgb(std::uint32_t rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb)); }
 
-// The picture as the ripple wants it: 32-bit pixels, bottom row first.
-std::vector<std::uint32_t> PicturePixels(int width, int height) {
-    QImage image = res::Bitmap(res::kBitmapAboutPicture).toImage();
+// Pixels per ripple cell each way on a screen of `pixelRatio`: enough that the picture is not
+// blown up.
+int PictureScale(qreal pixelRatio) {
+    constexpr qreal kSlack = 1e-3;  // a ratio a rounding error above a whole number is that number
+    return std::clamp(qCeil(pixelRatio - kSlack), 1, Ripple::kMaxScale);
+}
+
+// The picture as the ripple wants it: 32-bit pixels, bottom row first, `scale` × `scale` per cell.
+std::vector<std::uint32_t> PicturePixels(int cellsWide, int cellsHigh, int scale) {
+    QImage image = res::Bitmap(res::kBitmapAboutPicture, scale).toImage();
     if (image.isNull()) return {};
+    const int width = cellsWide * scale;
+    const int height = cellsHigh * scale;
     if (image.size() != QSize(width, height)) {
         image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
@@ -69,11 +80,15 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
+        const int scale = dialog_->Animation().Scale();
+        // Only a screen whose ratio is not the picture's (a fractional one) resizes it.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, scale != devicePixelRatioF());
         dialog_->Animation().ReadDisplay([&](std::span<const std::uint32_t> pixels, int width, int height) {
-            const QImage image(reinterpret_cast<const uchar*>(pixels.data()), width, height,
-                               static_cast<qsizetype>(width) * 4, QImage::Format_RGB32);
+            QImage image(reinterpret_cast<const uchar*>(pixels.data()), width, height,
+                         static_cast<qsizetype>(width) * 4, QImage::Format_RGB32);
+            image.setDevicePixelRatio(scale);
             // Rows are stored bottom-up.
-            painter.translate(0, height);
+            painter.translate(0, height / scale);
             painter.scale(1, -1);
             painter.drawImage(0, 0, image);
         });
@@ -143,7 +158,9 @@ void CAboutDialog::createPicture() {
     frame->setGeometry(kPictureFrame);
     frame->resize(Ripple::kWidth + 2 * kFrameBorder, Ripple::kHeight + 2 * kFrameBorder);
 
-    animator_ = std::make_unique<RippleAnimator>(PicturePixels(Ripple::kWidth, Ripple::kHeight));
+    const int scale = PictureScale(devicePixelRatioF());
+    animator_ = std::make_unique<RippleAnimator>(PicturePixels(Ripple::kWidth, Ripple::kHeight, scale), Ripple::kWidth,
+                                                 Ripple::kHeight, scale);
     picture_ = new RipplePicture(this, ClientArea());
     animator_->Start([this] { PostFrame(); });
 }

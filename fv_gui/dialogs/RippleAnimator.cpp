@@ -2,14 +2,16 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstddef>
 
 namespace fv::dialogs {
 
-RippleAnimator::RippleAnimator(std::vector<std::uint32_t> source, int width, int height)
-    : ripple_(width, height), source_(std::move(source)) {
-    const std::size_t cells = static_cast<std::size_t>(ripple_.Width()) * static_cast<std::size_t>(ripple_.Height());
-    if (source_.size() != cells) source_.assign(cells, 0);
+RippleAnimator::RippleAnimator(std::vector<std::uint32_t> source, int width, int height, int scale)
+    : ripple_(width, height), scale_(std::clamp(scale, 1, Ripple::kMaxScale)), source_(std::move(source)) {
+    const std::size_t pixels = static_cast<std::size_t>(ripple_.Width()) * static_cast<std::size_t>(ripple_.Height()) *
+                               static_cast<std::size_t>(scale_) * static_cast<std::size_t>(scale_);
+    if (source_.size() != pixels) source_.assign(pixels, 0);
     display_ = source_;
 }
 
@@ -50,7 +52,7 @@ void RippleAnimator::Run(const FrameReady& frameReady) {
 
 void RippleAnimator::Step() {
     std::lock_guard guard(lock_);
-    (void)ripple_.Step(source_, display_);
+    (void)ripple_.Step(source_, display_, scale_);
 }
 
 void RippleAnimator::Disturb(int x, int y, int radius, int depth) {
@@ -60,7 +62,7 @@ void RippleAnimator::Disturb(int x, int y, int radius, int depth) {
 
 void RippleAnimator::ReadDisplay(const DisplayReader& reader) const {
     std::lock_guard guard(lock_);
-    reader(display_, ripple_.Width(), ripple_.Height());
+    reader(display_, ripple_.Width() * scale_, ripple_.Height() * scale_);
 }
 
 }  // namespace fv::dialogs

@@ -23,9 +23,11 @@ public:
     using FrameReady = std::function<void()>;
     using DisplayReader = std::function<void(std::span<const std::uint32_t> pixels, int width, int height)>;
 
-    // `source` holds width × height pixels, bottom row first; a picture of another size is
-    // replaced by a black one. The display starts as a copy of it.
-    RippleAnimator(std::vector<std::uint32_t> source, int width = Ripple::kWidth, int height = Ripple::kHeight);
+    // `source` holds width × height cells of scale × scale pixels (more than one for a scaled
+    // screen), bottom row first; a picture of another size is replaced by a black one. The
+    // display starts as a copy of it.
+    RippleAnimator(std::vector<std::uint32_t> source, int width = Ripple::kWidth, int height = Ripple::kHeight,
+                   int scale = 1);
     ~RippleAnimator();
     RippleAnimator(const RippleAnimator&) = delete;
     RippleAnimator& operator=(const RippleAnimator&) = delete;
@@ -39,17 +41,19 @@ public:
     void Disturb(int x, int y, int radius, int depth);
     // One step on the caller's thread (the animation thread does the same every period).
     void Step();
-    // Calls `reader` with the display picture while nobody changes it.
+    // Calls `reader` with the display picture, and its size in pixels, while nobody changes it.
     void ReadDisplay(const DisplayReader& reader) const;
 
     [[nodiscard]] int Width() const { return ripple_.Width(); }
     [[nodiscard]] int Height() const { return ripple_.Height(); }
+    [[nodiscard]] int Scale() const { return scale_; }
 
 private:
     void Run(const FrameReady& frameReady);
 
     mutable std::mutex lock_;  // ripple_ and display_
     Ripple ripple_;
+    const int scale_;
     std::vector<std::uint32_t> source_;
     std::vector<std::uint32_t> display_;
 

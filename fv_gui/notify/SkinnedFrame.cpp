@@ -70,7 +70,8 @@ void SkinnedFrame::Init(QWidget* systemMenuWindow, QMenu* iconMenu, bool hasMaxi
     systemMenuWindow_ = systemMenuWindow;
     iconMenu_ = FirstSubmenu(iconMenu);
     buttons_ = {hasMaximize, hasMinimize};
-    for (int id : kFrameBitmaps) bitmaps_[id] = res::Bitmap(id);
+    ratio_ = window_->devicePixelRatioF();
+    for (int id : kFrameBitmaps) bitmaps_[id] = res::Bitmap(id, ratio_);
     captionFont_ = QFontDatabase::systemFont(QFontDatabase::TitleFont);
     window_->update();
 }
@@ -81,7 +82,7 @@ void SkinnedFrame::SetClientSize(int width, int height) {
 
 const QPixmap& SkinnedFrame::Bitmap(int id) {
     auto it = bitmaps_.find(id);
-    if (it == bitmaps_.end()) it = bitmaps_.emplace(id, res::Bitmap(id)).first;
+    if (it == bitmaps_.end()) it = bitmaps_.emplace(id, res::Bitmap(id, ratio_)).first;
     return it->second;
 }
 
@@ -101,6 +102,11 @@ void SkinnedFrame::Resized() {
 
 void SkinnedFrame::Paint(QPainter& p) {
     const int w = window_->width(), h = window_->height();
+    // The window may have moved to a screen of another scale since the pieces were drawn.
+    if (const qreal ratio = window_->devicePixelRatioF(); ratio != ratio_) {
+        ratio_ = ratio;
+        bitmaps_.clear();
+    }
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(0, 0, w, h, Qt::black);
     p.setPen(Qt::black);
@@ -117,7 +123,8 @@ void SkinnedFrame::Paint(QPainter& p) {
         if (piece.kind == FramePiece::Fill) {
             p.fillRect(piece.x, piece.y, piece.w, piece.h, Rgb(piece.rgb));
         } else if (const QPixmap& bitmap = Bitmap(piece.id); !bitmap.isNull()) {
-            p.drawPixmap(piece.x, piece.y, bitmap, 0, 0, piece.w, piece.h);
+            p.drawPixmap(QPointF(piece.x, piece.y), bitmap,
+                         res::DevicePart(QRect(0, 0, piece.w, piece.h), bitmap.devicePixelRatio()));
         }
     }
     const TextBox box = CaptionTextBox(w);

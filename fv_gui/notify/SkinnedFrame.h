@@ -75,6 +75,7 @@ private:
     bool dragging_ = false;
     QPoint dragOffset_;
     QFont captionFont_;
+    qreal ratio_ = 1.0;  // the device pixel ratio the bitmaps are drawn for
     std::map<int, QPixmap> bitmaps_;
 };
 

@@ -32,6 +32,20 @@ int AlignmentOf(unsigned format) {
     return flags;
 }
 
+// The strip of close-button frames drawn for `ratio`, its top-left pixel's colour made transparent.
+QImage CloseStrip(int bitmapId, qreal ratio) {
+    QImage strip = res::Bitmap(bitmapId, ratio).toImage().convertToFormat(QImage::Format_ARGB32);
+    if (strip.isNull()) return strip;
+    const QRgb key = strip.pixel(0, 0) & RGB_MASK;
+    for (int y = 0; y < strip.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(strip.scanLine(y));
+        for (int x = 0; x < strip.width(); ++x) {
+            if ((row[x] & RGB_MASK) == key) row[x] = 0;
+        }
+    }
+    return strip;
+}
+
 QFont Styled(QFont font, int style) {
     font.setBold(style & kFontBold);
     font.setItalic(style & kFontItalic);
@@ -61,18 +75,23 @@ bool CTaskbarNotifier::Create(QWidget* owner) {
 }
 
 bool CTaskbarNotifier::SetSkin(int bitmapId, int red, int green, int blue) {
+    const auto unset = [](int c) { return static_cast<std::int16_t>(c) == kNoColour; };
+    const bool shaped = !unset(red) && !unset(green) && !unset(blue);
     skin_ = res::Bitmap(bitmapId);
+    skinId_ = bitmapId;
+    skinKey_ = shaped ? std::optional(qRgb(red & 0xFF, green & 0xFF, blue & 0xFF)) : std::nullopt;
+    RenderArt();
     if (skin_.isNull()) return false;
     animation_.SetSkinSize(skin_.width(), skin_.height());
     textRect_ = QRect(0, 0, skin_.width(), skin_.height());
-    const auto unset = [](int c) { return static_cast<std::int16_t>(c) == kNoColour; };
-    if (unset(red) || unset(green) || unset(blue)) {
+    if (!shaped) {
         clearMask();
         return true;
     }
-    const QImage image = skin_.toImage().convertToFormat(QImage::Format_RGB32);
     const std::uint32_t key = (static_cast<std::uint32_t>(red & 0xFF) << 16) |
                               (static_cast<std::uint32_t>(green & 0xFF) << 8) | static_cast<std::uint32_t>(blue & 0xFF);
+    // The shape comes from the skin's own pixels, so that it is the same on every screen.
+    const QImage image = skin_.toImage().convertToFormat(QImage::Format_RGB32);
     QRegion region;
     const auto* pixels = reinterpret_cast<const std::uint32_t*>(image.constBits());
     for (const PixelRun& run :
@@ -86,21 +105,25 @@ bool CTaskbarNotifier::SetSkin(int bitmapId, int red, int green, int blue) {
 bool CTaskbarNotifier::SetCloseButton(int bitmapId, int left, int top, int, int, int) {
     const QPixmap bitmap = res::Bitmap(bitmapId);
     closeButton_ = {};
+    closeId_ = 0;
     if (bitmap.isNull()) return false;
-    closeButton_ = bitmap.toImage().convertToFormat(QImage::Format_ARGB32);
-    closeWidth_ = closeButton_.width() / kCloseFrames;
-    closeHeight_ = closeButton_.height();
+    closeId_ = bitmapId;
+    closeWidth_ = bitmap.width() / kCloseFrames;
+    closeHeight_ = bitmap.height();
     closeLeft_ = left;
     closeTop_ = top;
-    // The top-left pixel's colour is the button's transparent one.
-    const QRgb key = closeButton_.pixel(0, 0) & RGB_MASK;
-    for (int y = 0; y < closeButton_.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(closeButton_.scanLine(y));
-        for (int x = 0; x < closeButton_.width(); ++x) {
-            if ((row[x] & RGB_MASK) == key) row[x] = 0;
-        }
-    }
+    RenderArt();
     return true;
+}
+
+void CTaskbarNotifier::RenderArt() {
+    artRatio_ = devicePixelRatioF();
+    sharpSkin_ = {};
+    if (!skin_.isNull() && artRatio_ > 1.0) {
+        const QPixmap sharp = res::Bitmap(skinId_, artRatio_);
+        sharpSkin_ = skinKey_ ? res::WithoutKeyColour(sharp, *skinKey_) : sharp;
+    }
+    if (closeId_ != 0) closeButton_ = CloseStrip(closeId_, artRatio_);
 }
 
 void CTaskbarNotifier::SetTextFont(const QString& face, int tenthsOfPoint, int normalStyle, int hoverStyle) {
@@ -176,11 +199,20 @@ bool CTaskbarNotifier::OnCloseButton(QPoint pos) const {
 }
 
 void CTaskbarNotifier::paintEvent(QPaintEvent*) {
+    // The popup may have moved to a screen of another scale since the art was drawn.
+    if (devicePixelRatioF() != artRatio_) RenderArt();
     QPainter p(this);
     if (!skin_.isNull()) p.drawPixmap(0, 0, skin_, 0, 0, width(), height());
+    // The shape is cut along whole pixels of the skin; where the sharper skin's edge leaves key
+    // colour inside it, the skin's own pixel below shows instead.
+    if (!sharpSkin_.isNull()) {
+        p.drawPixmap(QPointF(0, 0), sharpSkin_, res::DevicePart(rect(), sharpSkin_.devicePixelRatio()));
+    }
     if (!closeButton_.isNull()) {
         const int frame = CloseButtonFrame(closeHover_, pressed_);
-        p.drawImage(closeLeft_, closeTop_, closeButton_, frame * closeWidth_, 0, closeWidth_, closeHeight_);
+        p.drawImage(QRectF(closeLeft_, closeTop_, closeWidth_, closeHeight_), closeButton_,
+                    res::DevicePart(QRect(frame * closeWidth_, 0, closeWidth_, closeHeight_),
+                                    closeButton_.devicePixelRatio()));
     }
     const bool hover = animation_.MouseOver();
     p.setFont(hover ? hoverFont_ : normalFont_);

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "fv_gui/notify/NotifierAnimation.h"
 
@@ -82,13 +83,20 @@ private:
     void ShowNow(const QString& text, int showMs, int stayMs, int hideMs);
     void Sync();
     bool OnCloseButton(QPoint pos) const;
+    // Draws the skin and the close button for the screen's pixel ratio.
+    void RenderArt();
 
     QWidget* owner_ = nullptr;
     QFont normalFont_, hoverFont_;
     QRgb normalColor_ = kDefaultNormalColor, hoverColor_ = kDefaultHoverColor;
-    QPixmap skin_;
-    QImage closeButton_;  // key colour made transparent
-    int closeWidth_ = 0, closeHeight_ = 0, closeLeft_ = 0, closeTop_ = 0;
+    QPixmap skin_;       // at its own size: the shape and the popup's size come from it
+    int skinId_ = 0;
+    std::optional<QRgb> skinKey_;
+    QPixmap sharpSkin_;  // on a scaled screen: drawn for it, key colour made transparent
+    qreal artRatio_ = 1.0;
+    int closeId_ = 0;
+    QImage closeButton_;  // drawn for the screen, key colour made transparent
+    int closeWidth_ = 0, closeHeight_ = 0, closeLeft_ = 0, closeTop_ = 0;  // one frame, in window pixels
     QString text_;
     QRect textRect_;
     unsigned textFormat_ = kDefaultTextFormat;

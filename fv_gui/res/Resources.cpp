@@ -86,6 +86,13 @@ QPixmap Bitmap(int id, qreal pixelRatio) {
     return QPixmap::fromImage(image);
 }
 
+QSize LogicalSize(const QPixmap& bitmap) { return bitmap.deviceIndependentSize().toSize(); }
+
+QRectF DevicePart(const QRect& logical, qreal pixelRatio) {
+    return {logical.x() * pixelRatio, logical.y() * pixelRatio, logical.width() * pixelRatio,
+            logical.height() * pixelRatio};
+}
+
 QPixmap WithoutKeyColour(const QPixmap& bitmap, QRgb key) {
     if (bitmap.isNull()) return bitmap;
     QImage image = bitmap.toImage().convertToFormat(QImage::Format_ARGB32);

@@ -3,7 +3,10 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <QRect>
+#include <QRectF>
 #include <QRgb>
+#include <QSize>
 
 namespace fv::res {
 
@@ -14,6 +17,12 @@ namespace fv::res {
 // The same drawn for a screen of `pixelRatio` device pixels per pixel (a scaled desktop): as big
 // in the window's coordinates, with that many more pixels, so it stays sharp.
 [[nodiscard]] QPixmap Bitmap(int id, qreal pixelRatio);
+
+// The size in the window's coordinates of a bitmap drawn for any pixel ratio: its size at 1x.
+[[nodiscard]] QSize LogicalSize(const QPixmap& bitmap);
+// The device pixels of a bitmap drawn at `pixelRatio` that show `logical`, a rectangle of its
+// pixels at 1x: what to name as the source when drawing a part of it.
+[[nodiscard]] QRectF DevicePart(const QRect& logical, qreal pixelRatio);
 
 // The pixmap with every pixel of the key colour made transparent: what drawing it through a
 // mask built from that colour leaves on screen.

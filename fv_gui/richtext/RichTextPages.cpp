@@ -49,7 +49,7 @@ struct Item {
     QString text;
     FontState font;
     std::optional<FontState> hoverFont;
-    QPixmap image;
+    QPixmap image;  // drawn for the page's pixel ratio
     int margin = 0;
     Colour fill;
     Colour hoverFill;
@@ -120,13 +120,14 @@ public:
 
     void PlaceImage(int resourceId, const ImageSettings& image, const PlacementContext& c) override {
         Item item;
-        item.image = res::Bitmap(resourceId);
+        item.image = res::Bitmap(resourceId, pages_.normal.devicePixelRatio());
         if (item.image.isNull()) return;
+        const QSize size = res::LogicalSize(item.image);
         item.margin = std::clamp(image.margin, -kCoordinateLimit, kCoordinateLimit);
         item.fill = image.marginColour;
         item.hoverFill = c.linkTarget.empty() ? image.marginColour : c.link.background.value_or(image.marginColour);
-        const int width = std::max(0, ClampedSum(item.image.width(), 2LL * image.margin));
-        const int height = std::max(0, ClampedSum(item.image.height(), 2LL * image.margin));
+        const int width = std::max(0, ClampedSum(size.width(), 2LL * image.margin));
+        const int height = std::max(0, ClampedSum(size.height(), 2LL * image.margin));
         Place(std::move(item), width, height, c);
     }
 

@@ -110,4 +110,50 @@ TEST(RippleTest, KnownDisturbanceGivesKnownHeightsAndPixels) {
     EXPECT_EQ(ripple.Toggle(), 0);
 }
 
+// A picture of scale × scale pixels per cell (for a scaled screen) ripples cell by cell as the
+// plain picture does, and calm water shows each of its pixels, not one per cell.
+TEST(RippleTest, ScaledPictureRipplesByCellsAndKeepsItsDetail) {
+    constexpr int kScale = 2;
+    constexpr int kRowPixels = kW * kScale;
+    const auto plain = Picture();
+    std::vector<std::uint32_t> blocks(plain.size() * kScale * kScale);
+    for (int y = 0; y < kH * kScale; ++y) {
+        for (int x = 0; x < kRowPixels; ++x) blocks[y * kRowPixels + x] = plain[Cell(x / kScale, y / kScale)];
+    }
+    fv::Ripple one;
+    fv::Ripple two;
+    one.Disturb(100, 70, fv::Ripple::kClickRadius, fv::Ripple::kClickDepth);
+    two.Disturb(100, 70, fv::Ripple::kClickRadius, fv::Ripple::kClickDepth);
+    auto plainDisplay = plain;
+    auto scaledDisplay = blocks;
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_TRUE(one.Step(plain, plainDisplay));
+        ASSERT_TRUE(two.Step(blocks, scaledDisplay, kScale));
+    }
+    ASSERT_NE(plainDisplay, plain);
+    int differing = 0;
+    for (int y = 0; y < kH * kScale; ++y) {
+        for (int x = 0; x < kRowPixels; ++x) {
+            differing += scaledDisplay[y * kRowPixels + x] != plainDisplay[Cell(x / kScale, y / kScale)];
+        }
+    }
+    EXPECT_EQ(differing, 0);
+
+    std::vector<std::uint32_t> detailed(blocks.size());
+    for (std::size_t i = 0; i < detailed.size(); ++i) {
+        detailed[i] = 0xFF000000u | static_cast<std::uint32_t>((i * 2654435761u) & 0xFFFFFFu);
+    }
+    fv::Ripple calm;
+    std::vector<std::uint32_t> display(detailed.size(), 0);
+    ASSERT_TRUE(calm.Step(detailed, display, kScale));
+    for (int y = kScale; y < (kH - 1) * kScale; ++y) {
+        for (int x = kScale; x < (kW - 1) * kScale; ++x) {
+            ASSERT_EQ(display[y * kRowPixels + x], detailed[y * kRowPixels + x]) << x << "," << y;
+        }
+    }
+
+    EXPECT_FALSE(calm.Step(plain, display, kScale));
+    EXPECT_FALSE(calm.Step(detailed, display, 0));
+}
+
 }  // namespace

@@ -13,9 +13,12 @@
 #include "fv_gui/dialogs/AboutTexts.h"
 #include "fv_gui/dialogs/CAboutDialog.h"
 #include "fv_gui/dialogs/DialogIds.h"
+#include "fv_gui/res/ResourceIds.h"
+#include "fv_gui/res/Resources.h"
 #include "fv_gui/richtext/CRichTextView.h"
 #include "fv_platform/NamedLock.h"
 #include "tests/fv_gui/TestFiles.h"
+#include "tests/fv_gui/desktop/ScaledArt.h"
 
 namespace {
 
@@ -133,6 +136,20 @@ TEST(AboutDialog, AClickRipplesThePictureWhereItLandsAndClosingStopsTheThread) {
     EXPECT_TRUE(about.Animation().Running());
     about.reject();
     EXPECT_FALSE(about.Animation().Running());
+}
+
+// On a scaled screen the picture is drawn with the screen's pixels rather than blown up from its
+// own, in the place it has at scale 1.
+TEST(AboutDialogScaleTest, ThePictureIsDrawnWithTheScreensPixels) {
+    CAboutDialog about(Version("Duskmere", "*BETA*"), true, nullptr);
+    about.Animation().Stop();
+    QWidget* picture = about.ClientArea()->childAt(CAboutDialog::PictureRect().center());
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->geometry(), CAboutDialog::PictureRect());
+    const qreal ratio = picture->devicePixelRatioF();
+    const QImage shot = picture->grab().toImage();
+    ASSERT_EQ(shot.size(), picture->size() * ratio);
+    EXPECT_EQ(fv::test::DifferingPixels(shot, {}, fv::res::Bitmap(fv::res::kBitmapAboutPicture, ratio)), 0);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "fv_gui/controls/CFlatButton.h"
 #include "fv_gui/notify/CStatusLamp.h"
 #include "fv_gui/res/ResourceIds.h"
+#include "fv_gui/res/Resources.h"
+#include "tests/fv_gui/desktop/ScaledArt.h"
 
 namespace fv {
 namespace {
@@ -115,6 +117,30 @@ TEST_F(BitmapSliderTest, ThumbShowsTheChannelThroughItsCutAwayCorner) {
             ASSERT_NE(shot.pixel(x, y), qRgb(255, 0, 255)) << x << "," << y;
         }
     }
+}
+
+// On a scaled screen the artwork is drawn with the screen's pixels, not blown up from its own,
+// and the slider keeps the size it has at scale 1.
+TEST(BitmapSliderScaleTest, ThumbIsDrawnWithTheScreensPixels) {
+    CBitmapSlider slider;
+    ASSERT_TRUE(slider.SetBitmaps(res::kBitmapSliderChannel, res::kBitmapSliderThumb, true,
+                                  CBitmapSlider::kColourOfPixel, 0, 0));
+    slider.SetRange(0, 100, false);
+    slider.SetPos(37);
+    EXPECT_EQ(slider.sizeHint(), res::Bitmap(res::kBitmapSliderChannel).size());
+    slider.resize(slider.sizeHint());
+    const qreal ratio = slider.devicePixelRatioF();
+    const QImage shot = slider.grab().toImage();
+    EXPECT_EQ(shot.size(), slider.size() * ratio);
+
+    const QPixmap thumb = res::Bitmap(res::kBitmapSliderThumb, ratio);
+    const int top = (slider.height() - res::Bitmap(res::kBitmapSliderThumb).height()) / 2;
+    int found = -1;
+    for (int x = 0; x + thumb.width() <= shot.width() && found < 0; ++x) {
+        if (test::DifferingPixels(shot, QPoint(x, qRound(top * ratio)), thumb) == 0) found = x;
+    }
+    ASSERT_GE(found, 0) << "the thumb as drawn for the screen is nowhere in the slider";
+    EXPECT_EQ(found % qRound(ratio), 0);
 }
 
 TEST(BitmapSliderMissingArtTest, UnknownBitmapsDrawNothingAndStillClamp) {

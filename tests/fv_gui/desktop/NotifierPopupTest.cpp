@@ -1,5 +1,7 @@
 // The popup's text in the face and box the main window gives it, and text fitting in general.
 #include <QFontInfo>
+#include <QRegion>
+#include <QtMath>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -7,6 +9,8 @@
 #include "fv_gui/controls/TextFit.h"
 #include "fv_gui/notify/TaskbarNotifier.h"
 #include "fv_gui/res/ResourceIds.h"
+#include "fv_gui/res/Resources.h"
+#include "tests/fv_gui/desktop/ScaledArt.h"
 
 namespace {
 
@@ -34,6 +38,47 @@ TEST(NotifierPopupTest, TheLineNamingThePacketsPathStaysWholeUnderALongDescripti
     const QImage icmp = PopupShowing(head + QStringLiteral("Outgoing via \"ICMP\" [src: -- / dst: --]"));
     const QImage udp = PopupShowing(head + QStringLiteral("Outgoing via \"UDP\" [src: 53 / dst: 51000]"));
     EXPECT_NE(icmp, udp);  // the last paragraph shows
+}
+
+// On a scaled screen the popup keeps its shape in the desktop's pixels, and its skin and close
+// button are drawn with the screen's pixels rather than blown up from their own.
+TEST(NotifierScaleTest, SkinAndCloseButtonAreDrawnWithTheScreensPixelsInTheSameShape) {
+    constexpr QPoint kClose(189, 33);
+    const QRgb key = qRgb(255, 0, 255);
+    CTaskbarNotifier popup;
+    popup.Create(nullptr);
+    ASSERT_TRUE(popup.SetSkin(fv::res::kNotifierSkin, 255, 0, 255));
+    ASSERT_TRUE(popup.SetCloseButton(fv::res::kNotifierCloseButton, kClose.x(), kClose.y(), 255, 0, 255));
+    popup.SetTextRect(QRect());  // the skin alone
+    popup.SetMinimumGap(0);
+    const QImage skin = fv::res::Bitmap(fv::res::kNotifierSkin).toImage();
+    EXPECT_EQ(popup.SkinSize(), skin.size());
+    popup.Show(QStringLiteral("x"), 10, 3'600'000, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popup.size() == skin.size(); }));
+
+    const QRegion shape = popup.mask();
+    int misshapen = 0;
+    for (int y = 0; y < skin.height(); ++y) {
+        for (int x = 0; x < skin.width(); ++x) {
+            misshapen += shape.contains(QPoint(x, y)) != ((skin.pixel(x, y) | 0xFF000000u) != (key | 0xFF000000u));
+        }
+    }
+    EXPECT_EQ(misshapen, 0);
+
+    const qreal ratio = popup.devicePixelRatioF();
+    const QImage shot = popup.grab().toImage();
+    ASSERT_EQ(shot.size(), popup.size() * ratio);
+    const QPixmap close = fv::res::Bitmap(fv::res::kNotifierCloseButton, ratio);
+    const QSize closeStrip = fv::res::Bitmap(fv::res::kNotifierCloseButton).size();
+    const QRect closeBox(kClose, QSize(closeStrip.width() / CTaskbarNotifier::kCloseFrames, closeStrip.height()));
+    const auto cutOrCovered = [&](QPoint device) {
+        const QPoint at(qFloor(device.x() / ratio), qFloor(device.y() / ratio));
+        return !shape.contains(at) || closeBox.contains(at);
+    };
+    EXPECT_EQ(fv::test::DifferingPixels(shot, {}, fv::res::Bitmap(fv::res::kNotifierSkin, ratio), {}, key, cutOrCovered), 0);
+    EXPECT_EQ(fv::test::DifferingPixels(shot, kClose * ratio, close,
+                                        QRect(0, 0, close.width() / CTaskbarNotifier::kCloseFrames, close.height())),
+              0);
 }
 
 TEST(TextFitTest, WrappedTextGivesWayFromItsFirstParagraph) {

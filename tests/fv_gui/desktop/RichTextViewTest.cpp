@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "fv_gui/res/ResourceIds.h"
+#include "fv_gui/res/Resources.h"
+#include "tests/fv_gui/desktop/ScaledArt.h"
+
 namespace {
 
 using fv::CRichTextView;
@@ -65,6 +69,23 @@ TEST(RichTextPagesTest, AScaledScreenGetsPagesOfMorePixelsWithTheSameLayout) {
     for (int y = 0; y < scaled.normal.height(); ++y) scaledRule += scaled.normal.pixel(0, y) == 0xFF0000FFu;
     EXPECT_EQ(plainRule, 3);
     EXPECT_EQ(scaledRule, 6);
+}
+
+// An image on pages for a scaled screen is drawn with the screen's pixels, at its size in the
+// view's coordinates.
+TEST(RichTextPagesTest, ImagesOnScaledPagesAreDrawnWithTheScreensPixels) {
+    const std::string markup = "<a href=\"x\"><img src=\"#" + std::to_string(fv::res::kBitmapSliderThumb) + "\" border=\"0\"></a>\n";
+    const QSize size = fv::res::Bitmap(fv::res::kBitmapSliderThumb).size();
+    for (qreal ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const auto pages = RenderPages(markup, 200, qRgb(1, 2, 3), kRule, ratio);
+        ASSERT_EQ(pages.links.size(), 1u);
+        const PageRect box = pages.links[0];
+        EXPECT_EQ(QSize(box.right - box.left, box.bottom - box.top), size);
+        EXPECT_EQ(fv::test::DifferingPixels(pages.normal, QPoint(box.left, box.top) * ratio,
+                                            fv::res::Bitmap(fv::res::kBitmapSliderThumb, ratio)),
+                  0);
+    }
 }
 
 TEST(RichTextPagesTest, TextOfNoColourIsInvisibleAndBlackIsNot) {

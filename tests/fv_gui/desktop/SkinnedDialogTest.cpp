@@ -5,12 +5,16 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "fv_gui/notify/FrameGeometry.h"
 #include "fv_gui/notify/WindowCommands.h"
+#include "fv_gui/res/Resources.h"
+#include "tests/fv_gui/desktop/ScaledArt.h"
 
 namespace fv::notify {
 namespace {
@@ -141,6 +145,38 @@ TEST(SkinnedDialogTest, IconHoverFollowsTheMouseAndLeavesWithIt) {
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(&d, &leave);
     EXPECT_FALSE(d.Frame().IconHover());
+}
+
+// On a scaled screen every piece of the frame is drawn with the screen's pixels rather than blown
+// up from its own, in the place it has at scale 1.
+TEST(SkinnedFrameScaleTest, FramePiecesAreDrawnWithTheScreensPixels) {
+    Probe d;
+    d.setWindowTitle(QString());
+    const qreal ratio = d.devicePixelRatioF();
+    const QImage shot = d.grab().toImage();
+    ASSERT_EQ(shot.size(), d.size() * ratio);
+    FrameState state;
+    state.buttons = d.Frame().Buttons();
+    const std::vector<FramePiece> pieces = FrameLayout(d.width(), d.height(), state);
+    const QRegion shape = d.mask();
+    for (std::size_t n = 0; n < pieces.size(); ++n) {
+        const FramePiece& piece = pieces[n];
+        if (piece.kind != FramePiece::Bitmap) continue;
+        // What the window's shape cuts away or a later piece covers.
+        const auto hidden = [&](QPoint device) {
+            const QPoint at(qFloor(device.x() / ratio), qFloor(device.y() / ratio));
+            if (!shape.isEmpty() && !shape.contains(at)) return true;
+            for (std::size_t m = n + 1; m < pieces.size(); ++m) {
+                if (QRect(pieces[m].x, pieces[m].y, pieces[m].w, pieces[m].h).contains(at)) return true;
+            }
+            return false;
+        };
+        const QPixmap art = res::Bitmap(piece.id, ratio);
+        ASSERT_FALSE(art.isNull()) << piece.id;
+        const QRect part = QRect(0, 0, qRound(piece.w * ratio), qRound(piece.h * ratio)) & art.rect();
+        EXPECT_EQ(fv::test::DifferingPixels(shot, QPoint(piece.x, piece.y) * ratio, art, part, qRgb(255, 0, 255), hidden), 0)
+            << "piece " << n << ", bitmap " << piece.id;
+    }
 }
 
 }  // namespace
