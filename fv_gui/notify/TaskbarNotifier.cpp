@@ -34,16 +34,9 @@ int AlignmentOf(unsigned format) {
 
 // The strip of close-button frames drawn for `ratio`, its top-left pixel's colour made transparent.
 QImage CloseStrip(int bitmapId, qreal ratio) {
-    QImage strip = res::Bitmap(bitmapId, ratio).toImage().convertToFormat(QImage::Format_ARGB32);
-    if (strip.isNull()) return strip;
-    const QRgb key = strip.pixel(0, 0) & RGB_MASK;
-    for (int y = 0; y < strip.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(strip.scanLine(y));
-        for (int x = 0; x < strip.width(); ++x) {
-            if ((row[x] & RGB_MASK) == key) row[x] = 0;
-        }
-    }
-    return strip;
+    const QPixmap strip = res::Bitmap(bitmapId, ratio);
+    if (strip.isNull()) return {};
+    return res::WithoutKeyColour(strip, strip.toImage().pixel(0, 0)).toImage();
 }
 
 QFont Styled(QFont font, int style) {
