@@ -152,9 +152,16 @@ static __always_inline int read_head(struct __sk_buff *skb, struct head *h)
     return HEAD_PORTS;
 }
 
+/* A record's room in the buffer: its own header, and its length rounded up to 8 bytes. */
+#define RECORD_ROOM (BPF_RINGBUF_HDR_SZ + ((sizeof(struct record) + 7) & ~7u))
+
+/* The daemon is woken by the record that fills the buffer past the mark, not by every record
+ * after it: each wake-up interrupts the CPU, and the daemon takes all that waits at once. */
 static __always_inline void report(struct fv_counters *c, const struct record *r)
 {
-    const __u64 wake = bpf_ringbuf_query(&records, BPF_RB_AVAIL_DATA) >= FV_RECORD_WAKEUP_BYTES
+    const __u64 waiting = bpf_ringbuf_query(&records, BPF_RB_AVAIL_DATA);
+    const __u64 wake = waiting < FV_RECORD_WAKEUP_BYTES &&
+                               waiting + RECORD_ROOM >= FV_RECORD_WAKEUP_BYTES
                            ? BPF_RB_FORCE_WAKEUP
                            : BPF_RB_NO_WAKEUP;
     if (bpf_ringbuf_output(&records, (void *)r, sizeof *r, wake) != 0)
