@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The in-place medium (--attach through the packet queue, and in the kernel: the bpf row)
 # against the bare veth pair and the TAP intermediate (--bind), in one run (root).
-#   bench/fv_drv/attach_bench.sh [SECONDS]
+#   bench/fv_drv/attach_bench.sh [SECONDS] [--report]
 # Prints, for each: TCP Gbit/s both ways, 64-byte UDP packets per second and the median
-# round-trip time of 1,000 pings, with a one-entry table in force and filtering on.
+# round-trip time of 1,000 pings, with a one-entry table in force and filtering on; with
+# --report, a record for every packet as well, as the program asks by default.
 set -euo pipefail
 seconds=${1:-5}
+report=${2:-}
 source "$(dirname "$0")/bench_net.sh"
 fv_bench_prerequisites
 lower=fvab0 local=10.204.0.2
@@ -28,7 +30,7 @@ start() {
     for _ in $(seq 50); do [ -S "$dev/Ferrovane" ] && break; sleep 0.1; done
 }
 filter_on() {
-    ip netns exec "$ws" "$client" "$dev/Ferrovane" "$lower" &
+    ip netns exec "$ws" "$client" "$dev/Ferrovane" "$lower" $report &
     client_pid=$!
     sleep 1
 }
