@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fv_drv/Driver/FilterEngine.h"
+#include "bench/fv_drv/BenchTables.h"
 #include "fv_drv/host/Ipv4Frame.h"
 
 namespace {
@@ -17,23 +18,10 @@ constexpr std::uint32_t kEntries = 524280;  // the most one upload can hold
 constexpr std::size_t kTraceLength = 1 << 16;
 constexpr std::size_t kHotAddresses = 1000;
 
-// Sorted, disjoint ranges covering half of the address space.
-const std::vector<std::uint8_t>& TableImage() {
-    static const std::vector<std::uint8_t> image = [] {
-        std::vector<std::uint8_t> img(RangeTableImageSize(kEntries), 0);
-        std::memcpy(img.data(), &kEntries, sizeof kEntries);
-        auto* entries = reinterpret_cast<RangeEntry*>(img.data() + sizeof(RangeTable));
-        std::mt19937 rng(7);
-        const std::uint32_t stride = std::uint32_t((1ull << 32) / kEntries);
-        for (std::uint32_t i = 0; i < kEntries; ++i) {
-            entries[i] = {i * stride + std::uint32_t(rng() % (stride / 2)), stride / 2 - 1};
-        }
-        return img;
-    }();
-    return image;
+const RangeTable* Table() {
+    static const std::vector<std::uint8_t> image = fv::bench::HalfTheSpace(kEntries);
+    return fv::bench::AsTable(image);
 }
-
-const RangeTable* Table() { return reinterpret_cast<const RangeTable*>(TableImage().data()); }
 
 std::vector<std::uint32_t> Addresses(std::size_t distinct) {
     std::mt19937 rng(11);

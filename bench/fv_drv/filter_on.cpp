@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/fv_drv/BenchTables.h"
 #include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/Driver/RangeTable.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_drv/contract/DeviceNames.h"
@@ -33,11 +33,7 @@ int main(int argc, char** argv) {
     };
     const std::string lower = argv[2];
     const std::u16string wide(lower.begin(), lower.end());
-    const std::uint32_t count = 1;
-    const RangeEntry entry{0xC6336401, 0};  // 198.51.100.1
-    std::vector<std::uint8_t> upload(RangeTableImageSize(count), 0);
-    std::memcpy(upload.data(), &count, sizeof count);
-    std::memcpy(upload.data() + sizeof count, &entry, sizeof entry);
+    const std::vector<std::uint8_t> upload = fv::bench::OneAddress(fv::bench::kUnusedAddress);
     const std::uint8_t on = report ? 1 : 0;
     if (!h.Valid() || !call(IOCTL_CREATE_BLOCKED_EVENT) || !call(IOCTL_CREATE_GRANTED_EVENT) ||
         !call(IOCTL_CREATE_EXIT_EVENT) ||

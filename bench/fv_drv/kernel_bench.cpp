@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/fv_drv/BenchTables.h"
 #include "fv_drv/host/Ipv4Frame.h"
 #include "fv_drv/ndis/bpf/KernelFilter.h"
 
@@ -18,23 +19,10 @@ constexpr std::uint32_t kEntries = FV_MAX_RANGES;
 constexpr std::size_t kFrames = 1 << 12;
 constexpr int kRepeat = 1000;  // runs of one frame per test run
 
-// Sorted, disjoint ranges covering half of the address space, as in filter_bench.cpp.
-const std::vector<std::uint8_t>& TableImage() {
-    static const std::vector<std::uint8_t> image = [] {
-        std::vector<std::uint8_t> img(RangeTableImageSize(kEntries), 0);
-        std::memcpy(img.data(), &kEntries, sizeof kEntries);
-        auto* entries = reinterpret_cast<RangeEntry*>(img.data() + sizeof(RangeTable));
-        std::mt19937 rng(7);
-        const std::uint32_t stride = std::uint32_t((1ull << 32) / kEntries);
-        for (std::uint32_t i = 0; i < kEntries; ++i) {
-            entries[i] = {i * stride + std::uint32_t(rng() % (stride / 2)), stride / 2 - 1};
-        }
-        return img;
-    }();
-    return image;
+const RangeTable* Table() {
+    static const std::vector<std::uint8_t> image = fv::bench::HalfTheSpace(kEntries);
+    return fv::bench::AsTable(image);
 }
-
-const RangeTable* Table() { return reinterpret_cast<const RangeTable*>(TableImage().data()); }
 
 bool Loaded(benchmark::State& st, ndis::bpf_media::KernelFilter& kernel) {
     std::string error;
@@ -66,15 +54,8 @@ void BM_KernelDecision(benchmark::State& st) {
     ndis::bpf_media::KernelFilter kernel;
     if (!Loaded(st, kernel)) return;
     std::string error;
-    const std::vector<std::uint8_t> one = [] {
-        const RangeEntry entry{0xC6336401, 0};  // 198.51.100.1, as fv_filter_on uploads
-        const std::uint32_t count = 1;
-        std::vector<std::uint8_t> img(RangeTableImageSize(count), 0);
-        std::memcpy(img.data(), &count, sizeof count);
-        std::memcpy(img.data() + sizeof(RangeTable), &entry, sizeof entry);
-        return img;
-    }();
-    const RangeTable* table = st.range(0) == 1 ? reinterpret_cast<const RangeTable*>(one.data()) : Table();
+    const std::vector<std::uint8_t> one = fv::bench::OneAddress(fv::bench::kUnusedAddress);  // as fv_filter_on uploads
+    const RangeTable* table = st.range(0) == 1 ? fv::bench::AsTable(one) : Table();
     if (!kernel.SetTable(table, error) || !kernel.SetSwitches(true, false, false, false, false)) {
         st.SkipWithError(error.c_str());
         return;

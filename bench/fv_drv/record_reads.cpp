@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/fv_drv/BenchTables.h"
 #include "fv_drv/contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/contract/PacketEventRecord.h"
@@ -70,11 +71,7 @@ void BM_BlockedRecordReads(benchmark::State& state) {
         return fv::DeviceIoControl(h, code, in, length, nullptr, 0, nullptr);
     };
     const std::u16string lower = host.adapter->Name();
-    const std::uint32_t count = 1;
-    const RangeEntry entry{kListed, 0};
-    std::vector<std::uint8_t> upload(RangeTableImageSize(count), 0);
-    std::memcpy(upload.data(), &count, sizeof count);
-    std::memcpy(upload.data() + sizeof count, &entry, sizeof entry);
+    const std::vector<std::uint8_t> upload = fv::bench::OneAddress(kListed);
     const std::uint8_t on = 1;
     if (!call(IOCTL_CREATE_BLOCKED_EVENT, nullptr, 0) ||
         !call(IOCTL_OPEN_ADAPTER, lower.data(), std::uint32_t(lower.size() * 2)) ||
