@@ -9,7 +9,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,6 +49,23 @@ protected:
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
+
+    // The program on the test network's interface with `list` as its blocklist, filtering from
+    // its start; `more` settles further settings.
+    void StartFiltering(const TestNetwork& network, const std::string& list,
+                        const std::function<void(fv::Settings&)>& more = {}) {
+        const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
+        ::setenv(kDeviceDirVariable, devices.c_str(), 1);
+        WriteFile(Blocklist(), list);
+        Configure([&](fv::Settings& s) {
+            s.SelectedAdapter.Set(kLower);
+            s.AutoStart.Set(1);
+            if (more) more(s);
+        });
+        Start();
+        ASSERT_NE(window->Session(), nullptr) << "no session; status: " << (StatusTexts().empty() ? "" : StatusTexts().back());
+        ASSERT_TRUE(window->Session()->FilteringOn());
+    }
 };
 
 // One datagram, no answer awaited: the listed side never sees it when filtering works.
@@ -61,18 +80,11 @@ TEST_F(ProgramSystemTest, CountersLogAndStoredTotalsAgreeWithTheTrafficSent) {
     FV_REQUIRE_PRIVATE_NETWORK();
     TestNetwork network(FV_FERROVANE_SYS);
     ASSERT_TRUE(network.Ready()) << "the test network did not come up";
-    const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
-    ::setenv(kDeviceDirVariable, devices.c_str(), 1);
-    WriteFile(Blocklist(), std::string("Hostile Test Host:") + kListedRemote + "-" + kListedRemote +
-                               "\r\nFar Away:198.18.0.0-198.19.255.255\r\n");
-    Configure([](fv::Settings& s) {
-        s.SelectedAdapter.Set(kLower);
-        s.AutoStart.Set(1);
-        s.LogGrantedToFile.Set(1);
-    });
-    Start();
-    ASSERT_NE(window->Session(), nullptr) << "no session; status: " << (StatusTexts().empty() ? "" : StatusTexts().back());
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_NO_FATAL_FAILURE(StartFiltering(
+        network,
+        std::string("Hostile Test Host:") + kListedRemote + "-" + kListedRemote +
+            "\r\nFar Away:198.18.0.0-198.19.255.255\r\n",
+        [](fv::Settings& s) { s.LogGrantedToFile.Set(1); }));
 
     for (int i = 0; i < kListedOut; ++i) SendUdp(kListedRemote, kEchoPort);
     for (int i = 0; i < kUnlistedOut; ++i) EXPECT_TRUE(UdpEcho(nullptr, kUnlistedRemote));
@@ -144,16 +156,8 @@ TEST_F(ProgramSystemTest, QuitEndsWhileTheDaemonIsStopped) {
     FV_REQUIRE_PRIVATE_NETWORK();
     TestNetwork network(FV_FERROVANE_SYS);
     ASSERT_TRUE(network.Ready()) << "the test network did not come up";
-    const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
-    ::setenv(kDeviceDirVariable, devices.c_str(), 1);
-    WriteFile(Blocklist(), std::string("Hostile Test Host:") + kListedRemote + "-" + kListedRemote + "\r\n");
-    Configure([](fv::Settings& s) {
-        s.SelectedAdapter.Set(kLower);
-        s.AutoStart.Set(1);
-    });
-    Start();
-    ASSERT_NE(window->Session(), nullptr);
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_NO_FATAL_FAILURE(
+        StartFiltering(network, std::string("Hostile Test Host:") + kListedRemote + "-" + kListedRemote + "\r\n"));
     SendUdp(kListedRemote, kEchoPort);
     EXPECT_TRUE(WaitFor([&] { return CounterText(fv::kBlockedCounter) == "1 / 1"; }));
 
@@ -203,16 +207,8 @@ TEST_F(ProgramSystemTest, AListUpdateGoesInWithoutLettingAListedPacketThrough) {
     FV_REQUIRE_PRIVATE_NETWORK();
     TestNetwork network(FV_FERROVANE_SYS);
     ASSERT_TRUE(network.Ready()) << "the test network did not come up";
-    const std::filesystem::path devices = std::filesystem::path(network.DeviceSocket()).parent_path();
-    ::setenv(kDeviceDirVariable, devices.c_str(), 1);
-    WriteFile(Blocklist(), std::string("List A:") + kListedRemote + "-" + kListedRemote + "\r\n");
-    Configure([](fv::Settings& s) {
-        s.SelectedAdapter.Set(kLower);
-        s.AutoStart.Set(1);
-    });
-    Start();
-    ASSERT_NE(window->Session(), nullptr);
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_NO_FATAL_FAILURE(
+        StartFiltering(network, std::string("List A:") + kListedRemote + "-" + kListedRemote + "\r\n"));
 
     // On the listed address: counts what reaches it until a probe comes, and exits with the count.
     int ready[2];
