@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/WaitUntil.h"
 #include "tests/fv_gui/ClientFixture.h"
 #include "tests/fv_gui/HostedDriver.h"
 #include "fv_gui/client/DeviceAccess.h"
@@ -13,15 +14,6 @@
 namespace {
 
 using namespace fv::test;
-
-template <typename Predicate>
-bool WaitUntil(Predicate predicate) {
-    for (int i = 0; i < 1000; ++i) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return predicate();
-}
 
 constexpr std::uint8_t kTcp = 6;
 constexpr std::uint8_t kUdp = 17;

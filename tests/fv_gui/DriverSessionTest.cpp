@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/WaitUntil.h"
 #include "tests/fv_gui/ScriptedSessionFixture.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_platform/Wait.h"
@@ -20,15 +21,6 @@ namespace {
 
 using namespace fv::test;
 using fv::RecordKind;
-
-template <typename Predicate>
-bool WaitUntil(Predicate predicate) {
-    for (int i = 0; i < 1000; ++i) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return predicate();
-}
 
 PacketEventRecord Record(std::uint32_t hostAddress, std::uint16_t first, std::uint16_t second,
                          std::uint8_t direction, std::uint8_t protocol) {

@@ -8,21 +8,13 @@
 
 #include "fv_drv/Driver/AdapterBinding.h"
 #include "fv_drv/ndis/ndis_memory.h"
+#include "tests/WaitUntil.h"
 #include "tests/fv_gui/HostedDriver.h"
 #include "tests/fv_gui/ScriptedSessionFixture.h"
 
 namespace {
 
 using namespace fv::test;
-
-template <typename Predicate>
-bool WaitUntil(Predicate predicate) {
-    for (int i = 0; i < 1000; ++i) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return predicate();
-}
 
 constexpr std::uint8_t kTcp = 6;
 constexpr std::uint32_t kInBoth = Address(203, 0, 113, 9);

@@ -23,6 +23,7 @@
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_drv/contract/DeviceNames.h"
+#include "tests/WaitUntil.h"
 #include "tests/system/TestNetwork.h"
 #include "tests/system/DeviceCalls.h"
 
@@ -52,13 +53,7 @@ inline bool WithinBound(const std::function<bool()>& condition, std::chrono::mil
     return false;
 }
 
-inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+using fv::test::WaitUntil;
 
 inline bool Has(const std::vector<PacketEventRecord>& records, std::uint8_t protocol,
          std::uint8_t direction, std::uint16_t port = 0) {

@@ -20,6 +20,7 @@
 #include "fv_drv/contract/PacketEventRecord.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
+#include "tests/WaitUntil.h"
 #include "tests/system/DeviceCalls.h"
 #include "tests/system/TestNetwork.h"
 
@@ -27,13 +28,7 @@ namespace {
 
 using namespace fv::systest;
 
-bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+using fv::test::WaitUntil;
 
 std::string Sysctl(const std::string& path) {
     std::ifstream in(path);
