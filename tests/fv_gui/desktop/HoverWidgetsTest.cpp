@@ -1,7 +1,6 @@
 // What follows the mouse across the program's windows: the hover tip and the flat combo box.
 #include <QApplication>
 #include <QCursor>
-#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QPushButton>
 #include <QTest>
@@ -10,17 +9,12 @@
 
 #include "fv_gui/controls/CFlatComboBox.h"
 #include "fv_gui/notify/CControlTip.h"
+#include "tests/fv_gui/desktop/EventWait.h"
 
 namespace fv {
 namespace {
 
-template <typename Predicate>
-bool WaitFor(Predicate done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using fv::test::WaitFor;
 
 void Leave(QWidget* widget) {
     QEvent leave(QEvent::Leave);

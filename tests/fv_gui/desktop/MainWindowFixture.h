@@ -22,6 +22,7 @@
 #include "fv_platform/NamedEvents.h"
 #include "tests/fv_gui/ClientFixture.h"
 #include "tests/fv_gui/TestFiles.h"
+#include "tests/fv_gui/desktop/EventWait.h"
 #include "tests/fv_gui/desktop/FakeShell.h"
 #include "fv_gui/res/Resources.h"
 
@@ -84,12 +85,7 @@ protected:
 
     template <typename Predicate>
     static bool WaitFor(Predicate predicate, int ms = 10000) {
-        for (int waited = 0; waited < ms; waited += 10) {
-            QApplication::processEvents();
-            if (predicate()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return predicate();
+        return fv::test::WaitFor(predicate, ms);
     }
 
     // Every status row's text, in order.

@@ -2,7 +2,6 @@
 // host of the test's own, and the item's Activate and ContextMenu called as a panel calls them
 // on a left and a right click.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QTimer>
 
@@ -19,6 +18,7 @@
 #include "fv_gui/notify/TrayIconDialog.h"
 #include "fv_gui/notify/WindowCommands.h"
 #include "fv_gui/tools/gallery/MiniStatusNotifierHost.h"
+#include "tests/fv_gui/desktop/EventWait.h"
 
 namespace {
 
@@ -27,13 +27,7 @@ using fv::notify::CTrayIconDialog;
 
 std::string g_skipReason;  // set when the private desktop could not be made
 
-template <typename Predicate>
-bool WaitFor(Predicate done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using fv::test::WaitFor;
 
 TEST(StatusNotifierTrayTest, ALeftClickOnTheHostsIconRestoresAndARightClickOpensTheMenu) {
     if (!g_skipReason.empty()) GTEST_SKIP() << g_skipReason;
