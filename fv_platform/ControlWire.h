@@ -1,11 +1,11 @@
-// Transfers of the control connection's messages (layouts in fv_drv/contract/Wire.h).
+// Transfers of the control connection's messages (layouts in fv_contract/Wire.h).
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 
-#include "fv_drv/contract/Wire.h"
+#include "fv_contract/Wire.h"
 
 namespace fv::wire {
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "bench/fv_drv/BenchTables.h"
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "bench/fv_drv/BenchTables.h"
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_drv/Driver/RangeTable.h"
 #include "fv_drv/host/DeviceBridge.h"
 #include "fv_drv/host/Ipv4Frame.h"
@@ -19,7 +19,7 @@
 #include "fv_drv/ndis/sim/SimStack.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/controls/CLabel.h"
 #include "fv_gui/logging/ConnectionLog.h"

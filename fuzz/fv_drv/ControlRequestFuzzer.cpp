@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "fv_drv/Driver/AdapterBinding.h"
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/Driver/EventRing.h"
 #include "fv_drv/ndis/ndis_media.h"
 #include "fv_drv/ndis/sim/SimStack.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "fv_drv/host/ControlServer.h"
 #include "fv_platform/DeviceClient.h"
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Statuses.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_drv/Driver/ControlRequests.h"
 #include "fv_drv/Driver/FilterMirror.h"
 

@@ -1,6 +1,6 @@
 // Requests on the control device: create, cleanup, close, and the device-control codes routed to
 // their routines. Every request completes before the dispatch returns.
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_drv/Driver/ControlDevice.h"
 #include "fv_drv/Driver/ControlRequests.h"
 

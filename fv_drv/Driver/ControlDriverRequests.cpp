@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_drv/Driver/ControlRequests.h"
 
 namespace {

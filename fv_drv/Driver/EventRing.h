@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "fv_drv/ndis/ndis.h"
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 
 inline constexpr std::int32_t kEventRingSlots = 200000;
 inline constexpr ULONG kEventRingPoolTag = MakePoolTag("FVCQ");

@@ -3,7 +3,7 @@
 // the adapter lock, and take the counters from it, so that the program sees the same driver.
 #pragma once
 
-#include "fv_drv/contract/RangeImage.h"
+#include "fv_contract/RangeImage.h"
 
 struct FilterState;
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "fv_drv/contract/RangeImage.h"
+#include "fv_contract/RangeImage.h"
 
 // -1 below the entry, 0 inside it, +1 above it; 32-bit unsigned arithmetic throughout.
 int CompareAddressToRange(std::uint32_t key, const RangeEntry* entry);

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "fv_drv/contract/Wire.h"
+#include "fv_contract/Wire.h"
 #include "fv_drv/host/ByteBudget.h"
 #include "fv_platform/UniqueFd.h"
 

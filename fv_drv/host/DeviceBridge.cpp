@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "fv_drv/contract/DeviceNames.h"
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/DeviceNames.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace fv::host {

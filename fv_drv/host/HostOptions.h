@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace fv::host {
 

@@ -25,10 +25,10 @@
 #include "fv_drv/host/SimTraffic.h"
 #include "fv_drv/host/StoredFds.h"
 #include "fv_drv/host/StateFolder.h"
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_drv/Driver/DriverEntry.h"
 #include "fv_drv/ndis/ndis_media.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_platform/UniqueFd.h"
 
 namespace {

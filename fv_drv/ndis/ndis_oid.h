@@ -1,7 +1,7 @@
 // Media, object identifiers, requests, power states and PnP events.
 #pragma once
 
-#include "fv_drv/contract/Oids.h"
+#include "fv_contract/Oids.h"
 #include "fv_drv/ndis/ndis_types.h"
 
 using PNDIS_MEDIUM = NDIS_MEDIUM*;

@@ -1,7 +1,7 @@
 // Basic NDIS and kernel types and status codes of the NDIS stand-in.
 #pragma once
 
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Statuses.h"
 
 #include <cstddef>
 #include <cstdint>

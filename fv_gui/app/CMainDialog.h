@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_gui/app/MainWindowTexts.h"
 #include "fv_gui/app/PacketConsumers.h"
 #include "fv_gui/client/DriverSession.h"

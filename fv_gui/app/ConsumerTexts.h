@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_gui/logging/BlockedPacketView.h"
 
 namespace fv {

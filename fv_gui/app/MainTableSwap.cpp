@@ -4,7 +4,7 @@
 #include "fv_gui/app/BlocklistWatch.h"
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/client/DeviceAccess.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace fv {
 namespace {

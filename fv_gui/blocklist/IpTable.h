@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fv_drv/contract/RangeImage.h"
+#include "fv_contract/RangeImage.h"
 
 namespace fv {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/Oids.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/Oids.h"
 #include "fv_gui/client/DeviceAccess.h"
 
 namespace fv {

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace fv {
 

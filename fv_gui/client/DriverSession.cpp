@@ -12,14 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "fv_drv/contract/RangeImage.h"
+#include "fv_contract/RangeImage.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace fv {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_gui/client/AdapterEnumeration.h"
 #include "fv_gui/client/PacketReaders.h"
 #include "fv_gui/client/SessionFailure.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"

@@ -11,7 +11,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_gui/blocklist/IpTable.h"
 #include "fv_gui/client/AdapterChannel.h"
 #include "fv_gui/logging/BlockedPacketView.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_platform/DeviceClient.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 
 namespace fv::dialogs {
 

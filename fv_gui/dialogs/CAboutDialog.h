@@ -8,7 +8,7 @@
 #include <atomic>
 #include <memory>
 
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 #include "fv_gui/dialogs/ModalRun.h"
 #include "fv_gui/dialogs/RippleAnimator.h"
 #include "fv_gui/notify/SkinnedDialog.h"

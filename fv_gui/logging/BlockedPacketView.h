@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 
 namespace fv {
 

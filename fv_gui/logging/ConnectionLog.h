@@ -16,7 +16,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_gui/logging/MessageSink.h"
 #include "fv_platform/LockedFile.h"
 

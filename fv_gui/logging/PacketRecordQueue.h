@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_gui/logging/BlockedPacketView.h"
 
 namespace fv {

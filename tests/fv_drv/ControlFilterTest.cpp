@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "tests/fv_drv/ControlHarness.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_drv/Driver/FilterMirror.h"
 
 namespace fv::test {

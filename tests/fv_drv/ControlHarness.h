@@ -9,7 +9,7 @@
 #include <set>
 
 #include "tests/fv_drv/DriverHarness.h"
-#include "fv_drv/contract/ControlCodes.h"
+#include "fv_contract/ControlCodes.h"
 
 namespace fv::test {
 

@@ -6,7 +6,7 @@
 #include "tests/fv_gui/ScriptedDriver.h"
 #include "fv_gui/client/AdapterEnumeration.h"
 #include "fv_gui/client/DeviceAccess.h"
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Statuses.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/fv_gui/TestFiles.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/MessageSink.h"
 #include "fv_gui/logging/PacketRecordQueue.h"

@@ -14,8 +14,8 @@
 #include "tests/fv_gui/ScriptedSessionFixture.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_platform/Wait.h"
-#include "fv_drv/contract/DeviceNames.h"
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/DeviceNames.h"
+#include "fv_contract/Statuses.h"
 
 namespace {
 

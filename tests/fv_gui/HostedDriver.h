@@ -13,7 +13,7 @@
 #include "fv_drv/host/Ipv4Frame.h"
 #include "fv_drv/ndis/sim/SimAdapter.h"
 #include "fv_drv/ndis/sim/SimStack.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 
 namespace fv::test {
 

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_drv/host/ControlServer.h"
-#include "fv_drv/contract/Oids.h"
-#include "fv_drv/contract/DeviceNames.h"
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Oids.h"
+#include "fv_contract/DeviceNames.h"
+#include "fv_contract/Statuses.h"
 
 namespace fv::test {
 

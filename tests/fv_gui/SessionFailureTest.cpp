@@ -7,8 +7,8 @@
 
 #include <optional>
 
-#include "fv_drv/contract/DeviceNames.h"
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/DeviceNames.h"
+#include "fv_contract/Statuses.h"
 #include "fv_gui/client/DeviceAccess.h"
 #include "fv_gui/client/SessionFailure.h"
 #include "tests/fv_gui/ScriptedSessionFixture.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Statuses.h"
 #include "fv_drv/host/ControlServer.h"
 #include "fv_platform/ControlWire.h"
 #include "fv_platform/DeviceClient.h"

@@ -19,7 +19,7 @@
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
 #include "fv_platform/Wait.h"
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Statuses.h"
 
 namespace {
 

@@ -16,13 +16,13 @@
 #include <memory>
 #include <vector>
 
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_drv/Driver/RangeTable.h"
 #include "fv_gui/client/AdapterEnumeration.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "tests/WaitUntil.h"
 #include "tests/system/TestNetwork.h"
 #include "tests/system/DeviceCalls.h"

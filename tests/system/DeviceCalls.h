@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/PacketEventRecord.h"
-#include "fv_drv/contract/RangeImage.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/PacketEventRecord.h"
+#include "fv_contract/RangeImage.h"
 #include "fv_platform/DeviceClient.h"
 
 namespace fv::systest {

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "tests/system/TestNetwork.h"
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/DeviceNames.h"
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/DeviceNames.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_drv/Driver/RangeTable.h"
 #include "fv_platform/ControlWire.h"
 #include "fv_platform/DeviceClient.h"

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "fv_drv/contract/ControlCodes.h"
-#include "fv_drv/contract/DeviceNames.h"
-#include "fv_drv/contract/PacketEventRecord.h"
+#include "fv_contract/ControlCodes.h"
+#include "fv_contract/DeviceNames.h"
+#include "fv_contract/PacketEventRecord.h"
 #include "fv_platform/DeviceClient.h"
 #include "fv_platform/NamedEvents.h"
 #include "tests/WaitUntil.h"

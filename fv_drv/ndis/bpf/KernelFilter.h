@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "fv_drv/contract/PacketEventRecord.h"
-#include "fv_drv/contract/RangeImage.h"
+#include "fv_contract/PacketEventRecord.h"
+#include "fv_contract/RangeImage.h"
 #include "fv_drv/ndis/bpf/KernelShared.h"
 #include "fv_platform/UniqueFd.h"
 

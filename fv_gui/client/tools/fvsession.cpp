@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_gui/client/DriverSession.h"
 #include "fv_gui/logging/PacketRecordQueue.h"
 #include "fv_gui/logging/ProtocolName.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/logview/CLogListCtrl.h"
 #include "fv_gui/settings/Settings.h"

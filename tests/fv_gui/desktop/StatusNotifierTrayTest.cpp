@@ -17,7 +17,7 @@
 
 #include "fv_gui/notify/TrayIconDialog.h"
 #include "fv_gui/notify/WindowCommands.h"
-#include "fv_gui/tools/gallery/MiniStatusNotifierHost.h"
+#include "tools/gallery/MiniStatusNotifierHost.h"
 #include "tests/fv_gui/desktop/EventWait.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fv_gui/res/Fonts.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace {
 

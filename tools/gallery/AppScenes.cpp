@@ -11,14 +11,14 @@
 #include <memory>
 
 #include "fv_drv/Driver/DriverEntry.h"
-#include "fv_drv/contract/DeviceNames.h"
+#include "fv_contract/DeviceNames.h"
 #include "fv_drv/host/DeviceBridge.h"
 #include "fv_drv/host/Ipv4Frame.h"
 #include "fv_drv/ndis/sim/SimAdapter.h"
 #include "fv_drv/ndis/sim/SimStack.h"
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/settings/Settings.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {

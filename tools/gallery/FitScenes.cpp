@@ -11,7 +11,7 @@
 #include "fv_gui/logging/ProtocolName.h"
 #include "fv_gui/notify/TaskbarNotifier.h"
 #include "fv_gui/res/ResourceIds.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {

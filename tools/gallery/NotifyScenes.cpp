@@ -13,7 +13,7 @@
 #include "fv_gui/notify/WindowCommands.h"
 #include "fv_gui/res/ResourceIds.h"
 #include "fv_gui/res/Resources.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {

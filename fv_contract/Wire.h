@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "fv_drv/contract/Statuses.h"
+#include "fv_contract/Statuses.h"
 
 namespace fv::wire {
 

@@ -8,8 +8,8 @@
 
 #include "fv_gui/app/CMainDialog.h"
 #include "fv_gui/settings/Settings.h"
-#include "fv_gui/tools/gallery/MiniStatusNotifierHost.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/MiniStatusNotifierHost.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {

@@ -14,7 +14,7 @@
 #include "fv_gui/notify/CStatusLamp.h"
 #include "fv_gui/res/ResourceIds.h"
 #include "fv_gui/res/Resources.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {

@@ -10,7 +10,7 @@
 #include "fv_gui/dialogs/CPreferencesDialog.h"
 #include "fv_gui/richtext/CRichTextView.h"
 #include "fv_gui/settings/Settings.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {

@@ -1,4 +1,4 @@
-#include "fv_gui/tools/gallery/MiniStatusNotifierHost.h"
+#include "tools/gallery/MiniStatusNotifierHost.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>

@@ -7,7 +7,7 @@
 #include "fv_gui/logview/CLogWindow.h"
 #include "fv_gui/logview/SnapGlue.h"
 #include "fv_gui/notify/SkinnedDialog.h"
-#include "fv_gui/tools/gallery/Scene.h"
+#include "tools/gallery/Scene.h"
 
 namespace fv::gallery {
 namespace {
