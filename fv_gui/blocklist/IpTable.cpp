@@ -244,26 +244,6 @@ private:
     std::vector<std::vector<std::uint64_t>> levels_;
 };
 
-// The texts of an entry line: description, first and last address, as a whole line or a long
-// line read in pieces gives them.
-using EntryTexts = LongLine::Entry;
-
-// A line without its line end; nullopt when it is no entry: shorter than kMinEntryLength, no
-// ':', or no '-' after the last ':'. The description may hold ':' and '-' itself.
-inline std::optional<EntryTexts> SplitLine(const char* line, std::size_t length) {
-    if (length < kMinEntryLength) return std::nullopt;
-    const char* colon = static_cast<const char*>(::memrchr(line, ':', length));
-    if (colon == nullptr) return std::nullopt;
-    const char* const rest = colon + 1;
-    const char* const end = line + length;
-    const char* dash =
-        static_cast<const char*>(::memrchr(rest, '-', static_cast<std::size_t>(end - rest)));
-    if (dash == nullptr) return std::nullopt;
-    return EntryTexts{{line, static_cast<std::size_t>(colon - line)},
-                      {rest, static_cast<std::size_t>(dash - rest)},
-                      {dash + 1, static_cast<std::size_t>(end - dash - 1)}};
-}
-
 // Room to set aside up front: for every entry that can fit, or for as many as the file can hold
 // lines.
 std::size_t ExpectedEntries(int file, std::size_t capacity) {
@@ -288,25 +268,25 @@ public:
         texts_.Grow(std::max<std::size_t>(expected, 1) * kMaxDescriptionLength, 0);
     }
     bool Full() const { return ranges_->count >= capacity_; }
-    void Add(const EntryTexts& line) {
-        const std::uint32_t a = ParseDotted(line.first.data(), line.first.size());
-        const std::uint32_t b = ParseDotted(line.last.data(), line.last.size());
-        const std::uint32_t first = std::min(a, b);
-        const std::uint32_t span = std::max(a, b) - first;
-        entries_[ranges_->count] = RangeEntry{first, span};
-        ++ranges_->count;
-        addressCount_ += static_cast<std::uint64_t>(span) + 1;
-
-        if (texts_.Capacity() - textsUsed_ < kMaxDescriptionLength) {
-            texts_.Grow(texts_.Capacity() * 2, textsUsed_);
-        }
-        const std::size_t kept = PrepareDescription(
-            line.description.data(), line.description.size(), texts_.Data() + textsUsed_);
-        descriptions_.push_back(PackText(textsUsed_, kept));
-        textsUsed_ += kept;
-    }
+    // A line without its line end; one that is no entry is skipped: shorter than
+    // kMinEntryLength, no ':', or no '-' after the last ':'. The description may hold ':' and '-'.
     void AddLine(const char* line, std::size_t length) {
-        if (const auto texts = SplitLine(line, length)) Add(*texts);
+        if (length < kMinEntryLength) return;
+        const char* colon = static_cast<const char*>(::memrchr(line, ':', length));
+        if (colon == nullptr) return;
+        const char* const rest = colon + 1;
+        const char* const end = line + length;
+        const char* dash =
+            static_cast<const char*>(::memrchr(rest, '-', static_cast<std::size_t>(end - rest)));
+        if (dash == nullptr) return;
+        Append({line, static_cast<std::size_t>(colon - line)},
+               ParseDotted(rest, static_cast<std::size_t>(dash - rest)),
+               ParseDotted(dash + 1, static_cast<std::size_t>(end - dash - 1)));
+    }
+    // The entry of a line that was read in pieces.
+    void Add(const LongLine::Entry& line) {
+        Append(line.description, ParseDotted(line.first.data(), line.first.size()),
+               ParseDotted(line.last.data(), line.last.size()));
     }
 
     std::uint64_t AddressCount() const { return addressCount_; }
@@ -319,6 +299,22 @@ public:
     }
 
 private:
+    void Append(std::string_view description, std::uint32_t a, std::uint32_t b) {
+        const std::uint32_t first = std::min(a, b);
+        const std::uint32_t span = std::max(a, b) - first;
+        entries_[ranges_->count] = RangeEntry{first, span};
+        ++ranges_->count;
+        addressCount_ += static_cast<std::uint64_t>(span) + 1;
+
+        if (texts_.Capacity() - textsUsed_ < kMaxDescriptionLength) {
+            texts_.Grow(texts_.Capacity() * 2, textsUsed_);
+        }
+        const std::size_t kept = PrepareDescription(description.data(), description.size(),
+                                                    texts_.Data() + textsUsed_);
+        descriptions_.push_back(PackText(textsUsed_, kept));
+        textsUsed_ += kept;
+    }
+
     RangeTable* ranges_;
     RangeEntry* entries_;
     std::size_t capacity_;
