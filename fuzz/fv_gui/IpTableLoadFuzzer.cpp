@@ -31,7 +31,8 @@ std::string Printable(const std::string& text) {
             continue;
         }
         // Decode one character and accept it only when its encoding is the shortest one.
-        std::size_t size = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        // 0xF8-0xFF lead nothing: their high bits would be lost to the mask below.
+        std::size_t size = c >= 0xF8 ? 0 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
         std::uint32_t code = size == 4 ? c & 0x07u : size == 3 ? c & 0x0Fu : c & 0x1Fu;
         bool valid = size != 0 && i + size <= text.size();
         for (std::size_t k = 1; valid && k < size; ++k) {

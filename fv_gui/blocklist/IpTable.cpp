@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -29,8 +30,43 @@ static_assert(kCutLength + kCutMarkLength == kMaxDescriptionLength);
 // A line held whole always leaves most of the chunk to read into, so the chunk never grows.
 static_assert(kMaxHeldLineLength < kReadChunk);
 constexpr std::size_t kBucketThreshold = 4096;
+// A large store's buckets are keyed by the high bits of an address.
+constexpr unsigned kBucketShift = 16;
+constexpr std::uint32_t kBucketCount = std::uint32_t{1} << kBucketShift;
 // Room set aside up front is for at most this many entries; more grow it.
 constexpr std::size_t kExpectedEntriesLimit = std::size_t{1} << 20;
+
+// Whole entries that a buffer of `bufferSize` bytes holds after its count. The trailing bytes
+// are not counted against it; the session's buffer has room for them even when full.
+constexpr std::size_t EntryCapacity(std::size_t bufferSize) {
+    return bufferSize >= sizeof(RangeTable) ? (bufferSize - sizeof(RangeTable)) / sizeof(RangeEntry)
+                                            : 0;
+}
+static_assert(RangeTableImageSize(EntryCapacity(kSessionRangeBufferSize)) <=
+              kSessionRangeBufferSize);
+// The store's text offsets are 32 bits.
+static_assert(EntryCapacity(kSessionRangeBufferSize) * kMaxDescriptionLength <=
+              std::numeric_limits<std::uint32_t>::max());
+
+// Where a prepared description lies in the loader's text buffer, packed in one word per entry:
+// the offset above the length.
+struct TextPlace {
+    std::size_t offset;
+    std::size_t length;
+};
+constexpr unsigned kTextLengthBits = 6;
+constexpr std::uint64_t kTextLengthMask = (std::uint64_t{1} << kTextLengthBits) - 1;
+static_assert(kMaxDescriptionLength <= kTextLengthMask);
+// A load makes fewer than 2^32 entries (the count is 32 bits), so no offset reaches past the bits
+// above the length.
+static_assert(((std::uint64_t{1} << 32) * kMaxDescriptionLength) >> (64 - kTextLengthBits) == 0);
+constexpr std::uint64_t PackText(std::size_t offset, std::size_t length) {
+    return (static_cast<std::uint64_t>(offset) << kTextLengthBits) | length;
+}
+constexpr TextPlace UnpackText(std::uint64_t packed) {
+    return {static_cast<std::size_t>(packed >> kTextLengthBits),
+            static_cast<std::size_t>(packed & kTextLengthMask)};
+}
 
 // Bytes that are written over before they are read: growing does not clear them.
 class RawBuffer {
@@ -208,6 +244,226 @@ private:
     std::vector<std::vector<std::uint64_t>> levels_;
 };
 
+// Room to set aside up front: for every entry that can fit, or for as many as the file can hold
+// lines.
+std::size_t ExpectedEntries(int file, std::size_t capacity) {
+    std::size_t expected = capacity;
+    struct stat status {};
+    if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+        expected = std::min<std::size_t>(
+            expected, static_cast<std::size_t>(status.st_size) / kMinEntryLength + 1);
+    }
+    return std::min(expected, kExpectedEntriesLimit);
+}
+
+// The entries of one load in file order: each is written to the range table image at once, its
+// prepared description (at most kMaxDescriptionLength bytes) to one text buffer.
+class EntryCollector {
+public:
+    EntryCollector(RangeTable* ranges, std::size_t capacity, std::size_t expected)
+        : ranges_(ranges),
+          entries_(reinterpret_cast<RangeEntry*>(ranges + 1)),
+          capacity_(capacity) {
+        descriptions_.reserve(expected);
+        texts_.Grow(std::max<std::size_t>(expected, 1) * kMaxDescriptionLength, 0);
+    }
+    bool Full() const { return ranges_->count >= capacity_; }
+    // A line without its line end; one that is no entry is skipped: shorter than
+    // kMinEntryLength, no ':', or no '-' after the last ':'. The description may hold ':' and '-'.
+    void AddLine(const char* line, std::size_t length) {
+        if (length < kMinEntryLength) return;
+        const char* colon = static_cast<const char*>(::memrchr(line, ':', length));
+        if (colon == nullptr) return;
+        const char* const rest = colon + 1;
+        const char* const end = line + length;
+        const char* dash =
+            static_cast<const char*>(::memrchr(rest, '-', static_cast<std::size_t>(end - rest)));
+        if (dash == nullptr) return;
+        Append({line, static_cast<std::size_t>(colon - line)},
+               ParseDotted(rest, static_cast<std::size_t>(dash - rest)),
+               ParseDotted(dash + 1, static_cast<std::size_t>(end - dash - 1)));
+    }
+    // The entry of a line that was read in pieces.
+    void Add(const LongLine::Entry& line) {
+        Append(line.description, ParseDotted(line.first.data(), line.first.size()),
+               ParseDotted(line.last.data(), line.last.size()));
+    }
+
+    std::uint64_t AddressCount() const { return addressCount_; }
+    // Per entry, where its description lies in Texts() (PackText).
+    const std::vector<std::uint64_t>& Descriptions() const { return descriptions_; }
+    const char* Texts() const { return texts_.Data(); }
+    void Release() {
+        descriptions_ = {};
+        texts_ = {};
+    }
+
+private:
+    void Append(std::string_view description, std::uint32_t a, std::uint32_t b) {
+        const std::uint32_t first = std::min(a, b);
+        const std::uint32_t span = std::max(a, b) - first;
+        entries_[ranges_->count] = RangeEntry{first, span};
+        ++ranges_->count;
+        addressCount_ += static_cast<std::uint64_t>(span) + 1;
+
+        if (texts_.Capacity() - textsUsed_ < kMaxDescriptionLength) {
+            texts_.Grow(texts_.Capacity() * 2, textsUsed_);
+        }
+        const std::size_t kept = PrepareDescription(description.data(), description.size(),
+                                                    texts_.Data() + textsUsed_);
+        descriptions_.push_back(PackText(textsUsed_, kept));
+        textsUsed_ += kept;
+    }
+
+    RangeTable* ranges_;
+    RangeEntry* entries_;
+    std::size_t capacity_;
+    std::uint64_t addressCount_ = 0;
+    std::vector<std::uint64_t> descriptions_;
+    RawBuffer texts_;
+    std::size_t textsUsed_ = 0;
+};
+
+// Hands `entries` the lines that end in [p, end) while the image has room; returns where the
+// first line not handed over starts.
+inline const char* AddWholeLines(const char* p, const char* end, EntryCollector& entries) {
+    while (p < end && !entries.Full()) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        if (lf == nullptr) break;
+        std::size_t length = static_cast<std::size_t>(lf - p);
+        if (length > 0 && p[length - 1] == '\r') --length;
+        entries.AddLine(p, length);
+        p = lf + 1;
+    }
+    return p;
+}
+
+// Hands every line of the file to `entries` until its end or until the image is full; false
+// when a read fails. LF ends a line, a CR just before it belongs to the line end; a last line
+// without LF is taken as it stands.
+bool ReadLines(int file, EntryCollector& entries) {
+    ChunkReader reader(kReadChunk);
+    LongLine longLine;
+    bool inLongLine = false;
+    auto endLongLine = [&](bool atLineFeed) {
+        inLongLine = false;
+        if (const auto texts = longLine.Finish(atLineFeed)) entries.Add(*texts);
+    };
+    while (!entries.Full()) {
+        const long got = reader.Fill(file);
+        if (got < 0) return false;
+        if (got == 0) {
+            if (inLongLine) {
+                endLongLine(false);
+            } else if (reader.Begin() < reader.End()) {
+                entries.AddLine(reader.Begin(),
+                                static_cast<std::size_t>(reader.End() - reader.Begin()));
+            }
+            return true;
+        }
+        const char* p = reader.Begin();
+        const char* const end = reader.End();
+        if (inLongLine) {
+            const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            longLine.Feed(p, static_cast<std::size_t>((lf != nullptr ? lf : end) - p));
+            p = end;
+            if (lf != nullptr) {
+                endLongLine(true);
+                p = lf + 1;
+            }
+        }
+        p = AddWholeLines(p, end, entries);
+        // The rest is the start of a line; one too long to hold is taken in pieces from here.
+        if (!entries.Full() && static_cast<std::size_t>(end - p) >= kMaxHeldLineLength) {
+            inLongLine = true;
+            longLine.Feed(p, static_cast<std::size_t>(end - p));
+            p = end;
+        }
+        reader.Consume(p);
+    }
+    return true;
+}
+
+// The entries as (first << 32 | index) values, sorted by first; equal firsts keep file order.
+std::vector<std::uint64_t> OrderByFirst(const RangeEntry* entries, std::size_t count) {
+    std::vector<std::uint64_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        order[i] = (static_cast<std::uint64_t>(entries[i].first) << 32) | i;
+    }
+    SortByFirst(order);
+    return order;
+}
+
+// One slot per distinct first, in key order, and the slot of each entry.
+struct Slots {
+    std::vector<std::uint32_t> key;
+    std::vector<std::uint32_t> of;
+};
+
+Slots AssignSlots(const std::vector<std::uint64_t>& order) {
+    Slots slots;
+    slots.of.resize(order.size());
+    for (const std::uint64_t value : order) {
+        const std::uint32_t first = static_cast<std::uint32_t>(value >> 32);
+        if (slots.key.empty() || slots.key.back() != first) slots.key.push_back(first);
+        slots.of[static_cast<std::uint32_t>(value)] =
+            static_cast<std::uint32_t>(slots.key.size() - 1);
+    }
+    return slots;
+}
+
+// The slots that keep a description, and whose.
+struct KeptDescriptions {
+    SlotSet stored;
+    std::vector<std::uint32_t> line;  // the entry whose description a slot keeps
+    std::vector<std::uint32_t> last;  // the last address of that entry's range
+    std::size_t count = 0;
+    std::size_t textSize = 0;
+};
+
+// Decided in file order: a description is kept only when no description kept before covers its
+// first address; for first 0.0.0.0 (never covered) a later one replaces it.
+KeptDescriptions ChooseDescriptions(const RangeEntry* entries, const Slots& slots,
+                                    const std::vector<std::uint64_t>& descriptions) {
+    const std::size_t slotCount = slots.key.size();
+    KeptDescriptions kept{SlotSet(slotCount), std::vector<std::uint32_t>(slotCount),
+                          std::vector<std::uint32_t>(slotCount)};
+    for (std::size_t i = 0; i < slots.of.size(); ++i) {
+        const RangeEntry& entry = entries[i];
+        const std::uint32_t slot = slots.of[i];
+        if (entry.first != 0) {
+            const std::int64_t below = kept.stored.Predecessor(slot);
+            if (below >= 0 && kept.last[below] >= entry.first) continue;  // covered: discarded
+        }
+        if (kept.stored.Test(slot)) {
+            kept.textSize -= UnpackText(descriptions[kept.line[slot]]).length;  // replaced
+        } else {
+            ++kept.count;
+        }
+        kept.stored.Set(slot);
+        kept.line[slot] = static_cast<std::uint32_t>(i);
+        kept.last[slot] = entry.first + entry.span;
+        kept.textSize += UnpackText(descriptions[i]).length;
+    }
+    return kept;
+}
+
+// Sorts the image's `count` entries by first. When the load made them all, they are laid out in
+// `order`, the order of the ones made from `firstNew` on.
+void SortImage(RangeEntry* entries, std::uint32_t firstNew, std::uint32_t count,
+               const std::vector<std::uint64_t>& order) {
+    if (firstNew == 0) {
+        std::vector<RangeEntry> sorted(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            sorted[k] = entries[static_cast<std::uint32_t>(order[k])];
+        }
+        std::copy(sorted.begin(), sorted.end(), entries);
+    } else {
+        std::sort(entries, entries + count,
+                  [](const RangeEntry& a, const RangeEntry& b) { return a.first < b.first; });
+    }
+}
+
 }  // namespace
 
 std::string FormatDottedAddress(std::uint32_t address) {
@@ -250,211 +506,71 @@ bool IpTable::Load(const std::string& path, RangeTable* ranges, std::size_t buff
 bool IpTable::Read(int file, RangeTable* ranges, std::size_t bufferSize) {
     RangeEntry* const entries = reinterpret_cast<RangeEntry*>(ranges + 1);
     const std::uint32_t firstNew = ranges->count;
-    auto fits = [&] {
-        return 4 + (static_cast<std::uint64_t>(ranges->count) + 1) * 8 <= bufferSize;
-    };
+    const std::size_t capacity = EntryCapacity(bufferSize);
+    EntryCollector collected(ranges, capacity, ExpectedEntries(file, capacity));
+    const bool complete = ReadLines(file, collected);
 
-    // Per entry made here: where its prepared description lies in `texts` (offset << 6 |
-    // length); each takes at most kMaxDescriptionLength bytes there.
-    std::vector<std::uint64_t> descriptions;
-    RawBuffer texts;
-    std::size_t textsUsed = 0;
-    {
-        // Room for every entry that can fit, or for as many as the file can hold lines.
-        std::size_t expected = bufferSize >= 4 ? (bufferSize - 4) / 8 : 0;
-        struct stat status {};
-        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
-            expected = std::min<std::size_t>(
-                expected, static_cast<std::size_t>(status.st_size) / kMinEntryLength + 1);
-        }
-        expected = std::min(expected, kExpectedEntriesLimit);
-        descriptions.reserve(expected);
-        texts.Grow(std::max<std::size_t>(expected, 1) * kMaxDescriptionLength, 0);
-    }
-
-    auto addEntry = [&](const char* description, std::size_t descriptionLength, std::uint32_t a,
-                        std::uint32_t b) {
-        const std::uint32_t first = std::min(a, b);
-        const std::uint32_t span = std::max(a, b) - first;
-        ++rangeCount_;
-        entries[ranges->count] = RangeEntry{first, span};
-        ++ranges->count;
-        addressCount_ += static_cast<std::uint64_t>(span) + 1;
-
-        if (texts.Capacity() - textsUsed < kMaxDescriptionLength) {
-            texts.Grow(texts.Capacity() * 2, textsUsed);
-        }
-        const std::size_t kept =
-            PrepareDescription(description, descriptionLength, texts.Data() + textsUsed);
-        descriptions.push_back((static_cast<std::uint64_t>(textsUsed) << 6) | kept);
-        textsUsed += kept;
-    };
-    auto addLine = [&](const char* line, std::size_t length) {
-        if (length < kMinEntryLength) return;
-        const char* colon = static_cast<const char*>(::memrchr(line, ':', length));
-        if (colon == nullptr) return;
-        const char* rest = colon + 1;
-        const std::size_t restLength = static_cast<std::size_t>(line + length - rest);
-        const char* dash = static_cast<const char*>(::memrchr(rest, '-', restLength));
-        if (dash == nullptr) return;
-        addEntry(line, static_cast<std::size_t>(colon - line),
-                 ParseDotted(rest, static_cast<std::size_t>(dash - rest)),
-                 ParseDotted(dash + 1, static_cast<std::size_t>(line + length - dash - 1)));
-    };
-    LongLine longLine;
-    bool inLongLine = false;
-    auto endLongLine = [&](bool atLineFeed) {
-        inLongLine = false;
-        if (const auto entry = longLine.Finish(atLineFeed)) {
-            addEntry(entry->description.data(), entry->description.size(),
-                     ParseDotted(entry->first.data(), entry->first.size()),
-                     ParseDotted(entry->last.data(), entry->last.size()));
-        }
-    };
-
-    // LF ends a line, a CR just before it belongs to the line end; a last line without LF is
-    // taken as it stands.
-    bool readFailed = false;
-    {
-        ChunkReader reader(kReadChunk);
-        bool full = !fits();
-        while (!full) {
-            const long got = reader.Fill(file);
-            if (got < 0) {
-                readFailed = true;
-                break;
-            }
-            if (got == 0) {
-                if (inLongLine) {
-                    endLongLine(false);
-                } else if (reader.Begin() < reader.End()) {
-                    addLine(reader.Begin(), static_cast<std::size_t>(reader.End() - reader.Begin()));
-                }
-                break;
-            }
-            const char* p = reader.Begin();
-            const char* const end = reader.End();
-            if (inLongLine) {
-                const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-                longLine.Feed(p, static_cast<std::size_t>((lf != nullptr ? lf : end) - p));
-                p = end;
-                if (lf != nullptr) {
-                    endLongLine(true);
-                    p = lf + 1;
-                    full = !fits();
-                }
-            }
-            while (p < end && !full) {
-                const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-                if (lf == nullptr) break;
-                std::size_t length = static_cast<std::size_t>(lf - p);
-                if (length > 0 && p[length - 1] == '\r') --length;
-                addLine(p, length);
-                p = lf + 1;
-                full = !fits();
-            }
-            if (!full && static_cast<std::size_t>(end - p) >= kMaxHeldLineLength) {
-                inLongLine = true;
-                longLine.Feed(p, static_cast<std::size_t>(end - p));
-                p = end;
-            }
-            reader.Consume(p);
-        }
-    }
-
-    // The store, built in file order: a description is kept only when no record kept before
-    // covers its first address; for first 0.0.0.0 (never covered) a later one replaces it.
     const std::size_t added = ranges->count - firstNew;
-    std::vector<std::uint64_t> order(added);
-    for (std::size_t i = 0; i < added; ++i) {
-        order[i] = (static_cast<std::uint64_t>(entries[firstNew + i].first) << 32) | i;
-    }
-    SortByFirst(order);
+    rangeCount_ = static_cast<std::int32_t>(added);
+    addressCount_ = collected.AddressCount();
+    const std::vector<std::uint64_t> order = OrderByFirst(entries + firstNew, added);
+    BuildStore(entries + firstNew, order, collected.Descriptions(), collected.Texts());
+    collected.Release();
+    SortImage(entries, firstNew, ranges->count, order);
+    return complete;
+}
 
-    std::vector<std::uint32_t> slotKey;
-    std::vector<std::uint32_t> slotOf(added);
-    for (std::size_t k = 0; k < added; ++k) {
-        const std::uint32_t first = static_cast<std::uint32_t>(order[k] >> 32);
-        if (slotKey.empty() || slotKey.back() != first) slotKey.push_back(first);
-        slotOf[static_cast<std::uint32_t>(order[k])] = static_cast<std::uint32_t>(slotKey.size() - 1);
-    }
-    SlotSet stored(slotKey.size());
-    std::vector<std::uint32_t> storedLine(slotKey.size());
-    std::vector<std::uint32_t> storedLast(slotKey.size());  // last address of the stored range
-    std::size_t storedCount = 0;
-    std::size_t storedText = 0;
-    for (std::size_t i = 0; i < added; ++i) {
-        const RangeEntry& entry = entries[firstNew + i];
-        const std::uint32_t slot = slotOf[i];
-        if (entry.first != 0) {
-            const std::int64_t below = stored.Predecessor(slot);
-            if (below >= 0 && storedLast[below] >= entry.first) {
-                continue;  // covered by a stored record: the description is discarded
-            }
-        }
-        if (stored.Test(slot)) {
-            storedText -= descriptions[storedLine[slot]] & 63u;  // replaced: first 0.0.0.0
-        } else {
-            ++storedCount;
-        }
-        stored.Set(slot);
-        storedLine[slot] = static_cast<std::uint32_t>(i);
-        storedLast[slot] = entry.first + entry.span;
-        storedText += descriptions[i] & 63u;
-    }
-    slotOf = {};
+void IpTable::BuildStore(const RangeEntry* entries, const std::vector<std::uint64_t>& order,
+                         const std::vector<std::uint64_t>& descriptions, const char* texts) {
+    Slots slots = AssignSlots(order);
+    KeptDescriptions kept = ChooseDescriptions(entries, slots, descriptions);
+    slots.of = {};
 
     keys_.clear();
     records_.clear();
-    arena_.clear();
-    keys_.reserve(storedCount);
-    records_.reserve(storedCount + 1);
-    std::vector<std::uint32_t> lines;  // the stored lines in key order
-    lines.reserve(storedCount);
-    stored.ForEach([&](std::size_t slot) {
-        keys_.push_back(slotKey[slot]);
-        records_.push_back(Record{storedLast[slot] - slotKey[slot], 0});
-        lines.push_back(storedLine[slot]);
+    keys_.reserve(kept.count);
+    records_.reserve(kept.count + 1);
+    std::vector<std::uint32_t> lines;  // the kept lines in key order
+    lines.reserve(kept.count);
+    kept.stored.ForEach([&](std::size_t slot) {
+        keys_.push_back(slots.key[slot]);
+        records_.push_back(Record{kept.last[slot] - slots.key[slot], 0});
+        lines.push_back(kept.line[slot]);
     });
-    storedLast = {};
+    kept.last = {};
+    GatherTexts(lines, descriptions, texts, kept.textSize);
+    IndexBuckets();
+}
+
+void IpTable::GatherTexts(const std::vector<std::uint32_t>& lines,
+                          const std::vector<std::uint64_t>& descriptions, const char* texts,
+                          std::size_t textSize) {
     // The texts lie in file order and are gathered in key order: fetched ahead of their turn,
     // or each costs a miss in memory.
     constexpr std::size_t kAhead = 8;
-    arena_.resize(storedText);
+    arena_.clear();
+    arena_.resize(textSize);
     std::size_t arenaUsed = 0;
     for (std::size_t k = 0; k < lines.size(); ++k) {
         if (k + 2 * kAhead < lines.size()) __builtin_prefetch(&descriptions[lines[k + 2 * kAhead]]);
         if (k + kAhead < lines.size()) {
-            __builtin_prefetch(texts.Data() + (descriptions[lines[k + kAhead]] >> 6));
+            __builtin_prefetch(texts + UnpackText(descriptions[lines[k + kAhead]]).offset);
         }
-        const std::uint64_t text = descriptions[lines[k]];
+        const TextPlace text = UnpackText(descriptions[lines[k]]);
         records_[k].text = static_cast<std::uint32_t>(arenaUsed);
-        std::memcpy(arena_.data() + arenaUsed, texts.Data() + (text >> 6), text & 63u);
-        arenaUsed += text & 63u;
+        std::memcpy(arena_.data() + arenaUsed, texts + text.offset, text.length);
+        arenaUsed += text.length;
     }
     records_.push_back(Record{0, static_cast<std::uint32_t>(arenaUsed)});
-    // Small stores are searched whole; large ones start from the bucket of the high 16 bits.
-    bucket_.clear();
-    if (keys_.size() >= kBucketThreshold) {
-        bucket_.assign(65537, 0);
-        for (std::uint32_t key : keys_) ++bucket_[(key >> 16) + 1];
-        for (std::uint32_t h = 0; h < 65536; ++h) bucket_[h + 1] += bucket_[h];
-    }
-    descriptions = {};
-    texts = {};
+}
 
-    // The range table image, sorted by first.
-    if (firstNew == 0) {
-        std::vector<RangeEntry> sorted(added);
-        for (std::size_t k = 0; k < added; ++k) {
-            sorted[k] = entries[static_cast<std::uint32_t>(order[k])];
-        }
-        std::copy(sorted.begin(), sorted.end(), entries);
-    } else {
-        std::sort(entries, entries + ranges->count,
-                  [](const RangeEntry& a, const RangeEntry& b) { return a.first < b.first; });
-    }
-    return !readFailed;
+void IpTable::IndexBuckets() {
+    // Small stores are searched whole; large ones start from the bucket of the high bits.
+    bucket_.clear();
+    if (keys_.size() < kBucketThreshold) return;
+    bucket_.assign(kBucketCount + 1, 0);
+    for (std::uint32_t key : keys_) ++bucket_[(key >> kBucketShift) + 1];
+    for (std::uint32_t h = 0; h < kBucketCount; ++h) bucket_[h + 1] += bucket_[h];
 }
 
 std::int64_t IpTable::Find(std::uint32_t address) const {
@@ -464,7 +580,7 @@ std::int64_t IpTable::Find(std::uint32_t address) const {
     if (bucket_.empty()) {
         bound = std::upper_bound(base, base + keys_.size(), address);
     } else {
-        const std::uint32_t high = address >> 16;
+        const std::uint32_t high = address >> kBucketShift;
         bound = std::upper_bound(base + bucket_[high], base + bucket_[high + 1], address);
     }
     if (bound == base) return -1;

@@ -74,6 +74,15 @@ private:
     };
     static_assert(sizeof(Record) == 8);
     bool Read(int file, RangeTable* ranges, std::size_t bufferSize);
+    // The store from the `order.size()` entries made by this load, `order` sorting them by
+    // first; `descriptions` places each one's prepared description in `texts`.
+    void BuildStore(const RangeEntry* entries, const std::vector<std::uint64_t>& order,
+                    const std::vector<std::uint64_t>& descriptions, const char* texts);
+    // The arena from the descriptions of `lines`, in key order; sets each record's text.
+    void GatherTexts(const std::vector<std::uint32_t>& lines,
+                     const std::vector<std::uint64_t>& descriptions, const char* texts,
+                     std::size_t textSize);
+    void IndexBuckets();
     // Index of the record found for `address`, or -1.
     std::int64_t Find(std::uint32_t address) const;
     std::string_view TextOf(std::size_t index) const {
