@@ -3,9 +3,9 @@
 // SystemTrayShell carries it out over QSystemTrayIcon; tests use a fake.
 //
 // This is the one place that speaks the shell's numbers: the record's field flags (NIF_*), its
-// balloon icons (NIIF_*) and the mouse messages (WM_*) the icon reports. The record's operations
-// below set the flags, TrayMouseOf reads the messages; the tray dialog and everything above it
-// see only BalloonIcon and TrayMouse.
+// balloon icons (NIIF_*) and the mouse messages (WM_*) the icon reports. The record's own
+// operations set the flags and TrayMouseOf reads the messages, so the tray dialog passes the
+// numbers through without reading them, and everything above it sees BalloonIcon and TrayMouse.
 #pragma once
 
 #include <QEvent>
@@ -57,10 +57,10 @@ enum class ShellMessage { Add = 0, Modify = 1, Delete = 2 };
 
 enum class BalloonIcon { None, Info, Warning, Error };
 
-// What the icon's owner acts on; the other messages the icon may report mean nothing to it.
+// The icon's mouse events as its owner receives them.
 enum class TrayMouse { LeftDown, LeftUp, LeftDoubleClick, RightDown, RightDoubleClick, Move };
 
-// The event a mouse message reports; none for a message the owner does not act on.
+// The event a mouse message reports; none for any other message (the middle button's).
 [[nodiscard]] std::optional<TrayMouse> TrayMouseOf(std::uint32_t mouseMessage);
 
 // At most `maxChars` characters of `text`; a surrogate pair is never split.
