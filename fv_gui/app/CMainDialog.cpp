@@ -188,12 +188,12 @@ void CMainDialog::CreateSystemMenuAdditions() {
     if (!about.isEmpty()) {
         separator();
         aboutSysItem_ = new QAction(about, this);
-        aboutSysItem_->setData(kSysCommandAbout);
+        connect(aboutSysItem_, &QAction::triggered, this, [this] { ShowAbout(true); });
         addAction(aboutSysItem_);
     }
     separator();
     alwaysOnTopItem_ = new QAction(QStringLiteral("Always on top"), this);
-    alwaysOnTopItem_->setData(kSysCommandAlwaysOnTop);
+    connect(alwaysOnTopItem_, &QAction::triggered, this, &CMainDialog::ToggleAlwaysOnTop);
     alwaysOnTopItem_->setCheckable(true);
     addAction(alwaysOnTopItem_);
 }
@@ -237,19 +237,17 @@ void CMainDialog::OnMenuCommand(int command) {
     }
 }
 
-void CMainDialog::SysCommand(unsigned command) {
-    switch (command & notify::kSysCommandMask) {
-    case notify::SC_CLOSE: HideToTray(); return;
-    case notify::SC_MINIMIZE:
+void CMainDialog::OnWindowCommand(notify::WindowCommand command) {
+    switch (command) {
+    case notify::WindowCommand::Close: HideToTray(); return;
+    case notify::WindowCommand::Minimize:
         if (blockedLog_) blockedLog_->hide();
         if (grantedLog_) grantedLog_->hide();
-        CSkinnedTrayDialog::SysCommand(command);
-        return;
-    default: break;
+        break;
+    case notify::WindowCommand::Maximize:
+    case notify::WindowCommand::Restore: break;
     }
-    if (command == kSysCommandAbout) ShowAbout(true);
-    else if (command == kSysCommandAlwaysOnTop) ToggleAlwaysOnTop();
-    else CSkinnedTrayDialog::SysCommand(command);
+    CSkinnedTrayDialog::OnWindowCommand(command);
 }
 
 void CMainDialog::accept() { EndDialog(kResultOk); }
@@ -319,7 +317,7 @@ void CMainDialog::SetCounterText(int kind, const std::string& text) {
 
 void CMainDialog::ShowTrayBalloon(const std::string& title, const std::string& text) {
     CSkinnedTrayDialog::ShowTrayBalloon(QString::fromStdString(title), QString::fromStdString(text),
-                                        notify::NIIF_WARNING, kBalloonSeconds);
+                                        notify::BalloonIcon::Warning, kBalloonSeconds);
 }
 
 void CMainDialog::ShowNotifier(const std::string& text) {

@@ -126,7 +126,7 @@ public:
     // The about box; the guarded form opens nothing while another guarded box is open.
     virtual void ShowAbout(bool guarded);
 
-    void SysCommand(unsigned command) override;
+    void OnWindowCommand(notify::WindowCommand command) override;
     void OnMenuCommand(int command) override;
     QPoint ProposeMove(QPoint proposed) override;
     void CaptionPressed() override;

@@ -1,4 +1,4 @@
-// The main window's commands: menu 129, its command ids and the system-menu additions.
+// The main window's commands: menu 129 and its command ids.
 #pragma once
 
 #include <memory>
@@ -16,10 +16,6 @@ inline constexpr int kCommandReloadIpTable = 32788;  // carried by no menu item
 inline constexpr int kCommandViewLog = 32800;
 inline constexpr int kCommandDonate = 32801;
 inline constexpr int kCommandAboutUnguarded = 32813;
-
-// System menu additions.
-inline constexpr unsigned kSysCommandAbout = 0x10;
-inline constexpr unsigned kSysCommandAlwaysOnTop = 0x20;
 
 // "&File" and "&About" as submenus of a bar; each action carries its command id as data.
 [[nodiscard]] std::unique_ptr<QMenu> LoadMainMenu();

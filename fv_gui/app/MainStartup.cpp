@@ -273,7 +273,7 @@ void CMainDialog::SetTopMost(bool on) {
 void CMainDialog::ShowStartupWindow() {
     if (settings_->LoadMinimized.value) {
         QMetaObject::invokeMethod(this, [this] {
-            SysCommand(notify::SC_MINIMIZE);
+            OnWindowCommand(notify::WindowCommand::Minimize);
             // Without a tray icon nothing could bring the window up: it shows instead.
             if (!IsTrayIconShown()) showNormal();
         }, Qt::QueuedConnection);

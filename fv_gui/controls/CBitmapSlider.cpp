@@ -122,21 +122,21 @@ void CBitmapSlider::mouseMoveEvent(QMouseEvent* event) {
     const int pixel = DragPixel(track, event->position().toPoint().x(), grabOffset_);
     if (pixel == PositionToPixel(track, position_)) return;
     SetPos(PixelToPosition(track, pixel));
-    emit notify(kNotifyMoving, position_);
+    emit moving(position_);
 }
 
 void CBitmapSlider::mouseReleaseEvent(QMouseEvent* event) {
     if (!dragging_ || event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
     dragging_ = false;
     update();
-    emit notify(kNotifyMoved, position_);
+    emit moved(position_);
 }
 
 void CBitmapSlider::keyPressEvent(QKeyEvent* event) {
     const std::optional<SliderKey> key = KeyOf(event->key());
     if (!key) return QWidget::keyPressEvent(event);
     SetPos(PositionAfterKey(Track(), position_, page_, *key));
-    emit notify(kNotifyMoved, position_);
+    emit moved(position_);
 }
 
 void CBitmapSlider::focusInEvent(QFocusEvent* event) {

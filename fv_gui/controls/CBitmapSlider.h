@@ -14,9 +14,6 @@ class CBitmapSlider : public QWidget {
     Q_OBJECT
 
 public:
-    // Notification codes, carried with the new position.
-    static constexpr int kNotifyMoving = 10449;  // a drag moved the position
-    static constexpr int kNotifyMoved = 10450;   // a drag ended, or a key changed the position
     // Transparent colour meaning "the colour of the bitmap's pixel at (pixel x, pixel y)";
     // other values are 0x00BBGGRR.
     static constexpr std::uint32_t kColourOfPixel = 0xFF000000;
@@ -34,7 +31,8 @@ public:
     QSize sizeHint() const override;
 
 signals:
-    void notify(int code, int position);
+    void moving(int position);  // a drag moved the position
+    void moved(int position);   // a drag ended, or a key changed the position
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -22,7 +22,17 @@ QString CutText(const QString& text, qsizetype maxChars) {
 
 namespace {
 
-QSystemTrayIcon::MessageIcon BalloonIcon(std::uint32_t infoFlags) {
+std::uint32_t InfoFlagsOf(BalloonIcon kind) {
+    switch (kind) {
+    case BalloonIcon::Info: return NIIF_INFO;
+    case BalloonIcon::Warning: return NIIF_WARNING;
+    case BalloonIcon::Error: return NIIF_ERROR;
+    case BalloonIcon::None: break;
+    }
+    return NIIF_NONE;
+}
+
+QSystemTrayIcon::MessageIcon MessageIconOf(std::uint32_t infoFlags) {
     switch (infoFlags & 0x0F) {
     case NIIF_INFO: return QSystemTrayIcon::Information;
     case NIIF_WARNING: return QSystemTrayIcon::Warning;
@@ -32,6 +42,27 @@ QSystemTrayIcon::MessageIcon BalloonIcon(std::uint32_t infoFlags) {
 }
 
 }  // namespace
+
+void NotifyIconData::SetBalloon(const QString& title, const QString& text, BalloonIcon kind, std::uint32_t timeout) {
+    infoTitle = CutText(title, kInfoTitleChars);
+    info = CutText(text, kInfoChars);
+    infoFlags = InfoFlagsOf(kind);
+    timeoutMs = timeout;
+    flags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
+}
+
+std::optional<TrayMouse> TrayMouseOf(std::uint32_t mouseMessage) {
+    switch (mouseMessage) {
+    case WM_LBUTTONDOWN: return TrayMouse::LeftDown;
+    case WM_LBUTTONUP: return TrayMouse::LeftUp;
+    case WM_LBUTTONDBLCLK: return TrayMouse::LeftDoubleClick;
+    case WM_RBUTTONDOWN:
+    case WM_CONTEXTMENU: return TrayMouse::RightDown;
+    case WM_RBUTTONDBLCLK: return TrayMouse::RightDoubleClick;
+    case WM_MOUSEMOVE: return TrayMouse::Move;
+    default: return std::nullopt;
+    }
+}
 
 std::vector<std::uint32_t> TrayMouseMessages(QSystemTrayIcon::ActivationReason reason, bool statusNotifier) {
     switch (reason) {
@@ -86,14 +117,14 @@ bool SystemTrayShell::NotifyIcon(ShellMessage message, const NotifyIconData& dat
         Apply(stored, data);
         tray->show();
         if ((data.flags & NIF_INFO) && !data.info.isEmpty())
-            tray->showMessage(data.infoTitle, data.info, BalloonIcon(data.infoFlags), static_cast<int>(data.timeoutMs));
+            tray->showMessage(data.infoTitle, data.info, MessageIconOf(data.infoFlags), static_cast<int>(data.timeoutMs));
         return true;
     }
     case ShellMessage::Modify:
         if (it == icons_.end()) return false;
         Apply(it->second, data);
         if ((data.flags & NIF_INFO) && !data.info.isEmpty()) {
-            it->second.tray->showMessage(data.infoTitle, data.info, BalloonIcon(data.infoFlags),
+            it->second.tray->showMessage(data.infoTitle, data.info, MessageIconOf(data.infoFlags),
                                          static_cast<int>(data.timeoutMs));
         }
         return true;

@@ -1,6 +1,11 @@
 // The notification area as the tray code sees it: one record per icon, handed to the shell
 // whole for every add, modify and delete, with the shell's refusals reported as false.
 // SystemTrayShell carries it out over QSystemTrayIcon; tests use a fake.
+//
+// This is the one place that speaks the shell's numbers: the record's field flags (NIF_*), its
+// balloon icons (NIIF_*) and the mouse messages (WM_*) the icon reports. The record's own
+// operations set the flags and TrayMouseOf reads the messages, so the tray dialog passes the
+// numbers through without reading them, and everything above it sees BalloonIcon and TrayMouse.
 #pragma once
 
 #include <QEvent>
@@ -12,6 +17,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,7 +33,7 @@ inline constexpr std::uint32_t NIF_ICON = 0x02;
 inline constexpr std::uint32_t NIF_TIP = 0x04;
 inline constexpr std::uint32_t NIF_INFO = 0x10;
 
-// Balloon icons.
+// Balloon icons, as the record carries them.
 inline constexpr std::uint32_t NIIF_NONE = 0;
 inline constexpr std::uint32_t NIIF_INFO = 1;
 inline constexpr std::uint32_t NIIF_WARNING = 2;
@@ -49,6 +55,14 @@ inline constexpr qsizetype kInfoChars = 255;
 
 enum class ShellMessage { Add = 0, Modify = 1, Delete = 2 };
 
+enum class BalloonIcon { None, Info, Warning, Error };
+
+// The icon's mouse events as its owner receives them.
+enum class TrayMouse { LeftDown, LeftUp, LeftDoubleClick, RightDown, RightDoubleClick, Move };
+
+// The event a mouse message reports; none for any other message (the middle button's).
+[[nodiscard]] std::optional<TrayMouse> TrayMouseOf(std::uint32_t mouseMessage);
+
 // At most `maxChars` characters of `text`; a surrogate pair is never split.
 [[nodiscard]] QString CutText(const QString& text, qsizetype maxChars);
 
@@ -64,11 +78,23 @@ struct NotifyIconData {
     std::uint32_t timeoutMs = 0;
     std::uint32_t infoFlags = NIIF_NONE;
 
-    void SetTip(const QString& text) { tip = CutText(text, kTipChars); }
-    void SetBalloon(const QString& title, const QString& text) {
-        infoTitle = CutText(title, kInfoTitleChars);
-        info = CutText(text, kInfoChars);
+    // Each change marks its field as carried by the next call.
+    void SetIcon(const QIcon& image) {
+        icon = image;
+        flags |= NIF_ICON;
     }
+    void SetTip(const QString& text) {
+        tip = CutText(text, kTipChars);
+        flags |= NIF_TIP;
+    }
+    // The next call carries the whole record with the balloon.
+    void SetBalloon(const QString& title, const QString& text, BalloonIcon kind, std::uint32_t timeout);
+    // The balloon was shown: later calls must not show it again.
+    void DropBalloon() { flags &= ~NIF_INFO; }
+    // The icon is gone from the tray: the next add must carry its image and tip again.
+    void CarryAll() { flags = NIF_MESSAGE | NIF_ICON | NIF_TIP; }
+    // Only the callback, as a new icon starts.
+    void CarryCallbackOnly() { flags = NIF_MESSAGE; }
 };
 
 // Posted to an icon's window: the icon's callback message, its id and the mouse message.

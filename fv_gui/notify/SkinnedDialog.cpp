@@ -21,7 +21,7 @@ CSkinnedDialog::CSkinnedDialog(bool thickFrame, int templateId, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       templateId_(templateId),
       frame_(this, thickFrame ? kResizeBorder : 0,
-             {[this](QPoint p) { return ProposeMove(p); }, [this](unsigned c) { SysCommand(c); },
+             {[this](QPoint p) { return ProposeMove(p); }, [this](WindowCommand c) { OnWindowCommand(c); },
               [this](int c) { OnMenuCommand(c); }, [this] { CaptionPressed(); }, [this] { DragEnded(); }}) {}
 
 bool CSkinnedDialog::InitSkinnedFrame(QWidget* systemMenuWindow, QMenu* iconMenu, bool hasMaximize,
@@ -30,7 +30,7 @@ bool CSkinnedDialog::InitSkinnedFrame(QWidget* systemMenuWindow, QMenu* iconMenu
     return true;
 }
 
-void CSkinnedDialog::SysCommand(unsigned command) { DefaultSysCommand(this, command); }
+void CSkinnedDialog::OnWindowCommand(WindowCommand command) { ApplyWindowCommand(this, command); }
 
 bool CSkinnedDialog::event(QEvent* e) {
     if (LosesCapture(e)) frame_.CaptureLost();
@@ -70,7 +70,7 @@ void CSkinnedDialog::mouseDoubleClickEvent(QMouseEvent* e) {
 CSkinnedTrayDialog::CSkinnedTrayDialog(int templateId, QWidget* parent, TrayServices services)
     : CTrayIconDialog(templateId, parent, std::move(services)),
       frame_(this, 0,
-             {[this](QPoint p) { return ProposeMove(p); }, [this](unsigned c) { SysCommand(c); },
+             {[this](QPoint p) { return ProposeMove(p); }, [this](WindowCommand c) { OnWindowCommand(c); },
               [this](int c) { OnMenuCommand(c); }, [this] { CaptionPressed(); }, [this] { DragEnded(); }}) {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
 }

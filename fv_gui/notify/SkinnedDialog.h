@@ -34,7 +34,8 @@ public:
     // A caption drag begins, and ends (released, or the mouse went elsewhere).
     virtual void CaptionPressed() {}
     virtual void DragEnded() {}
-    virtual void SysCommand(unsigned command);
+    // A caption button or the system menu asked for `command`; by default it is carried out.
+    virtual void OnWindowCommand(WindowCommand command);
     virtual void OnMenuCommand(int) {}
 
 protected:

@@ -1,5 +1,6 @@
 #include "fv_gui/notify/SkinnedFrame.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QMenu>
@@ -52,7 +53,36 @@ Qt::CursorShape CursorFor(FrameHit hit) {
     }
 }
 
+QAction* AddSystemCommand(QMenu* menu, const char* label, unsigned command) {
+    QAction* action = menu->addAction(QString::fromLatin1(label));
+    action->setData(static_cast<int>(command));
+    return action;
+}
+
 }  // namespace
+
+std::optional<WindowCommand> WindowCommandOf(unsigned sysCommand) {
+    switch (sysCommand & kSysCommandMask) {
+    case SC_MINIMIZE: return WindowCommand::Minimize;
+    case SC_MAXIMIZE: return WindowCommand::Maximize;
+    case SC_RESTORE: return WindowCommand::Restore;
+    case SC_CLOSE: return WindowCommand::Close;
+    default: return std::nullopt;
+    }
+}
+
+std::unique_ptr<QMenu> SystemMenu(QWidget* window, bool hasMinimize, bool hasMaximize) {
+    auto menu = std::make_unique<QMenu>();
+    const bool maximized = window->isMaximized();
+    AddSystemCommand(menu.get(), "&Restore", SC_RESTORE)->setEnabled(maximized || window->isMinimized());
+    AddSystemCommand(menu.get(), "Mi&nimize", SC_MINIMIZE)->setEnabled(hasMinimize);
+    AddSystemCommand(menu.get(), "Ma&ximize", SC_MAXIMIZE)->setEnabled(hasMaximize && !maximized);
+    menu->addSeparator();
+    AddSystemCommand(menu.get(), "&Close", SC_CLOSE);
+    // The window's own actions are the items a program appends to its system menu.
+    for (QAction* action : window->actions()) menu->addAction(action);
+    return menu;
+}
 
 SkinnedFrame::SkinnedFrame(QWidget* window, int resizeBorder, Hooks hooks)
     : window_(window), client_(new QWidget(window)), resizeBorder_(resizeBorder), hooks_(std::move(hooks)) {
@@ -230,9 +260,11 @@ void SkinnedFrame::SetIconHover(bool hover) {
 
 void SkinnedFrame::Act(CaptionButton button, QPoint screenPos) {
     switch (button) {
-    case CaptionButton::Minimize: hooks_.sysCommand(SC_MINIMIZE); break;
-    case CaptionButton::Maximize: hooks_.sysCommand(window_->isMaximized() ? SC_RESTORE : SC_MAXIMIZE); break;
-    case CaptionButton::Close: hooks_.sysCommand(SC_CLOSE); break;
+    case CaptionButton::Minimize: hooks_.windowCommand(WindowCommand::Minimize); break;
+    case CaptionButton::Maximize:
+        hooks_.windowCommand(window_->isMaximized() ? WindowCommand::Restore : WindowCommand::Maximize);
+        break;
+    case CaptionButton::Close: hooks_.windowCommand(WindowCommand::Close); break;
     case CaptionButton::Icon:
         if (iconMenu_) {
             window_->activateWindow();
@@ -246,8 +278,9 @@ void SkinnedFrame::Act(CaptionButton button, QPoint screenPos) {
 void SkinnedFrame::ShowSystemMenu(QPoint screenPos) {
     if (!systemMenuWindow_) return;
     auto menu = SystemMenu(systemMenuWindow_, buttons_.hasMinimize, buttons_.hasMaximize);
-    if (const int command = TrackMenuBottomAligned(menu.get(), screenPos))
-        hooks_.sysCommand(static_cast<unsigned>(command));
+    // The window's own items have already acted through their triggered signal.
+    if (const auto command = WindowCommandOf(static_cast<unsigned>(TrackMenuBottomAligned(menu.get(), screenPos))))
+        hooks_.windowCommand(*command);
 }
 
 }  // namespace fv::notify

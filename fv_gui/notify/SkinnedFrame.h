@@ -1,6 +1,9 @@
 // The skinned frame's behaviour, shared by CSkinnedDialog and CSkinnedTrayDialog: it draws the
 // frame around the client area, presses and releases the caption buttons, opens the icon menu
 // and the system menu, and drags the window by its caption.
+//
+// The system menu's items carry the system's command numbers (SC_*) as data; they become a
+// WindowCommand here, and the dialogs above see only that.
 #pragma once
 
 #include <QFont>
@@ -9,8 +12,11 @@
 
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 
 #include "fv_gui/notify/FrameGeometry.h"
+#include "fv_gui/notify/WindowCommands.h"
 
 class QEvent;
 class QMenu;
@@ -23,11 +29,25 @@ namespace fv::notify {
 inline constexpr unsigned kFrameBackground = 0xE6E6E6;  // frame and dialog background
 inline constexpr int kResizeBorder = 4;                  // resizable windows' border width
 
+inline constexpr unsigned SC_MINIMIZE = 0xF020;
+inline constexpr unsigned SC_MAXIMIZE = 0xF030;
+inline constexpr unsigned SC_CLOSE = 0xF060;
+inline constexpr unsigned SC_RESTORE = 0xF120;
+inline constexpr unsigned kSysCommandMask = 0xFFF0;  // the low four bits carry no command
+
+// The command a system command number asks for; none for any other number.
+[[nodiscard]] std::optional<WindowCommand> WindowCommandOf(unsigned sysCommand);
+
+// A system menu for `window`: Restore, Minimize, Maximize and Close with their command numbers
+// as data, enabled for the window's state and for the caption buttons it has, followed by the
+// window's own actions (QWidget::actions(), which act through their own triggered signal).
+[[nodiscard]] std::unique_ptr<QMenu> SystemMenu(QWidget* window, bool hasMinimize, bool hasMaximize);
+
 class SkinnedFrame {
 public:
     struct Hooks {
         std::function<QPoint(QPoint)> proposeMove;   // a dragged window's next position
-        std::function<void(unsigned)> sysCommand;
+        std::function<void(WindowCommand)> windowCommand;
         std::function<void(int)> menuCommand;
         std::function<void()> captionPressed;        // a caption drag begins
         std::function<void()> dragEnded;             // released, or the mouse went elsewhere

@@ -42,7 +42,7 @@ CTrayIconDialog::CTrayIconDialog(int templateId, QWidget* parent, TrayServices s
       loadIcon_(services.loadIcon ? std::move(services.loadIcon) : [](int id) { return res::Icon(id); }) {
     record_.window = this;
     record_.id = kIconId;
-    record_.flags = NIF_MESSAGE;
+    record_.CarryCallbackOnly();
     record_.callbackMessage = kCallbackMessage;
     activeIcon_ = loadIcon_(kIconActive);
     alertIcon_ = loadIcon_(kIconAlert);
@@ -65,7 +65,7 @@ bool CTrayIconDialog::RemoveTrayIcon() {
     const bool removed = shell_.NotifyIcon(ShellMessage::Delete, record_);
     if (removed) {
         iconShown_ = false;
-        record_.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        record_.CarryAll();
     }
     return removed;
 }
@@ -73,14 +73,12 @@ bool CTrayIconDialog::RemoveTrayIcon() {
 bool CTrayIconDialog::SetTrayIcon(int iconId) {
     QIcon icon = loadIcon_(iconId);
     if (icon.isNull()) return false;
-    record_.icon = icon;
-    record_.flags |= NIF_ICON;
+    record_.SetIcon(icon);
     return iconShown_ && shell_.NotifyIcon(ShellMessage::Modify, record_);
 }
 
 void CTrayIconDialog::SetTrayTip(const QString& text) {
     record_.SetTip(text);
-    record_.flags |= NIF_TIP;
 }
 
 void CTrayIconDialog::SetTrayMenu(int menuId) { trayMenu_ = LoadMenuResource(menuId); }
@@ -96,28 +94,23 @@ void CTrayIconDialog::RunOnWindowThread(std::function<void()> step) {
     else QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
 }
 
-void CTrayIconDialog::ShowTrayBalloon(const QString& title, const QString& text, std::uint32_t infoFlags,
+void CTrayIconDialog::ShowTrayBalloon(const QString& title, const QString& text, BalloonIcon icon,
                                       std::uint32_t timeoutSeconds) {
-    RunOnWindowThread([this, title, text, infoFlags, timeoutSeconds] {
-        ShowBalloonNow(title, text, infoFlags, timeoutSeconds);
-    });
+    RunOnWindowThread([this, title, text, icon, timeoutSeconds] { ShowBalloonNow(title, text, icon, timeoutSeconds); });
 }
 
-void CTrayIconDialog::ShowBalloonNow(const QString& title, const QString& text, std::uint32_t infoFlags,
+void CTrayIconDialog::ShowBalloonNow(const QString& title, const QString& text, BalloonIcon icon,
                                      std::uint32_t timeoutSeconds) {
     const std::uint32_t now = clock_.Now();
     if (now - lastBalloon_ < balloonGap_) return;
     if (!iconShown_) return;
     lastBalloon_ = now;
     record_.window = this;
-    record_.infoFlags = infoFlags;
-    record_.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
-    record_.timeoutMs = timeoutSeconds * 1000u;
     record_.id = kIconId;
-    record_.SetBalloon(title, text);
+    record_.SetBalloon(title, text, icon, timeoutSeconds * 1000u);
     (void)shell_.NotifyIcon(ShellMessage::Modify, record_);
     // The tray shows a balloon on every change that carries it: once is enough.
-    record_.flags &= ~NIF_INFO;
+    record_.DropBalloon();
 }
 
 void CTrayIconDialog::BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t intervalMs, std::uint32_t holdMs) {
@@ -164,14 +157,14 @@ void CTrayIconDialog::BlinkWorker(std::stop_token stop, unsigned blink, std::uin
 }
 
 void CTrayIconDialog::ShowBlinkIcon(bool alert) {
-    record_.icon = alert ? alertIcon_ : activeIcon_;
-    record_.flags = (record_.flags & ~NIF_INFO) | NIF_ICON;
+    record_.DropBalloon();
+    record_.SetIcon(alert ? alertIcon_ : activeIcon_);
     (void)shell_.NotifyIcon(ShellMessage::Modify, record_);
 }
 
-void CTrayIconDialog::SysCommand(unsigned command) {
-    if (!minimizeToTray_ || (command & kSysCommandMask) != SC_MINIMIZE) {
-        DefaultSysCommand(this, command);
+void CTrayIconDialog::OnWindowCommand(WindowCommand command) {
+    if (!minimizeToTray_ || command != WindowCommand::Minimize) {
+        ApplyWindowCommand(this, command);
         return;
     }
     if (!alwaysVisible_) {
@@ -186,20 +179,22 @@ void CTrayIconDialog::SysCommand(unsigned command) {
 
 long CTrayIconDialog::TrayCallback(std::uint32_t iconId, std::uint32_t mouseMessage) {
     if (iconId != kIconId) return 0;
-    const QPoint pos = QCursor::pos();
-    switch (mouseMessage) {
-    case WM_LBUTTONDOWN: OnTrayLeftButtonDown(pos); break;
-    case WM_LBUTTONDBLCLK: OnTrayLeftDoubleClick(pos); break;
-    case WM_RBUTTONDOWN:
-    case WM_CONTEXTMENU: OnTrayRightButtonDown(pos); break;
-    case WM_RBUTTONDBLCLK: OnTrayRightDoubleClick(pos); break;
-    case WM_MOUSEMOVE: OnTrayMouseMove(pos); break;
-    case WM_LBUTTONUP:
+    if (const auto event = TrayMouseOf(mouseMessage)) OnTrayMouse(*event, QCursor::pos());
+    return 1;
+}
+
+void CTrayIconDialog::OnTrayMouse(TrayMouse event, QPoint pos) {
+    switch (event) {
+    // The restore waits for the button-up that ends the double click.
+    case TrayMouse::LeftDoubleClick: restorePending_ = true; break;
+    case TrayMouse::LeftUp:
         if (restorePending_) RestoreFromTray();
         break;
-    default: break;
+    case TrayMouse::RightDown: ShowTrayMenu(pos); break;
+    case TrayMouse::LeftDown:
+    case TrayMouse::RightDoubleClick:
+    case TrayMouse::Move: break;
     }
-    return 1;
 }
 
 void CTrayIconDialog::RestoreFromTray() {
@@ -213,7 +208,7 @@ void CTrayIconDialog::RestoreFromTray() {
     restorePending_ = false;
 }
 
-void CTrayIconDialog::OnTrayRightButtonDown(QPoint pos) {
+void CTrayIconDialog::ShowTrayMenu(QPoint pos) {
     QMenu* menu = FirstSubmenu(trayMenu_.get());
     if (!menu) return;
     const auto actions = menu->actions();
@@ -226,7 +221,7 @@ long CTrayIconDialog::OnTaskbarCreated() {
     if (!iconShown_) return 1;
     // A balloon already shown is not shown again by the new tray host.
     NotifyIconData again = record_;
-    again.flags &= ~NIF_INFO;
+    again.DropBalloon();
     return shell_.NotifyIcon(ShellMessage::Add, again) ? 1 : 0;
 }
 
@@ -248,7 +243,7 @@ void CTrayIconDialog::changeEvent(QEvent* e) {
     // A minimize from outside (window manager, keyboard) goes the same way as the caption's.
     if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && minimizeToTray_) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
-        QMetaObject::invokeMethod(this, [this] { SysCommand(SC_MINIMIZE); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { OnWindowCommand(WindowCommand::Minimize); }, Qt::QueuedConnection);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "fv_gui/notify/ShellIcon.h"
+#include "fv_gui/notify/WindowCommands.h"
 #include "fv_gui/res/ResourceIds.h"
 
 class QMenu;
@@ -40,7 +41,7 @@ class CTrayIconDialog : public QDialog {
     Q_OBJECT
 public:
     static constexpr std::uint32_t kIconId = 1;
-    static constexpr std::uint32_t kCallbackMessage = 0x0401;  // WM_USER + 1
+    static constexpr std::uint32_t kCallbackMessage = 0x0401;  // the first private message + 1
     static constexpr int kIconStopped = res::kIconTrayStopped;
     static constexpr int kIconActive = res::kIconTrayActive;
     static constexpr int kIconAlert = res::kIconTrayAlert;
@@ -60,8 +61,7 @@ public:
     std::uint32_t BalloonMinimumGap() const { return balloonGap_; }
 
     // Any thread: carried out on the window's thread, one record update and shell call at a time.
-    void ShowTrayBalloon(const QString& title, const QString& text, std::uint32_t infoFlags,
-                         std::uint32_t timeoutSeconds);
+    void ShowTrayBalloon(const QString& title, const QString& text, BalloonIcon icon, std::uint32_t timeoutSeconds);
     void BlinkTrayIcon(std::uint32_t durationMs, std::uint32_t intervalMs, std::uint32_t holdMs);
     // GUI thread, once no blink can be requested any more: ends the blink worker and drops the
     // icon changes it has posted but not yet made, so the next icon set is the one that shows.
@@ -74,19 +74,15 @@ public:
     QMenu* TrayMenu() const { return trayMenu_.get(); }
     int TemplateId() const { return templateId_; }
 
-    // The icon's mouse messages, with the cursor position in screen coordinates.
-    virtual void OnTrayLeftButtonDown(QPoint) {}
-    virtual void OnTrayLeftDoubleClick(QPoint) { restorePending_ = true; }
-    virtual void OnTrayRightButtonDown(QPoint pos);
-    virtual void OnTrayRightDoubleClick(QPoint) {}
-    virtual void OnTrayMouseMove(QPoint) {}
+    // Opens the tray menu with its bottom-left corner at `pos` (screen coordinates).
+    void ShowTrayMenu(QPoint pos);
 
-    // A window command (minimize, maximize, restore, close); minimize hides into the tray.
-    virtual void SysCommand(unsigned command);
+    // A window command; minimize hides into the tray.
+    virtual void OnWindowCommand(WindowCommand command);
     // A command chosen from one of the window's menus.
     virtual void OnMenuCommand(int) {}
 
-    // The icon's callback: 0 for another icon id, else 1.
+    // The icon's callback with the shell's mouse message: 0 for another icon id, else 1.
     long TrayCallback(std::uint32_t iconId, std::uint32_t mouseMessage);
     // The tray host came back: the icon is added again only if it was shown.
     long OnTaskbarCreated();
@@ -101,8 +97,8 @@ protected:
 
 private:
     void RunOnWindowThread(std::function<void()> step);
-    void ShowBalloonNow(const QString& title, const QString& text, std::uint32_t infoFlags,
-                        std::uint32_t timeoutSeconds);
+    void OnTrayMouse(TrayMouse event, QPoint pos);
+    void ShowBalloonNow(const QString& title, const QString& text, BalloonIcon icon, std::uint32_t timeoutSeconds);
     void ShowBlinkIcon(bool alert);
     void BlinkWorker(std::stop_token stop, unsigned blink, std::uint32_t duration, std::uint32_t interval,
                      std::uint32_t hold);

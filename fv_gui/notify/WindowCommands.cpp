@@ -6,13 +6,12 @@
 
 namespace fv::notify {
 
-void DefaultSysCommand(QWidget* window, unsigned command) {
-    switch (command & kSysCommandMask) {
-    case SC_MINIMIZE: window->showMinimized(); break;
-    case SC_MAXIMIZE: window->showMaximized(); break;
-    case SC_RESTORE: window->showNormal(); break;
-    case SC_CLOSE: window->close(); break;
-    default: break;
+void ApplyWindowCommand(QWidget* window, WindowCommand command) {
+    switch (command) {
+    case WindowCommand::Minimize: window->showMinimized(); break;
+    case WindowCommand::Maximize: window->showMaximized(); break;
+    case WindowCommand::Restore: window->showNormal(); break;
+    case WindowCommand::Close: window->close(); break;
     }
 }
 
@@ -63,19 +62,6 @@ int TrackMenuBottomAligned(QMenu* menu, QPoint screenPos) {
     const QPoint topLeft(screenPos.x(), screenPos.y() - menu->sizeHint().height());
     QAction* chosen = menu->exec(topLeft);
     return chosen ? chosen->data().toInt() : 0;
-}
-
-std::unique_ptr<QMenu> SystemMenu(QWidget* window, bool hasMinimize, bool hasMaximize) {
-    auto menu = std::make_unique<QMenu>();
-    const bool maximized = window->isMaximized();
-    AddCommand(menu.get(), "&Restore", static_cast<int>(SC_RESTORE))->setEnabled(maximized || window->isMinimized());
-    AddCommand(menu.get(), "Mi&nimize", static_cast<int>(SC_MINIMIZE))->setEnabled(hasMinimize);
-    AddCommand(menu.get(), "Ma&ximize", static_cast<int>(SC_MAXIMIZE))->setEnabled(hasMaximize && !maximized);
-    menu->addSeparator();
-    AddCommand(menu.get(), "&Close", static_cast<int>(SC_CLOSE));
-    // The window's own actions are the items a program appends to its system menu.
-    for (QAction* action : window->actions()) menu->addAction(action);
-    return menu;
 }
 
 }  // namespace fv::notify

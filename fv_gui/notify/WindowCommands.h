@@ -1,4 +1,4 @@
-// System commands and menus shared by the tray and frame windows.
+// Window commands and menus shared by the tray and frame windows.
 #pragma once
 
 #include <QPoint>
@@ -11,11 +11,8 @@ class QWidget;
 
 namespace fv::notify {
 
-inline constexpr unsigned SC_MINIMIZE = 0xF020;
-inline constexpr unsigned SC_MAXIMIZE = 0xF030;
-inline constexpr unsigned SC_CLOSE = 0xF060;
-inline constexpr unsigned SC_RESTORE = 0xF120;
-inline constexpr unsigned kSysCommandMask = 0xFFF0;  // the low four bits carry no command
+// What the caption buttons, the system menu and the window manager ask of a window.
+enum class WindowCommand { Minimize, Maximize, Restore, Close };
 
 // Tray menu and its commands.
 inline constexpr int kTrayMenu = 148;
@@ -24,8 +21,8 @@ inline constexpr int kCommandStartStop = 32777;
 inline constexpr int kCommandQuit = 32785;
 inline constexpr int kCommandAbout = 32778;
 
-// What a window does with a system command when nothing overrides it.
-void DefaultSysCommand(QWidget* window, unsigned command);
+// What a window does with a command when nothing overrides it.
+void ApplyWindowCommand(QWidget* window, WindowCommand command);
 
 // A menu by resource id: a bar of submenus, each action carrying its command id as data.
 // Null for an unknown id.
@@ -40,10 +37,5 @@ void DefaultSysCommand(QWidget* window, unsigned command);
 // Shows `menu` modally with its bottom-left corner at `screenPos` (kept on screen) and returns
 // the chosen command id, 0 when the menu was dismissed.
 [[nodiscard]] int TrackMenuBottomAligned(QMenu* menu, QPoint screenPos);
-
-// A system menu for `window`: Restore, Minimize, Maximize and Close with their commands as
-// data, enabled for the window's state and for the caption buttons it has, followed by the
-// window's own actions (QWidget::actions(), each with its system command as data).
-[[nodiscard]] std::unique_ptr<QMenu> SystemMenu(QWidget* window, bool hasMinimize, bool hasMaximize);
 
 }  // namespace fv::notify

@@ -114,14 +114,14 @@ CTrayIconDialog* TrayDialog() {
 void ShowTrayMenu() {
     CTrayIconDialog* dialog = TrayDialog();
     QTimer::singleShot(500, dialog, [dialog] {
-        dialog->OnTrayRightButtonDown(Screen().bottomRight() - QPoint(40, 30));
+        dialog->ShowTrayMenu(Screen().bottomRight() - QPoint(40, 30));
     });
 }
 
 void ShowTrayBalloon() {
     CTrayIconDialog* dialog = TrayDialog();
     QTimer::singleShot(500, dialog, [dialog] {
-        dialog->ShowTrayBalloon(QStringLiteral("Ferrovane - Outgoing packet"), kPacketText, NIIF_WARNING, 10);
+        dialog->ShowTrayBalloon(QStringLiteral("Ferrovane - Outgoing packet"), kPacketText, BalloonIcon::Warning, 10);
     });
 }
 

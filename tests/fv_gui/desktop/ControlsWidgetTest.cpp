@@ -1,11 +1,13 @@
 // The controls on the offscreen platform: what they draw and how they answer input.
 #include <QImage>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
 
 #include "fv_gui/controls/CBitmapSlider.h"
 #include "fv_gui/controls/CFlatButton.h"
@@ -78,12 +80,15 @@ protected:
         slider.resize(slider.sizeHint());
         slider.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&slider));
+        QObject::connect(&slider, &CBitmapSlider::moving, [this](int p) { changes.emplace_back(Change::Moving, p); });
+        QObject::connect(&slider, &CBitmapSlider::moved, [this](int p) { changes.emplace_back(Change::Moved, p); });
     }
+    enum class Change { Moving, Moved };
     CBitmapSlider slider;
+    std::vector<std::pair<Change, int>> changes;  // both signals in the order they came
 };
 
 TEST_F(BitmapSliderTest, KeysMoveByPageAndToTheEnds) {
-    QSignalSpy spy(&slider, &CBitmapSlider::notify);
     slider.SetPos(1990);
     QTest::keyClick(&slider, Qt::Key_PageDown);
     EXPECT_EQ(slider.GetPos(), 2000);
@@ -91,22 +96,19 @@ TEST_F(BitmapSliderTest, KeysMoveByPageAndToTheEnds) {
     EXPECT_EQ(slider.GetPos(), 100);
     QTest::keyClick(&slider, Qt::Key_End);
     EXPECT_EQ(slider.GetPos(), 2000);
-    ASSERT_EQ(spy.count(), 3);
-    EXPECT_EQ(spy.last().at(0).toInt(), CBitmapSlider::kNotifyMoved);
-    EXPECT_EQ(spy.last().at(1).toInt(), 2000);
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes.back(), std::make_pair(Change::Moved, 2000));
 }
 
 TEST_F(BitmapSliderTest, AClickFarFromTheThumbMovesItUnderTheCursor) {
-    QSignalSpy spy(&slider, &CBitmapSlider::notify);
     slider.SetPos(100);
     const int y = slider.height() / 2;
     QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(90, y));
     EXPECT_EQ(slider.GetPos(), 1050);
     QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(90, y));
-    ASSERT_EQ(spy.count(), 2);
-    EXPECT_EQ(spy.at(0).at(0).toInt(), CBitmapSlider::kNotifyMoving);
-    EXPECT_EQ(spy.at(1).at(0).toInt(), CBitmapSlider::kNotifyMoved);
-    EXPECT_EQ(spy.at(1).at(1).toInt(), 1050);
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].first, Change::Moving);
+    EXPECT_EQ(changes[1], std::make_pair(Change::Moved, 1050));
 }
 
 TEST_F(BitmapSliderTest, ThumbShowsTheChannelThroughItsCutAwayCorner) {

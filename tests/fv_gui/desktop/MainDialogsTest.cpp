@@ -124,7 +124,7 @@ TEST_F(MainDialogsTest, GuardedAboutBoxesOpenOneAtATime) {
         if (nestedShown >= 0) return;
         nestedShown = 0;
         const int before = shownCount;
-        window->SysCommand(fv::kSysCommandAbout);
+        ChooseSystemMenuItem("About Ferrovane...");
         nestedShown = shownCount - before;
     };
     window->OnMenuCommand(fv::kCommandAboutUnguarded);
@@ -141,7 +141,7 @@ TEST_F(MainDialogsTest, GuardedAboutBoxesOpenOneAtATime) {
         window->OnMenuCommand(fv::notify::kCommandAbout);
         nestedShown = shownCount - before;
     };
-    window->SysCommand(fv::kSysCommandAbout);
+    ChooseSystemMenuItem("About Ferrovane...");
     EXPECT_EQ(nestedShown, 0);
     EXPECT_EQ(shownCount, 1);
     window->OnMenuCommand(fv::notify::kCommandAbout);

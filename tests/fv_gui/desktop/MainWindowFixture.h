@@ -2,6 +2,7 @@
 // boxes recorded instead of shown.
 #pragma once
 
+#include <QAction>
 #include <QApplication>
 #include <QTest>
 
@@ -105,6 +106,17 @@ protected:
     template <typename T>
     T* Control(int id) const {
         return window->findChild<T*>(QString::number(id));
+    }
+
+    // Chooses the item the window appends to its system menu under `text`.
+    void ChooseSystemMenuItem(const char* text) const {
+        for (QAction* action : window->actions()) {
+            if (action->text() == QLatin1String(text)) {
+                action->trigger();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no system menu item " << text;
     }
 
     std::string Blocklist() const { return dir / "list.p2p"; }

@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, EscAndCloseBoxHideIntoTheTrayWhileACloseFromOutsideEnds) 
     window->OnMenuCommand(fv::notify::kCommandShow);
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(shell.icons.empty());
-    window->SysCommand(fv::notify::SC_CLOSE);
+    window->OnWindowCommand(fv::notify::WindowCommand::Close);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->Ended());
 
@@ -417,10 +417,10 @@ TEST_F(MainWindowTest, LogFileWebPagesAndAlwaysOnTop) {
     EXPECT_NE(opened[1], opened[2]);
     EXPECT_EQ(opened[1].scheme(), QStringLiteral("https"));
 
-    window->SysCommand(fv::kSysCommandAlwaysOnTop);
+    ChooseSystemMenuItem("Always on top");
     EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(fv::Settings(dir / "program").AlwaysOnTop.value, 1u);
-    window->SysCommand(fv::kSysCommandAlwaysOnTop);
+    ChooseSystemMenuItem("Always on top");
     EXPECT_FALSE(window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(fv::Settings(dir / "program").AlwaysOnTop.value, 0u);
 }

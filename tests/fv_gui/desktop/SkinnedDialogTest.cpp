@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTest>
 #include <QTimer>
 #include <QtMath>
 
@@ -30,12 +31,12 @@ public:
         move(100, 100);
         show();
     }
-    void SysCommand(unsigned command) override { commands.push_back(command); }
+    void OnWindowCommand(WindowCommand command) override { commands.push_back(command); }
     QPoint ProposeMove(QPoint proposed) override {
         proposals.push_back(proposed);
         return {proposed.x() / 10 * 10, proposed.y() / 10 * 10};
     }
-    std::vector<unsigned> commands;
+    std::vector<WindowCommand> commands;
     std::vector<QPoint> proposals;
 };
 
@@ -60,7 +61,7 @@ TEST(SkinnedDialogTest, ReleaseActsOnlyOverThePressedButton) {
     Release(&d, kClose);
     Press(&d, kMinimize);
     Release(&d, kMinimize);
-    EXPECT_EQ(d.commands, (std::vector<unsigned>{SC_CLOSE, SC_MINIMIZE}));
+    EXPECT_EQ(d.commands, (std::vector<WindowCommand>{WindowCommand::Close, WindowCommand::Minimize}));
 }
 
 TEST(SkinnedDialogTest, CaptureLossUnpressesWithoutAction) {
@@ -81,7 +82,7 @@ TEST(SkinnedDialogTest, MaximizedWindowsMiddleButtonRestores) {
     d.setWindowState(Qt::WindowMaximized);
     Press(&d, QPoint(d.width() - 30, 10));
     Release(&d, QPoint(d.width() - 30, 10));
-    EXPECT_EQ(d.commands, (std::vector<unsigned>{SC_MAXIMIZE, SC_RESTORE}));
+    EXPECT_EQ(d.commands, (std::vector<WindowCommand>{WindowCommand::Maximize, WindowCommand::Restore}));
 }
 
 TEST(SkinnedDialogTest, CaptionDragGoesThroughTheMoveHook) {
@@ -133,6 +134,43 @@ TEST(SkinnedDialogTest, TheWindowMenuOpensOnTheFrameOnly) {
     EXPECT_TRUE(RightClickOpensMenu(&d, QPoint(kW / 2, kH - 3)));  // the bottom border
     EXPECT_FALSE(RightClickOpensMenu(d.ClientArea(), QPoint(40, 40)));
     EXPECT_FALSE(RightClickOpensMenu(&d, QPoint(kW / 2, kH / 2)));
+}
+
+// Right-clicks the caption and chooses the system menu's item `label` with the keyboard.
+void ChooseFromSystemMenu(Probe& d, const QString& label) {
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        chooser.stop();
+        for (QAction* action : menu->actions()) {
+            if (action->text() == label) menu->setActiveAction(action);
+        }
+        QTest::keyClick(menu, Qt::Key_Return);
+        if (menu->isVisible()) menu->close();
+    });
+    chooser.start(10);
+    Send(&d, QEvent::MouseButtonRelease, kCaption, Qt::RightButton, Qt::NoButton);
+}
+
+TEST(SkinnedDialogTest, SystemMenuItemsArriveAsTheCommandsTheyName) {
+    Probe d;
+    QAction own(QStringLiteral("Own item"));
+    bool ownTriggered = false;
+    QObject::connect(&own, &QAction::triggered, [&] { ownTriggered = true; });
+    d.addAction(&own);
+    for (const char* label : {"Mi&nimize", "Ma&ximize", "&Close", "Own item"})
+        ChooseFromSystemMenu(d, QString::fromLatin1(label));
+    d.setWindowState(Qt::WindowMaximized);
+    ChooseFromSystemMenu(d, QStringLiteral("&Restore"));
+    // The window's own item acts by itself and is no window command.
+    EXPECT_TRUE(ownTriggered);
+    EXPECT_EQ(d.commands, (std::vector<WindowCommand>{WindowCommand::Minimize, WindowCommand::Maximize,
+                                                      WindowCommand::Close, WindowCommand::Restore}));
+
+    EXPECT_EQ(WindowCommandOf(SC_MINIMIZE | 0x2), WindowCommand::Minimize);  // the low bits do not matter
+    EXPECT_EQ(WindowCommandOf(0), std::nullopt);
+    EXPECT_EQ(WindowCommandOf(0x10), std::nullopt);
 }
 
 TEST(SkinnedDialogTest, IconHoverFollowsTheMouseAndLeavesWithIt) {

@@ -44,7 +44,7 @@ TEST(StatusNotifierTrayTest, ALeftClickOnTheHostsIconRestoresAndARightClickOpens
 
     // A left click: the host activates the item, and the window comes back from the tray.
     dialog.show();
-    dialog.SysCommand(fv::notify::SC_MINIMIZE);
+    dialog.OnWindowCommand(fv::notify::WindowCommand::Minimize);
     ASSERT_FALSE(dialog.isVisible());
     host.Activate(item, QPoint(1000, 750));
     EXPECT_TRUE(WaitFor([&] { return dialog.isVisible(); }, 5000));

@@ -49,7 +49,7 @@ protected:
     }
     void Balloon(std::uint32_t now) {
         clock.now = now;
-        dialog.ShowTrayBalloon("Ferrovane - Incoming packet", "text", NIIF_WARNING, 10);
+        dialog.ShowTrayBalloon("Ferrovane - Incoming packet", "text", BalloonIcon::Warning, 10);
     }
     void ProcessUntil(const std::function<bool()>& done) {
         QElapsedTimer timer;
@@ -107,7 +107,7 @@ TEST_F(TrayTest, ABalloonIsShownOnceAndNotAgainByLaterIconChanges) {
 TEST_F(TrayTest, BalloonFromAnotherThreadIsShownOnTheWindowsThread) {
     ASSERT_TRUE(dialog.AddTrayIcon());
     clock.now = 5000;
-    std::thread notifier([&] { dialog.ShowTrayBalloon("t", "x", NIIF_WARNING, 10); });
+    std::thread notifier([&] { dialog.ShowTrayBalloon("t", "x", BalloonIcon::Warning, 10); });
     notifier.join();
     EXPECT_TRUE(Balloons().empty());
     ProcessUntil([&] { return !Balloons().empty(); });
@@ -118,7 +118,7 @@ TEST_F(TrayTest, LongTextsAreCutNotRejected) {
     ASSERT_TRUE(dialog.AddTrayIcon());
     dialog.SetTrayTip(QString(200, 'a'));
     EXPECT_EQ(dialog.TrayRecord().tip.size(), kTipChars);
-    dialog.ShowTrayBalloon(QString(100, 't'), QString(300, 'x'), NIIF_WARNING, 10);
+    dialog.ShowTrayBalloon(QString(100, 't'), QString(300, 'x'), BalloonIcon::Warning, 10);
     ASSERT_EQ(Balloons().size(), 1u);
     EXPECT_EQ(Balloons()[0].data.infoTitle.size(), kInfoTitleChars);
     EXPECT_EQ(Balloons()[0].data.info.size(), kInfoChars);
@@ -195,10 +195,29 @@ TEST_F(TrayTest, CallbackDispatchAndRestoreAfterDoubleClick) {
     EXPECT_FALSE(dialog.isVisible());
 }
 
+// What each click on the tray becomes by the time it reaches the icon's owner.
+TEST(TrayMouseTest, ActivationsReachTheOwnerAsTheirEvents) {
+    auto events = [](QSystemTrayIcon::ActivationReason reason, bool statusNotifier) {
+        std::vector<TrayMouse> out;
+        for (std::uint32_t message : TrayMouseMessages(reason, statusNotifier)) {
+            if (const auto event = TrayMouseOf(message)) out.push_back(*event);
+        }
+        return out;
+    };
+    using V = std::vector<TrayMouse>;
+    EXPECT_EQ(events(QSystemTrayIcon::Trigger, false), (V{TrayMouse::LeftDown, TrayMouse::LeftUp}));
+    EXPECT_EQ(events(QSystemTrayIcon::Trigger, true), (V{TrayMouse::LeftDoubleClick, TrayMouse::LeftUp}));
+    EXPECT_EQ(events(QSystemTrayIcon::DoubleClick, false), (V{TrayMouse::LeftDoubleClick, TrayMouse::LeftUp}));
+    EXPECT_EQ(events(QSystemTrayIcon::Context, false), (V{TrayMouse::RightDown}));
+    EXPECT_EQ(events(QSystemTrayIcon::MiddleClick, false), V{});  // nothing the owner acts on
+    EXPECT_EQ(TrayMouseOf(WM_CONTEXTMENU), TrayMouse::RightDown);
+    EXPECT_EQ(TrayMouseOf(WM_RBUTTONDBLCLK), TrayMouse::RightDoubleClick);
+}
+
 TEST_F(TrayTest, TrayOnlyWhenHiddenMode) {
     dialog.SetTrayAlwaysVisible(false);
     dialog.show();
-    dialog.SysCommand(SC_MINIMIZE | 0x2);  // the low bits do not matter
+    dialog.OnWindowCommand(WindowCommand::Minimize);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(dialog.IsTrayIconShown());
 
@@ -211,14 +230,14 @@ TEST_F(TrayTest, TrayOnlyWhenHiddenMode) {
 
     // With the icon already there, minimize neither hides nor minimizes.
     ASSERT_TRUE(dialog.AddTrayIcon());
-    dialog.SysCommand(SC_MINIMIZE);
+    dialog.OnWindowCommand(WindowCommand::Minimize);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_FALSE(dialog.isMinimized());
 
     // A shell that refuses the icon keeps the window on screen.
     ASSERT_TRUE(dialog.RemoveTrayIcon());
     shell.refuseAll = true;
-    dialog.SysCommand(SC_MINIMIZE);
+    dialog.OnWindowCommand(WindowCommand::Minimize);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_FALSE(dialog.IsTrayIconShown());
     EXPECT_FALSE(dialog.AddTrayIcon());
