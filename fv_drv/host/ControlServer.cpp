@@ -78,6 +78,9 @@ bool ReceiveHello(int fd, const ControlDevice& device, std::vector<NamedEventFd>
     do {
         n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | MSG_WAITALL);
     } while (n < 0 && errno == EINTR);
+    // A failed receive brought no descriptors and left `control` as the stack held it: walking
+    // it could take another connection's old descriptor numbers for ours and close them.
+    if (n < 0) return false;
 
     std::vector<fv::UniqueFd> fds;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
