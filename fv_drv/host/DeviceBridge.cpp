@@ -14,7 +14,7 @@ namespace {
 
 class BridgeHandle final : public ControlHandle {
 public:
-    // The file object owns the opener's events for the handle's life.
+    // The handle owns the opener's events for its life; the file object names them to the driver.
     BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events, pid_t peer,
                  ProcessWatch& creators)
         : device_(device), peer_(peer), creators_(creators), events_(std::move(events)) {
