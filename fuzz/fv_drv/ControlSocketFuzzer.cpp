@@ -21,9 +21,6 @@ namespace {
 class EchoHandle final : public fv::host::ControlHandle {
 public:
     explicit EchoHandle(std::vector<fv::host::NamedEventFd> events) : events_(std::move(events)) {}
-    ~EchoHandle() override {
-        for (auto& e : events_) close(e.fd);
-    }
     std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t in,
                                 std::uint32_t out, std::uint32_t* information) override {
         for (std::uint32_t i = 0; i < in / 2; ++i) std::swap(buffer[i], buffer[in - 1 - i]);

@@ -78,6 +78,9 @@ bool ReceiveHello(int fd, const ControlDevice& device, std::vector<NamedEventFd>
     do {
         n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | MSG_WAITALL);
     } while (n < 0 && errno == EINTR);
+    // A failed receive brought no descriptors and left `control` as the stack held it: walking
+    // it could take another connection's old descriptor numbers for ours and close them.
+    if (n < 0) return false;
 
     std::vector<fv::UniqueFd> fds;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
@@ -103,12 +106,12 @@ bool ReceiveHello(int fd, const ControlDevice& device, std::vector<NamedEventFd>
         if (!wire::ReceiveAll(fd, name.data(), length)) return false;
         names.push_back(std::move(name));
     }
-    // From here the handle owns the descriptors it keeps.
+    // The events the device uses take their descriptors along; the others close with `fds`.
     for (std::uint32_t i = 0; i < head[1]; ++i) {
         const bool seen = std::any_of(events.begin(), events.end(),
                                       [&](const NamedEventFd& e) { return e.name == names[i]; });
         if (seen || !device.UsesEvent(names[i])) continue;
-        events.push_back({std::move(names[i]), fds[i].Release()});
+        events.push_back({std::move(names[i]), std::move(fds[i])});
     }
     return true;
 }
@@ -412,7 +415,6 @@ void ControlServer::Serve(Connection& connection) {
     // Credentials the kernel recorded at connect: nothing a later process can change.
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
         !PeerAllowed(policy_, peer.uid, peer.gid, PeerGroups(fd))) {
-        for (auto& e : events) close(e.fd);
         const std::uint32_t denied = STATUS_ACCESS_DENIED;
         (void)wire::SendAll(fd, &denied, sizeof denied);  // the connection closes either way
         return;

@@ -22,10 +22,10 @@
 
 namespace fv::host {
 
-// A named event handed over by the opener; the descriptor belongs to the handle.
+// A named event handed over by the opener, with its descriptor: whoever holds it owns it.
 struct NamedEventFd {
     std::string name;
-    int fd = -1;
+    fv::UniqueFd fd;
 };
 
 // One open handle of the control device. Destroying it is the handle's cleanup and close.

@@ -14,14 +14,11 @@ namespace {
 
 class BridgeHandle final : public ControlHandle {
 public:
-    // The file object owns the opener's events for the handle's life.
+    // The handle owns the opener's events for its life; the file object names them to the driver.
     BridgeHandle(PDEVICE_OBJECT device, std::vector<NamedEventFd> events, pid_t peer,
                  ProcessWatch& creators)
-        : device_(device), peer_(peer), creators_(creators) {
-        for (auto& e : events) {
-            fileObject_.Events.push_back({std::move(e.name), e.fd});
-            eventFds_.emplace_back(e.fd);
-        }
+        : device_(device), peer_(peer), creators_(creators), events_(std::move(events)) {
+        for (const auto& e : events_) fileObject_.Events.push_back({e.name, e.fd.Get()});
     }
 
     NTSTATUS Open() { return Call(IRP_MJ_CREATE); }
@@ -85,7 +82,7 @@ private:
     FILE_OBJECT fileObject_;
     bool opened_ = false;
     // Last: the descriptors stay open until the handle's close has run.
-    std::vector<fv::UniqueFd> eventFds_;
+    std::vector<NamedEventFd> events_;
 };
 
 }  // namespace
@@ -132,10 +129,7 @@ std::uint32_t DeviceBridge::CreateFor(pid_t peer, std::vector<NamedEventFd> even
         std::lock_guard guard(lock_);
         device = device_;
     }
-    if (device == nullptr) {
-        for (auto& e : events) fv::UniqueFd(e.fd).Reset();
-        return STATUS_INVALID_DEVICE_STATE;
-    }
+    if (device == nullptr) return STATUS_INVALID_DEVICE_STATE;
     auto bridged = std::make_unique<BridgeHandle>(device, std::move(events), peer, creators_);
     const NTSTATUS status = bridged->Open();
     if (status != STATUS_SUCCESS) return status;

@@ -127,8 +127,25 @@ public:
     virtual void Unbind() = 0;
 
 protected:
+    // Bound by its address: a protocol is never copied.
+    UpperProtocol() = default;
+    UpperProtocol(const UpperProtocol&) = delete;
+    UpperProtocol& operator=(const UpperProtocol&) = delete;
     ~UpperProtocol() = default;
 };
+
+// The whole of UpperProtocol, declared for overriding in the body of a class that implements it.
+#define NDIS_UPPER_PROTOCOL_OVERRIDES                                                          \
+    void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;                       \
+    INT ReceivePacket(PNDIS_PACKET packet) override;                                           \
+    NDIS_STATUS Receive(const ndis::media::LookaheadIndication& indication) override;          \
+    void ReceiveComplete(NDIS_MEDIUM medium) override;                                         \
+    void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status, UINT bytesTransferred) \
+        override;                                                                              \
+    void RequestComplete(PNDIS_REQUEST request, NDIS_STATUS status) override;                  \
+    void Status(NDIS_STATUS status, PVOID buffer, UINT size) override;                         \
+    void StatusComplete() override;                                                            \
+    void Unbind() override
 
 // Attaches `protocol` to the virtual adapter of that name: its handle, or none when there is no
 // such adapter or another protocol is attached.

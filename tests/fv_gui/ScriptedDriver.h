@@ -122,10 +122,7 @@ public:
                          std::unique_ptr<fv::host::ControlHandle>& handle) override {
         {
             std::lock_guard guard(lock_);
-            if (openStatus != STATUS_SUCCESS) {
-                for (auto& e : events) close(e.fd);
-                return openStatus;
-            }
+            if (openStatus != STATUS_SUCCESS) return openStatus;
         }
         handle = std::make_unique<Handle>(*this, std::move(events));
         return STATUS_SUCCESS;
@@ -139,7 +136,6 @@ private:
         ~Handle() override {
             std::lock_guard guard(driver_.lock_);
             if (!adapter_.empty()) driver_.held_.erase(adapter_);
-            for (auto& e : events_) close(e.fd);
         }
         std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t in,
                                     std::uint32_t out, std::uint32_t* information) override {
@@ -189,7 +185,7 @@ private:
                 if (opened_.count(name)) return STATUS_INVALID_PARAMETER;
                 for (const auto& e : h.events_) {
                     if (e.name == name) {
-                        opened_[name] = ::dup(e.fd);
+                        opened_[name] = ::dup(e.fd.Get());
                         return STATUS_SUCCESS;
                     }
                 }

@@ -37,7 +37,7 @@ constexpr const char* kUsedEvent = "Used";
 class Handle : public fv::host::ControlHandle {
 public:
     explicit Handle(std::vector<NamedEventFd> events) {
-        for (auto& e : events) fds_.emplace_back(e.fd);
+        for (auto& e : events) fds_.push_back(std::move(e.fd));
     }
     std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t in,
                                 std::uint32_t, std::uint32_t* information) override {

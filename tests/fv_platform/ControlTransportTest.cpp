@@ -35,10 +35,7 @@ public:
         : events_(std::move(events)), open_(open) {
         ++open_;
     }
-    ~ScriptedHandle() override {
-        for (auto& e : events_) close(e.fd);
-        --open_;
-    }
+    ~ScriptedHandle() override { --open_; }
     std::uint32_t DeviceControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t in,
                                 std::uint32_t out, std::uint32_t* information) override {
         switch (code) {
@@ -51,7 +48,7 @@ public:
                 for (auto& e : events_) {
                     if (e.name == name) {
                         const std::uint64_t one = 1;
-                        EXPECT_EQ(write(e.fd, &one, sizeof one), 8);
+                        EXPECT_EQ(write(e.fd.Get(), &one, sizeof one), 8);
                         return 0;
                     }
                 }
@@ -83,10 +80,7 @@ class ScriptedDevice : public fv::host::ControlDevice {
 public:
     std::uint32_t Create(std::vector<fv::host::NamedEventFd> e,
                          std::unique_ptr<fv::host::ControlHandle>& handle) override {
-        if (refuse) {
-            for (auto& event : e) close(event.fd);
-            return STATUS_INSUFFICIENT_RESOURCES;
-        }
+        if (refuse) return STATUS_INSUFFICIENT_RESOURCES;
         handle = std::make_unique<ScriptedHandle>(std::move(e), open);
         return 0;
     }

@@ -12,14 +12,8 @@ namespace ndis::linux_media {
 namespace {
 
 constexpr UINT kEthernetHeaderSize = 14;
-constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
-                              NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
 }  // namespace
-
-std::u16string Widen(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
-}
 
 std::size_t GatherFrame(PNDIS_PACKET packet, std::vector<std::uint8_t>& out) {
     PNDIS_BUFFER buffer = nullptr;
@@ -72,8 +66,8 @@ void AttachOffload(PNDIS_PACKET packet, OffloadHeader* header) {
 }
 
 LinuxAdapter::LinuxAdapter(InterfaceInfo info, std::string upperName)
-    : info_(std::move(info)), upperName_(std::move(upperName)) {
-    running_ = info_.running;
+    : InterfaceAdapter(std::move(info)), upperName_(std::move(upperName)) {
+    running_ = Info().running;
 }
 
 LinuxAdapter::~LinuxAdapter() {
@@ -90,19 +84,11 @@ bool LinuxAdapter::Prepare(std::string& error) {
     // The ring goes on before the socket is bound, so that no frame waits in the socket's own
     // queue ahead of it. Without a ring, frames are read one call each.
     std::string ringError;
-    if (!ring_.Attach(port_, info_.mtu, ringError)) {
+    if (!ring_.Attach(port_, Info().mtu, ringError)) {
         // Frames are read one call each.
     }
-    return port_.Bind(info_.index, error) && links_.Open(error) &&
-           keepOff_.Apply(info_.name, error);
-}
-
-std::u16string LinuxAdapter::Name() const {
-    return Widen(info_.name);
-}
-
-std::u16string LinuxAdapter::UpperBindings() const {
-    return Widen(upperName_);
+    return port_.Bind(Info().index, error) && links_.Open(error) &&
+           keepOff_.Apply(Info().name, error);
 }
 
 NDIS_STATUS LinuxAdapter::Open(ndis::media::LowerEdge* edge) {
@@ -208,56 +194,6 @@ void LinuxAdapter::FlushAndComplete(std::unique_lock<std::mutex>& held) {
     for (std::size_t i = 0; i < count; ++i) edge->SendComplete(packets[i], statuses[i]);
 }
 
-NDIS_STATUS LinuxAdapter::Answer(PNDIS_REQUEST r) {
-    if (r->RequestType == NdisRequestSetInformation) {
-        // Packet filters, multicast lists and the like: the kernel keeps the real interface's.
-        r->DATA.SET_INFORMATION.BytesRead = r->DATA.SET_INFORMATION.InformationBufferLength;
-        r->DATA.SET_INFORMATION.BytesNeeded = 0;
-        return NDIS_STATUS_SUCCESS;
-    }
-    switch (r->DATA.QUERY_INFORMATION.Oid) {
-        case OID_GEN_VENDOR_DESCRIPTION: {
-            // Asked again each time: the driver behind an interface can change (a module reload).
-            InterfaceInfo fresh;
-            std::string error;
-            const std::string text =
-                VendorDescription(QueryInterface(info_.name, fresh, error) ? fresh : info_);
-            return ndis::media::AnswerQuery(r, text.c_str(), UINT(text.size() + 1));
-        }
-        case OID_GEN_MEDIA_IN_USE: {
-            const ULONG medium = NdisMedium802_3;
-            return ndis::media::AnswerQuery(r, &medium, sizeof medium);
-        }
-        case OID_GEN_MAC_OPTIONS:
-            return ndis::media::AnswerQuery(r, &kMacOptions, sizeof kMacOptions);
-        case OID_802_3_CURRENT_ADDRESS: {
-            InterfaceInfo fresh;
-            std::string error;
-            const MacAddress mac = QueryInterface(info_.name, fresh, error) ? fresh.mac : info_.mac;
-            return ndis::media::AnswerQuery(r, mac.data(), UINT(mac.size()));
-        }
-        default:
-            break;
-    }
-    r->DATA.QUERY_INFORMATION.BytesWritten = 0;
-    return NDIS_STATUS_NOT_SUPPORTED;
-}
-
-NDIS_STATUS LinuxAdapter::Request(PNDIS_REQUEST request) {
-    return Answer(request);
-}
-
-NDIS_STATUS LinuxAdapter::TransferData(NDIS_HANDLE, UINT, UINT, PNDIS_PACKET,
-                                       PUINT bytesTransferred) {
-    // Every frame is indicated whole, so there is never anything left to transfer.
-    *bytesTransferred = 0;
-    return NDIS_STATUS_FAILURE;
-}
-
-void LinuxAdapter::ReturnPacket(PNDIS_PACKET) {
-    // Packets are indicated with NDIS_STATUS_RESOURCES and never held above.
-}
-
 void LinuxAdapter::ReadLoop() {
     RaiseForwardingPriority();
     NDIS_HANDLE pool = nullptr;
@@ -286,7 +222,7 @@ void LinuxAdapter::ReadLoop() {
             InterfaceInfo fresh;
             std::string error;
             const bool present =
-                QueryInterface(info_.name, fresh, error) && fresh.index == info_.index;
+                QueryInterface(Info().name, fresh, error) && fresh.index == Info().index;
             const bool running = present && fresh.running;
             if (running != running_.exchange(running)) {
                 edge->IndicateStatus(
@@ -295,7 +231,7 @@ void LinuxAdapter::ReadLoop() {
             }
             return present;
         };
-        if ((fds[1].revents & POLLIN) != 0 && links_.Drain(info_.index)) indicateLink();
+        if ((fds[1].revents & POLLIN) != 0 && links_.Drain(Info().index)) indicateLink();
         const short portEvents = fds[0].revents;
         if ((portEvents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             int pending = 0;

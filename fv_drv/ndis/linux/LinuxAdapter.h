@@ -13,14 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "fv_drv/ndis/linux/InterfaceAdapter.h"
 #include "fv_drv/ndis/linux/LinuxLink.h"
 #include "fv_drv/ndis/linux/ReceiveRing.h"
 #include "fv_platform/UniqueFd.h"
-#include "fv_drv/ndis/ndis_media.h"
 
 namespace ndis::linux_media {
 
-class LinuxAdapter final : public ndis::media::LowerAdapter {
+class LinuxAdapter final : public InterfaceAdapter {
 public:
     // `upperName` becomes the UpperBindings value: the TAP device the stack above uses.
     LinuxAdapter(InterfaceInfo info, std::string upperName);
@@ -44,19 +44,12 @@ public:
     void PollReceive();
     // Called by the reader after each run of indications (set before Open).
     void OnIndicated(std::function<void()> callback) { indicated_ = std::move(callback); }
-    const InterfaceInfo& Info() const { return info_; }
 
     // ndis::media::LowerAdapter
-    std::u16string Name() const override;
-    NDIS_MEDIUM Medium() const override { return NdisMedium802_3; }
-    std::u16string UpperBindings() const override;
+    std::u16string UpperBindings() const override { return Widen(upperName_); }
     NDIS_STATUS Open(ndis::media::LowerEdge* edge) override;
     NDIS_STATUS Close() override;
     NDIS_STATUS Send(PNDIS_PACKET packet) override;
-    NDIS_STATUS Request(PNDIS_REQUEST request) override;
-    NDIS_STATUS TransferData(NDIS_HANDLE macReceiveContext, UINT byteOffset, UINT bytesToTransfer,
-                             PNDIS_PACKET packet, PUINT bytesTransferred) override;
-    void ReturnPacket(PNDIS_PACKET packet) override;
 
 private:
     // Frames gathered for one write: each refers to its packet's buffers until it completes.
@@ -76,7 +69,6 @@ private:
     // Indicates everything waiting; call with receiveLock_ held.
     void ReadWaiting(ndis::media::LowerEdge* edge);
     void StopReader();
-    NDIS_STATUS Answer(PNDIS_REQUEST request);
     // Adds the packet's frame to `batch`; false when it has no bytes.
     static bool Stage(Batch& batch, PNDIS_PACKET packet);
     // Writes what the batch holds and sets each frame's status; the batch stays filled.
@@ -84,7 +76,6 @@ private:
     // Writes the batch and completes its packets; call without sendLock_.
     void FlushAndComplete(std::unique_lock<std::mutex>& held);
 
-    InterfaceInfo info_;
     std::string upperName_;
     PacketPort port_;
     ReceiveRing ring_;
@@ -120,7 +111,5 @@ std::size_t FrameParts(PNDIS_PACKET packet, iovec* parts, std::size_t maxParts,
 // The offload header a packet carries as its media-specific information, or none.
 OffloadHeader OffloadOf(PNDIS_PACKET packet);
 void AttachOffload(PNDIS_PACKET packet, OffloadHeader* header);
-
-std::u16string Widen(const std::string& ascii);
 
 }  // namespace ndis::linux_media

@@ -22,8 +22,6 @@ class TapStack final : public ndis::media::UpperProtocol {
 public:
     TapStack();
     ~TapStack();
-    TapStack(const TapStack&) = delete;
-    TapStack& operator=(const TapStack&) = delete;
 
     // Creates the TAP named as the virtual adapter and attaches to the adapter.
     bool Start(const std::string& name, const MacAddress& mac, int mtu, bool carrier,
@@ -43,16 +41,7 @@ public:
     std::uint64_t FramesReceived() const { return received_.load(); }
 
     // ndis::media::UpperProtocol
-    void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;
-    INT ReceivePacket(PNDIS_PACKET packet) override;
-    NDIS_STATUS Receive(const ndis::media::LookaheadIndication& indication) override;
-    void ReceiveComplete(NDIS_MEDIUM medium) override;
-    void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status,
-                              UINT bytesTransferred) override;
-    void RequestComplete(PNDIS_REQUEST request, NDIS_STATUS status) override;
-    void Status(NDIS_STATUS status, PVOID buffer, UINT size) override;
-    void StatusComplete() override;
-    void Unbind() override;
+    NDIS_UPPER_PROTOCOL_OVERRIDES;
 
 private:
     struct Slot;  // a descriptor with the frame storage it describes

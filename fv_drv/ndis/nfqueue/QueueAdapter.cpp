@@ -8,7 +8,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "fv_drv/ndis/linux/LinuxAdapter.h"
 
 namespace ndis::nfqueue_media {
 namespace {
@@ -18,8 +17,6 @@ constexpr std::size_t kAddressLength = 6;
 constexpr std::uint8_t kEtherTypeIpv4[2] = {0x08, 0x00};
 // How soon verdicts that could not be sent are tried again when no packet comes first.
 constexpr int kResendDelayMs = 10;
-constexpr ULONG kMacOptions = NDIS_MAC_OPTION_COPY_LOOKAHEAD_DATA |
-                              NDIS_MAC_OPTION_TRANSFERS_NOT_PEND | NDIS_MAC_OPTION_NO_LOOPBACK;
 
 }  // namespace
 
@@ -28,7 +25,7 @@ std::string AttachedAdapterName(const std::string& interfaceName) {
 }
 
 QueueAdapter::QueueAdapter(ndis::linux_media::InterfaceInfo info, PacketQueue& queue)
-    : info_(std::move(info)), queue_(queue), slots_(kBatch) {
+    : InterfaceAdapter(std::move(info)), queue_(queue), slots_(kBatch) {
     static_assert(std::is_standard_layout_v<Slot>);
     decisions_.reserve(kBatch);
     NDIS_STATUS status;
@@ -59,7 +56,7 @@ bool QueueAdapter::AttachUpper(std::string& error) {
         error = "out of resources";
         return false;
     }
-    const std::string name = AttachedAdapterName(info_.name);
+    const std::string name = AttachedAdapterName(Info().name);
     NDIS_HANDLE adapter = ndis::media::BindUpper(ndis::linux_media::Widen(name), this);
     if (adapter == nullptr) {
         error = "no virtual adapter " + name;
@@ -98,7 +95,7 @@ std::size_t QueueAdapter::Pump() {
         s.passed = false;
         // Our own address stands on our side of the frame; the peer's is not known here.
         std::memset(s.ethernet.data(), 0, 2 * kAddressLength);
-        std::memcpy(s.ethernet.data() + (q.outgoing ? kAddressLength : 0), info_.mac.data(),
+        std::memcpy(s.ethernet.data() + (q.outgoing ? kAddressLength : 0), Info().mac.data(),
                     kAddressLength);
         s.header.Next = nullptr;
         s.payload.Next = nullptr;
@@ -206,12 +203,8 @@ void QueueAdapter::Stop() {
     if (adapter != nullptr) ndis::media::UnbindUpper(adapter);
 }
 
-std::u16string QueueAdapter::Name() const {
-    return ndis::linux_media::Widen(info_.name);
-}
-
 std::u16string QueueAdapter::UpperBindings() const {
-    return ndis::linux_media::Widen(AttachedAdapterName(info_.name));
+    return ndis::linux_media::Widen(AttachedAdapterName(Info().name));
 }
 
 NDIS_STATUS QueueAdapter::Open(ndis::media::LowerEdge* edge) {
@@ -230,49 +223,6 @@ NDIS_STATUS QueueAdapter::Send(PNDIS_PACKET packet) {
     // Passed down: the kernel sends the packet on. Nothing is copied or written here.
     if (Slot* s = SlotOf(packet); s != nullptr) s->passed = true;
     return NDIS_STATUS_SUCCESS;
-}
-
-NDIS_STATUS QueueAdapter::Request(PNDIS_REQUEST r) {
-    if (r->RequestType == NdisRequestSetInformation) {
-        // Packet filters and multicast lists stay the kernel's business.
-        r->DATA.SET_INFORMATION.BytesRead = r->DATA.SET_INFORMATION.InformationBufferLength;
-        r->DATA.SET_INFORMATION.BytesNeeded = 0;
-        return NDIS_STATUS_SUCCESS;
-    }
-    // Asked afresh each time: the interface's driver or address may have changed.
-    ndis::linux_media::InterfaceInfo fresh;
-    std::string error;
-    const ndis::linux_media::InterfaceInfo& now =
-        ndis::linux_media::QueryInterface(info_.name, fresh, error) ? fresh : info_;
-    switch (r->DATA.QUERY_INFORMATION.Oid) {
-        case OID_GEN_VENDOR_DESCRIPTION: {
-            const std::string text = ndis::linux_media::VendorDescription(now);
-            return ndis::media::AnswerQuery(r, text.c_str(), UINT(text.size() + 1));
-        }
-        case OID_GEN_MEDIA_IN_USE: {
-            const ULONG medium = NdisMedium802_3;
-            return ndis::media::AnswerQuery(r, &medium, sizeof medium);
-        }
-        case OID_GEN_MAC_OPTIONS:
-            return ndis::media::AnswerQuery(r, &kMacOptions, sizeof kMacOptions);
-        case OID_802_3_CURRENT_ADDRESS:
-            return ndis::media::AnswerQuery(r, now.mac.data(), UINT(now.mac.size()));
-        default:
-            break;
-    }
-    r->DATA.QUERY_INFORMATION.BytesWritten = 0;
-    return NDIS_STATUS_NOT_SUPPORTED;
-}
-
-NDIS_STATUS QueueAdapter::TransferData(NDIS_HANDLE, UINT, UINT, PNDIS_PACKET,
-                                       PUINT bytesTransferred) {
-    // Frames are indicated whole; there is never a rest to transfer.
-    *bytesTransferred = 0;
-    return NDIS_STATUS_FAILURE;
-}
-
-void QueueAdapter::ReturnPacket(PNDIS_PACKET) {
-    // Indicated with NDIS_STATUS_RESOURCES: never held above.
 }
 
 void QueueAdapter::SendComplete(PNDIS_PACKET, NDIS_STATUS) {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "fv_drv/ndis/linux/LinuxLink.h"
+#include "fv_drv/ndis/linux/InterfaceAdapter.h"
 #include "fv_drv/ndis/ndis_media.h"
 #include "fv_drv/ndis/nfqueue/PacketQueue.h"
 #include "fv_platform/UniqueFd.h"
@@ -24,15 +24,14 @@ namespace ndis::nfqueue_media {
 inline constexpr const char* kAttachedMarker = "fv@";
 std::string AttachedAdapterName(const std::string& interfaceName);
 
-class QueueAdapter final : public ndis::media::LowerAdapter, public ndis::media::UpperProtocol {
+class QueueAdapter final : public ndis::linux_media::InterfaceAdapter,
+                           public ndis::media::UpperProtocol {
 public:
     // Packets read from the queue at once, and so the most that one verdict message covers.
     static constexpr std::size_t kBatch = 64;
 
     QueueAdapter(ndis::linux_media::InterfaceInfo info, PacketQueue& queue);
     ~QueueAdapter();
-    QueueAdapter(const QueueAdapter&) = delete;
-    QueueAdapter& operator=(const QueueAdapter&) = delete;
 
     // Binds above the virtual adapter that the driver made over this one.
     bool AttachUpper(std::string& error);
@@ -48,28 +47,13 @@ public:
     std::uint64_t Dropped() const { return dropped_.load(); }
 
     // ndis::media::LowerAdapter
-    std::u16string Name() const override;
-    NDIS_MEDIUM Medium() const override { return NdisMedium802_3; }
     std::u16string UpperBindings() const override;
     NDIS_STATUS Open(ndis::media::LowerEdge* edge) override;
     NDIS_STATUS Close() override;
     NDIS_STATUS Send(PNDIS_PACKET packet) override;
-    NDIS_STATUS Request(PNDIS_REQUEST request) override;
-    NDIS_STATUS TransferData(NDIS_HANDLE macReceiveContext, UINT byteOffset, UINT bytesToTransfer,
-                             PNDIS_PACKET packet, PUINT bytesTransferred) override;
-    void ReturnPacket(PNDIS_PACKET packet) override;
 
     // ndis::media::UpperProtocol
-    void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;
-    INT ReceivePacket(PNDIS_PACKET packet) override;
-    NDIS_STATUS Receive(const ndis::media::LookaheadIndication& indication) override;
-    void ReceiveComplete(NDIS_MEDIUM medium) override;
-    void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status,
-                              UINT bytesTransferred) override;
-    void RequestComplete(PNDIS_REQUEST request, NDIS_STATUS status) override;
-    void Status(NDIS_STATUS status, PVOID buffer, UINT size) override;
-    void StatusComplete() override;
-    void Unbind() override;
+    NDIS_UPPER_PROTOCOL_OVERRIDES;
 
 private:
     // One queued packet as a frame: a made-up Ethernet header, then the packet's own bytes.
@@ -87,7 +71,6 @@ private:
     // Sends the verdicts of decisions_, or keeps them for the next try.
     void SendVerdicts();
 
-    ndis::linux_media::InterfaceInfo info_;
     PacketQueue& queue_;
     NDIS_HANDLE pool_ = nullptr;
     std::vector<Slot> slots_;

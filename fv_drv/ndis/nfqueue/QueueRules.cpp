@@ -14,54 +14,21 @@
 
 #include "fv_drv/ndis/nfqueue/NftNetlink.h"
 #include "fv_drv/ndis/nfqueue/RuleTools.h"
+#include "fv_platform/UniqueFd.h"
 
 namespace ndis::nfqueue_media {
 namespace {
 
-constexpr const char* kRulesPrefix = "ferrovane-";
-// Names nftables cannot take as they are are spelt in hexadecimal behind this prefix...
-constexpr const char* kHexRulesPrefix = "ferrovane_";
-// ...or, where that would be too long, packed seven bits a character into the symbols below.
-constexpr const char* kPackedRulesPrefix = "ferrovane.";
-constexpr char kPackedSymbols[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-constexpr unsigned kPackedCharBits = 7;
-constexpr unsigned kPackedSymbolBits = 6;
 // Jumps to our chain that a run may have left behind, at most.
 constexpr int kMaxStaleJumps = 64;
 
 constexpr const char* kMangle = "mangle";
-struct Jump {
-    const char* hook;
-    const char* side;
-};
-constexpr Jump kJumps[] = {{"PREROUTING", "-i"}, {"POSTROUTING", "-o"}};
 // Without a generation to watch (legacy iptables), the full check still runs this often.
 constexpr int kChecksPerFullCheck = 30;
-constexpr const char* kIncomingChain = "incoming";
-constexpr const char* kOutgoingChain = "outgoing";
-
-bool NftablesWord(const std::string& name) {
-    for (char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '_' || c == '.';
-        if (!ok) return false;
-    }
-    return true;
-}
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
-}
-
-std::vector<std::string> QueueRule(const std::string& name, std::uint16_t queue) {
-    return {name, "-j", "NFQUEUE", "--queue-num", std::to_string(queue), "--queue-bypass"};
-}
-
-std::vector<std::string> JumpRule(const Jump& jump, const std::string& interfaceName,
-                                  const std::string& name) {
-    return {jump.hook, jump.side, interfaceName, "-j", name};
 }
 
 // iptables on nftables makes the mangle table and its base chains for our jumps and leaves
@@ -97,7 +64,7 @@ bool RemoveChain(const std::string& interfaceName, ToolResult (*iptables)(std::v
     bool hadChain = false;
     for (const Jump& jump : kJumps) {
         for (int i = 0; i < kMaxStaleJumps; ++i) {
-            std::vector<std::string> args = JumpRule(jump, interfaceName, name);
+            std::vector<std::string> args = IptablesJump(jump, interfaceName);
             args.insert(args.begin(), "-D");
             if (iptables(args).status != 0) break;
             hadChain = true;
@@ -116,48 +83,6 @@ bool RemoveOurs(const std::string& interfaceName) {
 
 }  // namespace
 
-bool AttachableName(const std::string& name) {
-    if (name.empty() || name.size() >= IFNAMSIZ || name == "." || name == "..") return false;
-    for (char c : name) {
-        // Quotes would end the name in a rule; '+', '*' and '!' would make it a pattern.
-        if (c <= ' ' || c > '~' || c == '"' || c == '\\' || c == '\'' || c == '/' || c == ':' ||
-            c == '=' || c == '+' || c == '*' || c == '!') {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string RulesName(const std::string& interfaceName) {
-    if (NftablesWord(interfaceName)) return kRulesPrefix + interfaceName;
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string name = kHexRulesPrefix;
-    for (unsigned char c : interfaceName) {
-        name += kHex[c >> 4];
-        name += kHex[c & 0x0F];
-    }
-    // Kept where it fits, so that the leftovers of earlier runs are still found.
-    if (name.size() <= kMaxRulesName) return name;
-    // Attachable names are printable ASCII: seven bits a character lose nothing, and the
-    // symbol count grows with the length, so that no two names meet.
-    name = kPackedRulesPrefix;
-    std::uint32_t pending = 0;
-    unsigned bits = 0;
-    for (unsigned char c : interfaceName) {
-        pending = (pending << kPackedCharBits) | (c & ((1u << kPackedCharBits) - 1));
-        bits += kPackedCharBits;
-        while (bits >= kPackedSymbolBits) {
-            bits -= kPackedSymbolBits;
-            name += kPackedSymbols[(pending >> bits) & ((1u << kPackedSymbolBits) - 1)];
-        }
-        pending &= (1u << bits) - 1;
-    }
-    if (bits > 0) {
-        name += kPackedSymbols[(pending << (kPackedSymbolBits - bits)) & ((1u << kPackedSymbolBits) - 1)];
-    }
-    return name;
-}
-
 void QueueRules::RemoveLeftovers(const std::string& interfaceName) {
     // Who made mangle's chains is not known after a crash: whatever of them stands empty goes.
     if (RemoveOurs(interfaceName)) TidyMangle({true, true, true});
@@ -168,7 +93,8 @@ void QueueRules::RemoveLeftovers(const std::string& interfaceName) {
 bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
                          std::string& error) {
     Remove();
-    if (!AttachableName(interfaceName)) {
+    const std::optional<std::string> script = NftQueueScript(interfaceName, queue);
+    if (!script) {
         error = "cannot attach to an interface named " + interfaceName;
         return false;
     }
@@ -176,21 +102,9 @@ bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
     queue_ = queue;
     RemoveLeftovers(interfaceName);
     const std::string name = RulesName(interfaceName);
-    const std::string number = std::to_string(queue);
 
     // One nft command line is one transaction: without the queue expression nothing stays.
-    const std::string quoted = "\"" + interfaceName + "\"";
-    const std::string script =
-        "add table ip " + name + "; " +
-        "add chain ip " + name + " " + kIncomingChain +
-        " { type filter hook prerouting priority mangle; policy accept; }; " +
-        "add chain ip " + name + " " + kOutgoingChain +
-        " { type filter hook postrouting priority mangle; policy accept; }; " +
-        "add rule ip " + name + " " + kIncomingChain + " iifname " + quoted + " queue num " +
-        number + " bypass; " +
-        "add rule ip " + name + " " + kOutgoingChain + " oifname " + quoted + " queue num " +
-        number + " bypass";
-    const ToolResult nft = RunTool("nft", {script});
+    const ToolResult nft = RunTool("nft", {*script});
     if (nft.status == 0) {
         kind_ = Kind::Nftables;
         checkedState_.reset();
@@ -206,10 +120,11 @@ bool QueueRules::Install(const std::string& interfaceName, std::uint16_t queue,
         made_.prerouting = pre && !pre->exists;
         made_.postrouting = post && !post->exists;
     }
-    std::vector<std::vector<std::string>> steps = {{"-N", name}, QueueRule(name, queue)};
+    std::vector<std::vector<std::string>> steps = {{"-N", name},
+                                                   IptablesQueueRule(interfaceName, queue)};
     steps[1].insert(steps[1].begin(), "-A");
     for (const Jump& jump : kJumps) {
-        steps.push_back(JumpRule(jump, interfaceName, name));
+        steps.push_back(IptablesJump(jump, interfaceName));
         steps.back().insert(steps.back().begin(), "-A");
     }
     for (const auto& step : steps) {
@@ -251,8 +166,8 @@ bool QueueRules::Intact() {
         const auto counts = nft::RulesPerChain(name);
         intact = counts && counts->count(kIncomingChain) != 0 && counts->count(kOutgoingChain) != 0;
     } else {
-        std::vector<std::vector<std::string>> checks = {QueueRule(name, queue_)};
-        for (const Jump& jump : kJumps) checks.push_back(JumpRule(jump, interface_, name));
+        std::vector<std::vector<std::string>> checks = {IptablesQueueRule(interface_, queue_)};
+        for (const Jump& jump : kJumps) checks.push_back(IptablesJump(jump, interface_));
         for (auto& check : checks) {
             check.insert(check.begin(), "-C");
             intact = intact && Iptables(check).status == 0;

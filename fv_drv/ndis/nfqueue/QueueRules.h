@@ -12,19 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "fv_platform/UniqueFd.h"
+#include "fv_drv/ndis/nfqueue/RuleText.h"
 
 namespace ndis::nfqueue_media {
-
-// Printable, short enough for an interface, and free of what quotes or matches patterns in rules.
-bool AttachableName(const std::string& interfaceName);
-
-// iptables takes chain names of at most this many characters.
-inline constexpr std::size_t kMaxRulesName = 28;
-
-// The name of our nftables table and of our iptables chain for an attachable interface name:
-// no longer than kMaxRulesName, a word to nft, and different for every interface.
-std::string RulesName(const std::string& interfaceName);
 
 // Which parts of the mangle table that iptables on nftables keeps our jumps in.
 struct MangleParts {

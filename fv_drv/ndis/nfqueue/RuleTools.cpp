@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "fv_platform/UniqueFd.h"
+
 extern char** environ;
 
 namespace ndis::nfqueue_media {
@@ -43,9 +45,8 @@ std::string FindTool(const std::string& tool) {
 // to wait (the kernel then refuses one of the two table replacements, or takes both when it
 // cannot tell them apart, which the rules check puts right for ours).
 std::vector<std::string> LegacyLockEnvironment() {
-    const int fd = open(kSharedXtablesLock, O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        close(fd);
+    if (const fv::UniqueFd shared(open(kSharedXtablesLock, O_RDONLY | O_CREAT | O_CLOEXEC, 0600));
+        shared) {
         return {};
     }
     if (lockFolder.empty()) return {};
@@ -64,6 +65,9 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
     }
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+    // What the tool prints comes back through the read end; the write end is the tool's.
+    fv::UniqueFd readEnd(pipeFds[0]);
+    fv::UniqueFd writeEnd(pipeFds[1]);
     std::vector<char*> argv;
     argv.push_back(path.data());
     std::vector<std::string> copies(args);
@@ -87,8 +91,8 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 2);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The daemon blocks its stop signals in every thread; the tool must not inherit that.
@@ -101,11 +105,12 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
         posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    close(pipeFds[1]);
+    // Ours closed, the read below ends when the tool's copies are gone.
+    writeEnd.Reset();
     if (spawned == 0) {
         char buffer[512];
         for (;;) {
-            const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+            const ssize_t n = read(readEnd.Get(), buffer, sizeof buffer);
             if (n > 0) {
                 result.output.append(buffer, std::size_t(n));
             } else if (n == 0 || errno != EINTR) {
@@ -117,7 +122,6 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
         }
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    close(pipeFds[0]);
     return result;
 }
 

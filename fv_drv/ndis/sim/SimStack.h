@@ -42,8 +42,6 @@ class Stack final : public ndis::media::UpperProtocol {
 public:
     Stack();
     ~Stack();
-    Stack(const Stack&) = delete;
-    Stack& operator=(const Stack&) = delete;
 
     bool Bind(const std::u16string& virtualAdapterName);
     void Close();
@@ -76,16 +74,7 @@ public:
     bool WasUnbound() const { return unbound_.load(); }
 
     // ndis::media::UpperProtocol
-    void SendComplete(PNDIS_PACKET packet, NDIS_STATUS status) override;
-    INT ReceivePacket(PNDIS_PACKET packet) override;
-    NDIS_STATUS Receive(const ndis::media::LookaheadIndication& indication) override;
-    void ReceiveComplete(NDIS_MEDIUM medium) override;
-    void TransferDataComplete(PNDIS_PACKET packet, NDIS_STATUS status,
-                              UINT bytesTransferred) override;
-    void RequestComplete(PNDIS_REQUEST request, NDIS_STATUS status) override;
-    void Status(NDIS_STATUS status, PVOID buffer, UINT size) override;
-    void StatusComplete() override;
-    void Unbind() override;
+    NDIS_UPPER_PROTOCOL_OVERRIDES;
 
 private:
     struct Owned;  // a packet of ours with the bytes it describes
