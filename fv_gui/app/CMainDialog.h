@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "fv_gui/app/MainWindowIds.h"
 #include "fv_gui/app/PacketConsumers.h"
 #include "fv_gui/app/SessionController.h"
 #include "fv_gui/dialogs/CPreferencesDialog.h"
@@ -25,7 +26,6 @@ class QUrl;
 
 namespace fv {
 
-class BlocklistWatch;
 class CAdapterComboBox;
 class CControlTip;
 class CFlatButton;
@@ -36,34 +36,6 @@ class Settings;
 namespace notify {
 class CTaskbarNotifier;
 }
-
-// Controls of the main window, by id; each widget's object name is its id in decimal.
-inline constexpr int kMainDialogTemplate = 102;
-inline constexpr int kStartStopButton = 1000;
-inline constexpr int kQuitButton = 1001;
-inline constexpr int kBlockedCounter = 1005;
-inline constexpr int kStatusList = 1017;
-inline constexpr int kGrantedCounter = 1023;
-inline constexpr int kStatusLampControl = 1026;
-inline constexpr int kResetGrantedButton = 1032;
-inline constexpr int kResetBlockedButton = 1043;
-inline constexpr int kViewLogButton = 1057;
-inline constexpr int kAdapterSelector = 1073;
-inline constexpr int kMacAddressLabel = 1075;
-inline constexpr int kMediumLabel = 1076;
-
-// Lamp states.
-inline constexpr int kLampNotReady = 0;
-inline constexpr int kLampReady = 1;
-inline constexpr int kLampFiltering = 2;
-
-// Dialog results.
-inline constexpr int kResultOk = 1;
-inline constexpr int kResultCancel = 2;
-
-// Tray menu positions the window relabels and greys.
-inline constexpr int kTrayStartStopPosition = 1;
-inline constexpr int kTrayQuitPosition = 2;
 
 class CMainDialog : public notify::CSkinnedTrayDialog, public ConsumerView {
     Q_OBJECT
@@ -89,8 +61,6 @@ public:
     void EndDialog(int result);
     bool Ended() const { return ended_; }
     void OnInitDialog();
-    // The controller's shutdown, then what the window holds; once.
-    void OnDestroy();
     // For an end that bypasses the run: the controller's windowless shutdown, the blink ended.
     void ShutDownWindowless();
 
@@ -134,6 +104,8 @@ protected:
 private:
     struct PreferencesLink;
 
+    // The controller's shutdown, then what the window holds; once.
+    void OnDestroy();
     void createAdapterGroup(QWidget* client);
     void createActivityGroup(QWidget* client);
     void createStatusArea(QWidget* client);
@@ -142,7 +114,6 @@ private:
     void connectCommands();
     void connectController();
 
-    bool StartUpDriver();
     void OpenStartupSession();
     void ShowStartupWindow();
     void ShowLogFile();

@@ -68,7 +68,15 @@ void CMainDialog::OnInitDialog() {
     InitSkinnedFrame(this, mainMenu_.get(), false, true);
     (void)SetTrayIcon(res::kIconTrayStopped);
     // One instance only, and a driver that answers with a build this program speaks.
-    if (!StartUpDriver()) return;
+    if (!controller_->ClaimInstance()) {
+        Message(texts::kAlreadyRunning);
+        EndDialog(kResultOk);
+        return;
+    }
+    if (!controller_->ProbeDriver()) {
+        EndDialog(kResultOk);
+        return;
+    }
     // The hover tip, window snapping, the popup, the tray's tip and menu, the caption.
     SetUpTipAndNotifier();
     // The status list, the lamp, Start disabled until a table is loaded, bold values.
@@ -90,17 +98,6 @@ void CMainDialog::OnInitDialog() {
     grantedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics.GetTotalGranted())));
     ShowStartupWindow();
     controller_->ScheduleReloads();
-}
-
-bool CMainDialog::StartUpDriver() {
-    if (!controller_->ClaimInstance()) {
-        Message(texts::kAlreadyRunning);
-        EndDialog(kResultOk);
-        return false;
-    }
-    if (controller_->ProbeDriver()) return true;
-    EndDialog(kResultOk);
-    return false;
 }
 
 void CMainDialog::SetUpTipAndNotifier() {
