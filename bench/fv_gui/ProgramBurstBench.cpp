@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
         auto window = std::make_unique<fv::CMainDialog>(services);
         window->OnInitDialog();
         for (int i = 0; i < 200 && window->BlockedLog() == nullptr; ++i) Spin(10);
-        if (window->Session() == nullptr || !window->Session()->FilteringOn() || window->BlockedLog() == nullptr) {
+        if (window->Controller().Session() == nullptr || !window->Controller().Session()->FilteringOn() || window->BlockedLog() == nullptr) {
             std::fprintf(stderr, "the program did not start filtering\n");
             return 1;
         }
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
         probe.join();
         Spin(50);
 
-        const std::uint64_t counted = window->Statistics()->GetRunningBlocked();
+        const std::uint64_t counted = window->Controller().Statistics()->GetRunningBlocked();
         const QString label = counter->text();
         const double windowSeconds = duration<double>(rows.back() - rows.front()).count();
         QCloseEvent close;

@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QTimer>
-#include <QTimerEvent>
 #include <QUrl>
 
 #include <chrono>
@@ -27,7 +26,6 @@
 #include "fv_gui/notify/WindowCommands.h"
 #include "fv_gui/res/ResourceIds.h"
 #include "fv_gui/res/Resources.h"
-#include "fv_gui/settings/PacketStatistics.h"
 #include "fv_gui/settings/Settings.h"
 
 namespace fv {
@@ -104,13 +102,21 @@ CMainDialog::CMainDialog(Services services, QWidget* parent)
         };
     }
     settings_ = std::make_unique<Settings>();
+    controller_ = std::make_unique<SessionController>(*settings_, *services_.messages, *this, services_.sleep);
     snapDesktop_ = std::make_unique<ScreenSnapDesktop>();
     snapper_ = std::make_unique<WindowSnapper>(*snapDesktop_);
     selfSnap_ = std::make_unique<WidgetSnapWindow>(this);
     notifier_ = new notify::CTaskbarNotifier();
     tip_ = new CControlTip();
     setWindowIcon(res::Icon(res::kIconApplication));
-    CreateControls();
+    SetClientSize(kClientWidth, kClientHeight);
+    QWidget* client = ClientArea();
+    createAdapterGroup(client);
+    createActivityGroup(client);
+    createStatusArea(client);
+    createSystemMenuAdditions();
+    connectCommands();
+    connectController();
 }
 
 CMainDialog::~CMainDialog() {
@@ -120,24 +126,9 @@ CMainDialog::~CMainDialog() {
     if (!tip_->parent()) delete tip_;
 }
 
-template <typename T>
-T* CMainDialog::Control(int id) const {
-    return findChild<T*>(QString::number(id));
-}
-
 // --- controls
 
-void CMainDialog::CreateControls() {
-    SetClientSize(kClientWidth, kClientHeight);
-    QWidget* client = ClientArea();
-    CreateAdapterGroup(client);
-    CreateActivityGroup(client);
-    CreateStatusArea(client);
-    CreateSystemMenuAdditions();
-    ConnectCommands();
-}
-
-void CMainDialog::CreateAdapterGroup(QWidget* client) {
+void CMainDialog::createAdapterGroup(QWidget* client) {
     auto* group = new QGroupBox(QStringLiteral("Network adapter"), client);
     group->setGeometry(kAdapterGroup);
     adapterSelector_ = Named(new CAdapterComboBox(group), kAdapterSelector);
@@ -148,7 +139,7 @@ void CMainDialog::CreateAdapterGroup(QWidget* client) {
     mediumLabel_ = ValueLabel(kMediumLabel, {322, 50, kAdapterGroup.width() - 330, kRowHeight}, group);
 }
 
-void CMainDialog::CreateActivityGroup(QWidget* client) {
+void CMainDialog::createActivityGroup(QWidget* client) {
     auto* group = new QGroupBox(QStringLiteral("Activity"), client);
     group->setGeometry(kActivityGroup);
     // The lamp starts hidden, as the window's template has it.
@@ -166,7 +157,7 @@ void CMainDialog::CreateActivityGroup(QWidget* client) {
     for (CLabel* counter : {blockedCounter_, grantedCounter_}) counter->SetShrinkToFit(kSmallestCounterPixels);
 }
 
-void CMainDialog::CreateStatusArea(QWidget* client) {
+void CMainDialog::createStatusArea(QWidget* client) {
     statusList_ = Named(new CLogListCtrl(client), kStatusList);
     statusList_->setGeometry(kStatusListRect);
     statusList_->setAccessibleName(QStringLiteral("Status"));
@@ -178,19 +169,16 @@ void CMainDialog::CreateStatusArea(QWidget* client) {
                          {kClientWidth - kMargin - kButtonWidth, kButtonTop, kButtonWidth, kButtonHeight}, client);
 }
 
-void CMainDialog::CreateSystemMenuAdditions() {
+void CMainDialog::createSystemMenuAdditions() {
     auto separator = [this] {
         auto* action = new QAction(this);
         action->setSeparator(true);
         addAction(action);
     };
-    const QString about = QStringLiteral("About Ferrovane...");
-    if (!about.isEmpty()) {
-        separator();
-        aboutSysItem_ = new QAction(about, this);
-        connect(aboutSysItem_, &QAction::triggered, this, [this] { ShowAbout(true); });
-        addAction(aboutSysItem_);
-    }
+    separator();
+    auto* about = new QAction(QStringLiteral("About Ferrovane..."), this);
+    connect(about, &QAction::triggered, this, [this] { ShowAbout(true); });
+    addAction(about);
     separator();
     alwaysOnTopItem_ = new QAction(QStringLiteral("Always on top"), this);
     connect(alwaysOnTopItem_, &QAction::triggered, this, &CMainDialog::ToggleAlwaysOnTop);
@@ -198,12 +186,27 @@ void CMainDialog::CreateSystemMenuAdditions() {
     addAction(alwaysOnTopItem_);
 }
 
-void CMainDialog::ConnectCommands() {
+void CMainDialog::connectCommands() {
     connect(startButton_, &QPushButton::clicked, this, &CMainDialog::ToggleFiltering);
     connect(quitButton_, &QPushButton::clicked, this, &CMainDialog::accept);
-    connect(resetGrantedButton_, &QPushButton::clicked, this, &CMainDialog::ResetGrantedCounts);
-    connect(resetBlockedButton_, &QPushButton::clicked, this, &CMainDialog::ResetBlockedCounts);
+    connect(resetGrantedButton_, &QPushButton::clicked, this, [this] { ResetCounter(kGranted); });
+    connect(resetBlockedButton_, &QPushButton::clicked, this, [this] { ResetCounter(kBlocked); });
     connect(this, &CTrayIconDialog::RestoreLoggersToo, this, &CMainDialog::RestoreLoggers);
+}
+
+// The controller runs on this thread: its signals arrive directly, in the order it sends them.
+void CMainDialog::connectController() {
+    SessionController* session = controller_.get();
+    connect(session, &SessionController::StatusReported, this, &CMainDialog::ShowStatus);
+    connect(session, &SessionController::ContinuationReported, this, &CMainDialog::ShowContinuation);
+    connect(session, &SessionController::DriverPresence, this, &CMainDialog::ShowDriverPresence);
+    connect(session, &SessionController::AdaptersListed, this, &CMainDialog::ShowAdapters);
+    connect(session, &SessionController::AdapterInUse, adapterSelector_, &CAdapterComboBox::SelectAdapterByName);
+    connect(session, &SessionController::TableReady, this, &CMainDialog::ShowTableReady);
+    connect(session, &SessionController::FilteringStarted, this, &CMainDialog::ShowFilteringStarted);
+    connect(session, &SessionController::FilteringStopped, this, &CMainDialog::ShowFilteringStopped);
+    connect(session, &SessionController::StopSettled, this, [this] { (void)SetTrayIcon(res::kIconTrayStopped); });
+    connect(session, &SessionController::EndRequested, this, [this] { EndDialog(kResultOk); });
 }
 
 QAction* CMainDialog::TrayItem(int position) const {
@@ -273,33 +276,6 @@ void CMainDialog::DragEnded() { snapper_->ApplyPendingAttach(); }
 
 QPoint CMainDialog::ProposeMove(QPoint proposed) { return SnapMove(*snapper_, *selfSnap_, this, proposed); }
 
-void CMainDialog::timerEvent(QTimerEvent* e) {
-    if (e->timerId() != reloadTimer_) {
-        CSkinnedTrayDialog::timerEvent(e);
-        return;
-    }
-    KillReloadTimer();
-    ReloadIpTable();
-    // The mark stays as it is: it says who started the cycle, not whether it runs.
-    StartReloadTimer(kReloadTimerMs);
-}
-
-void CMainDialog::StartReloadTimer(std::uint32_t milliseconds) {
-    // Starting it again restarts the period, as re-arming the same timer does.
-    KillReloadTimer();
-    reloadTimer_ = startTimer(static_cast<int>(milliseconds));
-}
-
-void CMainDialog::KillReloadTimer() {
-    if (reloadTimer_ != 0) killTimer(reloadTimer_);
-    reloadTimer_ = 0;
-}
-
-void CMainDialog::StopReloadTimer() {
-    KillReloadTimer();
-    reloadTimerMark_ = false;
-}
-
 // --- what the consumer threads change
 
 void CMainDialog::AddLogEntry(int kind, int icon, const std::string& text, std::uint32_t address) {
@@ -336,10 +312,43 @@ void CMainDialog::Message(const std::string& text, MessageKind kind) {
     services_.messages->ShowMessage(text, texts::kMessageCaption, kind);
 }
 
-void CMainDialog::ReportStatus(StatusKind kind, const std::string& text) {
+// --- what the controller changes
+
+void CMainDialog::ShowStatus(StatusKind kind, const std::string& text) {
     statusList_->AddRow(static_cast<int>(kind), QString::fromStdString(text), 0);
 }
 
-void CMainDialog::ReportContinuation(const std::string& text) { statusList_->AddPlainRow(QString::fromStdString(text)); }
+void CMainDialog::ShowContinuation(const std::string& text) { statusList_->AddPlainRow(QString::fromStdString(text)); }
+
+void CMainDialog::ShowDriverPresence(bool present) {
+    if (QAction* load = notify::FindCommand(mainMenu_.get(), kCommandLoadIpTable)) load->setEnabled(present);
+    SetLampState(present ? kLampReady : kLampNotReady);
+}
+
+void CMainDialog::ShowAdapters(const AdapterList& adapters) {
+    adapterSelector_->FillAdapters(adapters);
+    adapterSelector_->setEnabled(true);
+}
+
+void CMainDialog::ShowTableReady(bool ready) {
+    startButton_->setEnabled(ready);
+    SetTrayItemEnabled(kTrayStartStopPosition, ready);
+}
+
+void CMainDialog::ShowFilteringStarted() {
+    (void)SetTrayIcon(res::kIconTrayActive);
+    startButton_->setText(QString::fromLatin1(texts::kStopLabel));
+    SetLampState(kLampFiltering);
+    if (QAction* item = TrayItem(kTrayStartStopPosition)) item->setText(QString::fromLatin1(texts::kStopLabel));
+}
+
+void CMainDialog::ShowFilteringStopped() {
+    // No blink can start now; one underway would end on the filtering icon after ours.
+    StopBlinking();
+    startButton_->setText(QString::fromLatin1(texts::kStartLabel));
+    SetLampState(kLampReady);
+    // The tray says what the window says, so that its Start/Stop item does what it shows.
+    if (QAction* item = TrayItem(kTrayStartStopPosition)) item->setText(QString::fromLatin1(texts::kStartLabel));
+}
 
 }  // namespace fv

@@ -1,4 +1,5 @@
-// The main window's life: the modal run, the start-up sequence and the shutdown sequence.
+// The main window's life: the modal run, the start-up sequence and the shutdown sequence, with
+// the session's part of each left to the controller.
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
@@ -22,7 +23,6 @@
 namespace fv {
 namespace {
 
-constexpr const char kSingleInstanceLock[] = "FerrovaneStarted";
 constexpr int kSnapDistance = 8;
 constexpr int kLogWindowHeight = 100;
 
@@ -68,66 +68,36 @@ void CMainDialog::OnInitDialog() {
     InitSkinnedFrame(this, mainMenu_.get(), false, true);
     (void)SetTrayIcon(res::kIconTrayStopped);
     // One instance only, and a driver that answers with a build this program speaks.
-    if (!CheckSingleInstance() || !ProbeAndCheckDriver()) return;
-    // The version check may have changed what the driver reported: ask again.
-    versionInfo_ = DriverVersionInfo{};
-    (void)session_->ProbeDriver(versionInfo_);
+    if (!controller_->ClaimInstance()) {
+        Message(texts::kAlreadyRunning);
+        EndDialog(kResultOk);
+        return;
+    }
+    if (!controller_->ProbeDriver()) {
+        EndDialog(kResultOk);
+        return;
+    }
     // The hover tip, window snapping, the popup, the tray's tip and menu, the caption.
     SetUpTipAndNotifier();
     // The status list, the lamp, Start disabled until a table is loaded, bold values.
     statusList_->InitColumns();
     lamp_->Initialise();
-    startButton_->setEnabled(false);
-    SetTrayItemEnabled(kTrayStartStopPosition, false);
+    ShowTableReady(false);
     for (CLabel* label : {blockedCounter_, grantedCounter_, macLabel_, mediumLabel_}) label->SetFontBold(true);
     // What the status list says first: the driver's state and where packets are logged.
-    ReportDriverState();
+    controller_->ReportDriverState();
     ReportLoggingState();
     // The stored totals; the consumers own the notify events the session's readers set.
-    statistics_ = std::make_unique<PacketStatistics>();
-    consumers_ = std::make_unique<PacketConsumers>(queue_, *settings_, *statistics_, *this);
+    controller_->CreateConsumers();
     // The adapter, the blocklist and the session, filtering at once when asked to.
     OpenStartupSession();
     // Always on top, the counters, the window or the tray, and the reload timer.
-    ApplyAlwaysOnTop();
-    blockedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics_->GetTotalBlocked())));
-    grantedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics_->GetTotalGranted())));
+    SetTopMost(settings_->AlwaysOnTop.value != 0);
+    PacketStatistics& statistics = *controller_->Statistics();
+    blockedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics.GetTotalBlocked())));
+    grantedCounter_->SetText(QString::fromStdString("0 / " + std::to_string(statistics.GetTotalGranted())));
     ShowStartupWindow();
-    reloadTimerMark_ = settings_->AutoUpdateEnabled.value != 0;
-    if (reloadTimerMark_) StartReloadTimer(kReloadTimerMs);
-}
-
-bool CMainDialog::CheckSingleInstance() {
-    if (singleInstance_.Create(kSingleInstanceLock) != NamedLock::Result::AlreadyHeld) return true;
-    Message(texts::kAlreadyRunning);
-    EndDialog(kResultOk);
-    return false;
-}
-
-bool CMainDialog::ProbeAndCheckDriver() {
-    session_ = std::make_unique<DriverSession>(services_.messages);
-    if (!session_->ProbeDriver(versionInfo_)) {
-        const bool refused = session_->ProbeError() == kErrorAccessDenied;
-        session_.reset();
-        if (refused) {
-            // The driver is there but will not serve this user: say how to be let in.
-            ReportStatus(StatusKind::Error, kAccessDeniedRow);
-            Message(AccessDeniedText(CurrentDeviceUser()), MessageKind::Error);
-        } else {
-            ReportStatus(StatusKind::Error, texts::kBadInstallation);
-            Message(texts::kDriverNotLoadedBox, MessageKind::Error);
-        }
-        EndDialog(kResultOk);
-        return false;
-    }
-    if (!session_->CheckDriverVersion()) {
-        const std::string text = session_->MessageText();
-        session_.reset();
-        Message(text, MessageKind::Error);
-        EndDialog(kResultOk);
-        return false;
-    }
-    return true;
+    controller_->ScheduleReloads();
 }
 
 void CMainDialog::SetUpTipAndNotifier() {
@@ -161,109 +131,33 @@ void CMainDialog::SetUpTipAndNotifier() {
     setWindowTitle(title);
 }
 
-void CMainDialog::ReportDriverState() {
-    const bool present = session_->DriverPresent();
-    if (QAction* load = notify::FindCommand(mainMenu_.get(), kCommandLoadIpTable)) load->setEnabled(present);
-    if (present) ReportStatus(StatusKind::Information, texts::kReady);
-    else ReportStatus(StatusKind::Error, texts::kDriverNotReady);
-    driverReady_ = present;
-    SetLampState(present ? kLampReady : kLampNotReady);
-}
-
 void CMainDialog::ReportLoggingState() {
     const StatusRow row = LoggingStateRow(settings_->LogBlockedToFile.value != 0,
                                           settings_->LogGrantedToFile.value != 0, settings_->LogPath.Value());
-    ReportStatus(row.kind, row.text);
+    ShowStatus(row.kind, row.text);
 }
 
 void CMainDialog::OpenStartupSession() {
     adapterSelector_->SetSettings(settings_.get());
-    if (session_) adapterSelector_->FillAdapters(session_->Adapters());
-    ShowAdapterInfo(nullptr);
-    if (adapterSelector_->currentIndex() == 0) {
-        ReportStatus(StatusKind::Warning, texts::kNoAdapter);
-        ReportContinuation(texts::kNoAdapterHint);
+    if (DriverSession* session = controller_->Session()) adapterSelector_->FillAdapters(session->Adapters());
+    ShowAdapterInfo();
+    if (!AdapterSelected()) {
+        ShowStatus(StatusKind::Warning, texts::kNoAdapter);
+        ShowContinuation(texts::kNoAdapterHint);
         return;
     }
     if (!settings_->CheckBlocklistFile()) {
-        session_.reset();
+        controller_->DropSession();
         adapterSelector_->setEnabled(false);
         return;
     }
     adapterSelector_->setEnabled(true);
-    blocklistPath_ = settings_->IPDB.Value();
-    ReportStatus(StatusKind::Information, UsingDatabaseText(blocklistPath_));
-    PrepareSessionParameters();
-    if (!session_->OpenSession(parameters_)) {
-        if (settings_->SelectedAdapter.Value().empty()) ReportStatus(StatusKind::Warning, texts::kInvalidAdapter);
-        else ReportStatus(StatusKind::Error, texts::kFailure);
-        return;
-    }
-    adapterSelector_->SelectAdapterByName(parameters_.selectedAdapter);
-    if (settings_->AutoStart.value) StartFilteringOrReport();
-    ReportTableLoaded(texts::kTableLoaded);
-}
-
-void CMainDialog::StartFilteringOrReport() {
-    if (StartFiltering()) {
-        (void)SetTrayIcon(res::kIconTrayActive);
-        ShowFilteringStarted();
-    } else {
-        ReportStatus(StatusKind::Error, texts::kStartError);
-        Message(texts::kStartErrorBox, MessageKind::Error);
-    }
-}
-
-void CMainDialog::ReportTableLoaded(const char* text) {
-    ReportStatus(StatusKind::Information, text);
-    std::uint64_t addresses = 0;
-    std::int32_t ranges = 0;
-    if (auto table = session_->Blocklist()) {
-        addresses = table->AddressCount();
-        ranges = table->RangeCount();
-    }
-    ReportStatus(StatusKind::Information, KnownAddressesText(addresses, ranges));
-    ReportListFreshness();
-    startButton_->setEnabled(true);
-    SetTrayItemEnabled(kTrayStartStopPosition, true);
-    WatchBlocklist();
-}
-
-bool CMainDialog::StartFiltering() {
-    consumers_->StartConsumers();
-    if (session_->SetFiltering(true)) return true;
-    // Threads left running would be started a second time by the next attempt.
-    consumers_->StopConsumers();
-    return false;
-}
-
-void CMainDialog::ShowFilteringStarted() {
-    startButton_->setText(QString::fromLatin1(texts::kStopLabel));
-    SetLampState(kLampFiltering);
-    if (QAction* item = TrayItem(kTrayStartStopPosition)) item->setText(QString::fromLatin1(texts::kStopLabel));
-}
-
-void CMainDialog::PrepareSessionParameters() {
-    parameters_ = SessionParameters{};
-    parameters_.settings = settings_.get();
-    parameters_.blockedNotify = &consumers_->BlockedNotifyEvent();
-    parameters_.grantedNotify = &consumers_->GrantedNotifyEvent();
-    parameters_.queue = &queue_;
-    parameters_.statistics = statistics_.get();
-    parameters_.blocklistPath = blocklistPath_;
-    parameters_.logFolder = settings_->LogPath.Value();
-    parameters_.logBaseName = kLogFileName;
-    parameters_.selectedAdapter = settings_->SelectedAdapter.Value();
-}
-
-void CMainDialog::ApplyAlwaysOnTop() {
-    const bool on = settings_->AlwaysOnTop.value != 0;
-    alwaysOnTopItem_->setChecked(on);
-    settings_->AlwaysOnTop.Set(on ? 1 : 0);
-    SetTopMost(on);
+    controller_->OpenStored();
 }
 
 void CMainDialog::SetTopMost(bool on) {
+    alwaysOnTopItem_->setChecked(on);
+    settings_->AlwaysOnTop.Set(on ? 1 : 0);
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     // Changing a window flag hides the window; it keeps its place and size.
@@ -284,9 +178,9 @@ void CMainDialog::ShowStartupWindow() {
     SetTrayAlwaysVisible(settings_->TrayAlwaysVisible.value != 0);
 }
 
-void CMainDialog::ShowAdapterInfo(const AdapterInfo* entry) {
+void CMainDialog::ShowAdapterInfo() {
     AdapterInfo selected;
-    if (!entry && adapterSelector_->GetSelectedAdapter(selected)) entry = &selected;
+    const AdapterInfo* entry = adapterSelector_->GetSelectedAdapter(selected) ? &selected : nullptr;
     macLabel_->SetText(QString::fromStdString(entry ? entry->hardwareAddress : texts::kNotAvailable));
     mediumLabel_->SetText(QString::fromStdString(entry ? entry->mediumName : texts::kNotAvailable));
     QMetaObject::invokeMethod(this, &CTrayIconDialog::RestoreLoggersToo, Qt::QueuedConnection);
@@ -315,22 +209,8 @@ void CMainDialog::RestoreLoggers() {
 void CMainDialog::OnDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
-    KillReloadTimer();
-    if (session_) {
-        if (session_->FilteringOn()) (void)session_->SetFiltering(false);
-        if (consumers_) consumers_->StopConsumers();
-        session_->CloseSession();
-        session_.reset();
-    } else if (consumers_) {
-        consumers_->StopConsumers();
-    }
-    consumers_.reset();
-    if (statistics_) {
-        statistics_->Save();
-        statistics_.reset();
-    }
+    controller_->Shutdown();
     // The menu itself goes with the window: the frame's icon button still points into it.
-    singleInstance_.Close();
     if (tipFiltering_) qApp->removeEventFilter(tip_);
     tipFiltering_ = false;
     delete blockedLog_.data();
@@ -340,21 +220,9 @@ void CMainDialog::OnDestroy() {
 void CMainDialog::ShutDownWindowless() {
     if (destroyed_) return;
     destroyed_ = true;
-    if (session_) {
-        if (session_->FilteringOn()) (void)session_->SetFiltering(false);
-        // Its readers end here; they set events the consumers own.
-        session_->CloseSession();
-        session_.reset();
-    }
-    // The consumers post to the window and never wait for it: a plain join ends them.
-    consumers_.reset();
+    controller_->ShutdownWindowless();
     // exit() follows: no thread of ours may outlive the statics it ends.
     StopBlinking();
-    if (statistics_) {
-        statistics_->Save();
-        statistics_.reset();
-    }
-    singleInstance_.Close();
 }
 
 }  // namespace fv

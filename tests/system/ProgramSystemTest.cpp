@@ -63,8 +63,8 @@ protected:
             if (more) more(s);
         });
         Start();
-        ASSERT_NE(window->Session(), nullptr) << "no session; status: " << (StatusTexts().empty() ? "" : StatusTexts().back());
-        ASSERT_TRUE(window->Session()->FilteringOn());
+        ASSERT_NE(window->Controller().Session(), nullptr) << "no session; status: " << (StatusTexts().empty() ? "" : StatusTexts().back());
+        ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     }
 };
 
@@ -238,7 +238,7 @@ TEST_F(ProgramSystemTest, AListUpdateGoesInWithoutLettingAListedPacketThrough) {
         }
         close(fd);
     });
-    fv::PacketStatistics& statistics = *window->Statistics();
+    fv::PacketStatistics& statistics = *window->Controller().Statistics();
     EXPECT_TRUE(WaitFor([&] { return statistics.GetRunningBlocked() > 0; }));
 
     // As a list update does: written beside the file, then renamed over it.
@@ -246,8 +246,8 @@ TEST_F(ProgramSystemTest, AListUpdateGoesInWithoutLettingAListedPacketThrough) {
     std::filesystem::rename(Blocklist() + ".new", Blocklist());
     const std::string updated = "IP table updated from \"" + Blocklist() + "\".";
     EXPECT_TRUE(WaitFor([&] { return HasStatus(updated); })) << StatusTexts().back();
-    EXPECT_TRUE(window->Session()->FilteringOn());
-    EXPECT_EQ(window->Session()->Blocklist()->RangeCount(), 2);
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
+    EXPECT_EQ(window->Controller().Session()->Blocklist()->RangeCount(), 2);
     // The sender goes on well past the swap: its datagrams meet the new table too.
     const std::uint64_t atSwap = statistics.GetRunningBlocked();
     EXPECT_TRUE(WaitFor([&] { return statistics.GetRunningBlocked() >= atSwap + kBlockedAfterSwap; }));
@@ -260,7 +260,7 @@ TEST_F(ProgramSystemTest, AListUpdateGoesInWithoutLettingAListedPacketThrough) {
 
     // Unfiltered, a probe reaches the receiver: it was listening all along.
     window->ToggleFiltering();
-    ASSERT_FALSE(window->Session()->FilteringOn());
+    ASSERT_FALSE(window->Controller().Session()->FilteringOn());
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in to = Address(kListedRemote, kSwapPort);
     int status = 0;

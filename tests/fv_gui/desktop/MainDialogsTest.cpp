@@ -70,7 +70,7 @@ TEST_F(MainDialogsTest, AppliedPreferencesReachTheRunningWindow) {
     HostDriver();
     Configure([](fv::Settings& s) { s.AutoStart.Set(1); });
     StartWithHooks();
-    ASSERT_TRUE(window->Session() && window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session() && window->Controller().Session()->FilteringOn());
     const std::string oldLog = dir / "logs/fvconns.log";
     ASSERT_TRUE(std::filesystem::exists(oldLog));
     std::filesystem::create_directories(dir / "moved");
@@ -93,12 +93,12 @@ TEST_F(MainDialogsTest, AppliedPreferencesReachTheRunningWindow) {
 
     EXPECT_EQ(window->BalloonMinimumGap(), 7000u);
     EXPECT_EQ(window->Notifier().Animation().MinimumGap(), 7000u);
-    EXPECT_EQ(window->Session()->GrantedCache()->Limit(), 100u);
+    EXPECT_EQ(window->Controller().Session()->GrantedCache()->Limit(), 100u);
     // The log moves while filtering goes on, and the status list says where it is now.
     const std::string newLog = dir / "moved/fvconns.log";
-    EXPECT_EQ(window->Session()->Log()->CurrentPath(), newLog);
+    EXPECT_EQ(window->Controller().Session()->Log()->CurrentPath(), newLog);
     EXPECT_TRUE(std::filesystem::exists(newLog));
-    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StatusTexts().back(), "Logging all to \"" + newLog + "\".");
     EXPECT_EQ(fv::Settings(dir / "program").PopupTimeout.value, 7000u);
 }
@@ -107,7 +107,7 @@ TEST_F(MainDialogsTest, ClosedPreferencesLeaveStartGreyWithoutASession) {
     HostDriver();
     std::filesystem::remove(Blocklist());
     StartWithHooks();
-    ASSERT_EQ(window->Session(), nullptr);
+    ASSERT_EQ(window->Controller().Session(), nullptr);
     window->OnMenuCommand(fv::kCommandPreferences);  // cancelled
     EXPECT_EQ(shownCount, 1);
     EXPECT_FALSE(window->TrayItem(fv::kTrayStartStopPosition)->isEnabled());

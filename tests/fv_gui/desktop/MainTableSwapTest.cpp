@@ -27,7 +27,7 @@ protected:
             s.AutoStart.Set(autoStart ? 1 : 0);
         });
         Start();
-        ASSERT_NE(window->Session(), nullptr);
+        ASSERT_NE(window->Controller().Session(), nullptr);
     }
     void TearDown() override {
         MainWindowFixture::TearDown();
@@ -50,13 +50,13 @@ protected:
 
 TEST_F(MainTableSwapTest, AnUpdatedFileGoesInWhileFilteringStaysOn) {
     StartWith(true);
-    ASSERT_TRUE(window->Session()->FilteringOn());
-    fv::DriverSession* session = window->Session();
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
+    fv::DriverSession* session = window->Controller().Session();
     ASSERT_TRUE(Passes(kListedAfter));
     Publish("Listed Net:203.0.113.0-203.0.113.255\r\nNew Net:192.0.2.0-192.0.2.255\r\n");
     ASSERT_TRUE(WaitFor([&] { return HasStatus(UpdatedRow()); })) << StatusTexts().back();
     EXPECT_EQ(StatusTexts().back(), "There are 512 known IPs in 2 ranges.");
-    EXPECT_EQ(window->Session(), session);
+    EXPECT_EQ(window->Controller().Session(), session);
     EXPECT_TRUE(session->FilteringOn());
     EXPECT_FALSE(Passes(kListedAfter));
     EXPECT_FALSE(Passes(kListedBefore));
@@ -73,12 +73,12 @@ TEST_F(MainTableSwapTest, AnUpdatedFileGoesInWhileFilteringStaysOn) {
 // Stopped, the update goes into the open session: the next Start filters with it.
 TEST_F(MainTableSwapTest, AnUpdateWhileStoppedIsWhatTheNextStartFiltersWith) {
     StartWith(false);
-    ASSERT_FALSE(window->Session()->FilteringOn());
+    ASSERT_FALSE(window->Controller().Session()->FilteringOn());
     Publish("New Net:192.0.2.0-192.0.2.255\r\n");
     ASSERT_TRUE(WaitFor([&] { return HasStatus(UpdatedRow()); })) << StatusTexts().back();
-    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_FALSE(window->Controller().Session()->FilteringOn());
     window->ToggleFiltering();
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_FALSE(Passes(kListedAfter));
     EXPECT_TRUE(Passes(kListedBefore));
 }

@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, WrongDriverBuildShowsTheSessionsTextAndEnds) {
     EXPECT_TRUE(window->Ended());
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].text.rfind("Version incompatibility!\r\n", 0), 0u);
-    EXPECT_EQ(window->Session(), nullptr);
+    EXPECT_EQ(window->Controller().Session(), nullptr);
 }
 
 TEST_F(MainWindowTest, AUserTheDriverRefusesIsToldHowToJoinItsGroupAndEnds) {
@@ -94,7 +94,7 @@ TEST_F(MainWindowTest, AUserTheDriverRefusesIsToldHowToJoinItsGroupAndEnds) {
     EXPECT_EQ(sink.messages[0].kind, fv::MessageKind::Error);
     EXPECT_TRUE(HasStatus(fv::kAccessDeniedRow));
     EXPECT_FALSE(HasStatus(texts::kBadInstallation));
-    EXPECT_EQ(window->Session(), nullptr);
+    EXPECT_EQ(window->Controller().Session(), nullptr);
 }
 
 TEST_F(MainWindowTest, NoAdapterChosenWarnsAndLeavesStartDisabled) {
@@ -121,7 +121,7 @@ TEST_F(MainWindowTest, UnreadableBlocklistLeavesNoSessionAndNoRow) {
     HostDriver();
     Configure([&](fv::Settings& s) { s.IPDB.Set(dir / "missing.p2p"); });
     Start();
-    EXPECT_EQ(window->Session(), nullptr);
+    EXPECT_EQ(window->Controller().Session(), nullptr);
     EXPECT_FALSE(window->AdapterSelector().isEnabled());
     EXPECT_FALSE(StartButton()->isEnabled());
     for (const auto& row : StatusTexts()) EXPECT_EQ(row.find("IP database"), std::string::npos) << row;
@@ -139,20 +139,20 @@ TEST_F(MainWindowTest, AutoStartOffLoadsTheTableAndWaitsForStart) {
     EXPECT_TRUE(HasStatus("Using \"" + Blocklist() + "\" as IP database."));
     EXPECT_TRUE(StartButton()->isEnabled());
     EXPECT_EQ(StartButton()->text(), QStringLiteral("Start"));
-    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_FALSE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(window->Lamp().LampState(), fv::kLampReady);
     EXPECT_EQ(Control<fv::CLabel>(fv::kMacAddressLabel)->text(), QStringLiteral("02-00-00-00-00-01"));
 
     // Toggling on and off: texts, lamp and tray follow.
     window->ToggleFiltering();
-    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StartButton()->text(), QStringLiteral("Stop"));
     EXPECT_EQ(window->TrayItem(fv::kTrayStartStopPosition)->text(), QStringLiteral("Stop"));
     EXPECT_EQ(trayIcons.back(), fv::res::kIconTrayActive);
     EXPECT_EQ(StatusTexts().back(), texts::kStarted);
     EXPECT_FALSE(window->AdapterSelector().isEnabled());
     window->ToggleFiltering();
-    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_FALSE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StartButton()->text(), QStringLiteral("Start"));
     EXPECT_EQ(window->TrayItem(fv::kTrayStartStopPosition)->text(), QStringLiteral("Start"));
     EXPECT_EQ(trayIcons.back(), fv::res::kIconTrayStopped);
@@ -167,10 +167,10 @@ TEST_F(MainWindowTest, StartPressedWhileAStopIsUnderwayIsIgnored) {
     HostDriver();
     Start();
     window->ToggleFiltering();
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     duringSleep = [&] { QTest::mouseClick(StartButton(), Qt::LeftButton); };
     window->ToggleFiltering();
-    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_FALSE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StartButton()->text(), QStringLiteral("Start"));
     EXPECT_EQ(StatusTexts().back(), texts::kStopped);
 }
@@ -185,7 +185,7 @@ TEST_F(MainWindowTest, AStopEndsABlinkUnderwayAndTheTraySaysStopped) {
     Start();
     ASSERT_TRUE(window->IsTrayIconShown());
     window->ToggleFiltering();
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     window->BlinkTrayIcon();
     ASSERT_TRUE(WaitFor([&] { return SameIcon(shell.icons.begin()->second.icon, fv::res::kIconTrayAlert); }));
     window->ToggleFiltering();
@@ -202,7 +202,7 @@ TEST_F(MainWindowTest, TheStopsPauseKeepsTheWindowServedAndTurnsCommandsAway) {
     window = std::make_unique<CMainDialog>(services);
     window->OnInitDialog();
     window->ToggleFiltering();
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     bool served = false;
     std::string lastRow;
     QTimer::singleShot(50, window.get(), [&] {
@@ -214,7 +214,7 @@ TEST_F(MainWindowTest, TheStopsPauseKeepsTheWindowServedAndTurnsCommandsAway) {
     window->ToggleFiltering();
     EXPECT_TRUE(served) << "the pause must not block the window's events";
     EXPECT_EQ(lastRow, texts::kStopping);
-    EXPECT_FALSE(window->Session()->FilteringOn());
+    EXPECT_FALSE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StatusTexts().back(), texts::kStopped);
     EXPECT_EQ(trayIcons.back(), fv::res::kIconTrayStopped);
 }
@@ -232,7 +232,7 @@ TEST_F(MainWindowTest, AutoStartOnFiltersAtOnceAndQuitSwitchesItOff) {
         s.AutoStart.Set(1);
     });
     Start();
-    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StartButton()->text(), QStringLiteral("Stop"));
     EXPECT_TRUE(StartButton()->isEnabled());
     EXPECT_EQ(trayIcons.back(), fv::res::kIconTrayActive);
@@ -358,8 +358,8 @@ TEST_F(MainWindowTest, SecondInstanceIsRefusedAndTouchesNothing) {
     EXPECT_EQ(second.RunModal(), fv::kResultOk);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].text, texts::kAlreadyRunning);
-    EXPECT_EQ(second.Session(), nullptr);
-    EXPECT_EQ(second.Statistics(), nullptr);
+    EXPECT_EQ(second.Controller().Session(), nullptr);
+    EXPECT_EQ(second.Controller().Statistics(), nullptr);
     EXPECT_EQ(shell.calls.size(), iconCalls);
     EXPECT_FALSE(window->Ended());
 }
@@ -429,30 +429,30 @@ TEST_F(MainWindowTest, AutoUpdateReloadsOnItsTimerAndFiltersWithTheNewSession) {
     HostDriver();
     Configure([](fv::Settings& s) { s.AutoUpdateEnabled.Set(1); });
     Start();
-    ASSERT_TRUE(window->ReloadTimerRunning());
-    EXPECT_FALSE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().ReloadTimerRunning());
+    EXPECT_FALSE(window->Controller().Session()->FilteringOn());
 
     // The two minutes pass: the timer's event is delivered at once instead.
-    QTimerEvent tick(window->ReloadTimerId());
-    QApplication::sendEvent(window.get(), &tick);
-    ASSERT_NE(window->Session(), nullptr);
-    EXPECT_TRUE(window->Session()->FilteringOn());
+    QTimerEvent tick(window->Controller().ReloadTimerId());
+    QApplication::sendEvent(&window->Controller(), &tick);
+    ASSERT_NE(window->Controller().Session(), nullptr);
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_TRUE(HasStatus(texts::kTableReloaded));
-    EXPECT_TRUE(window->ReloadTimerRunning());  // started again for the next period
+    EXPECT_TRUE(window->Controller().ReloadTimerRunning());  // started again for the next period
 }
 
 TEST_F(MainWindowTest, LoadCancelledKeepsTheTableAndReloadRestartsFiltering) {
     HostDriver();
     Start();
-    fv::DriverSession* before = window->Session();
+    fv::DriverSession* before = window->Controller().Session();
     window->OnMenuCommand(fv::kCommandLoadIpTable);  // the dialog is cancelled
-    EXPECT_EQ(window->Session(), before);
+    EXPECT_EQ(window->Controller().Session(), before);
     EXPECT_EQ(StatusTexts().back(), "IP database not selected, still using previous one (\"" + Blocklist() + "\").");
 
     // A reload switches filtering on even when it was off, and the tray tells the truth.
     window->OnMenuCommand(fv::kCommandReloadIpTable);
-    ASSERT_NE(window->Session(), nullptr);
-    EXPECT_TRUE(window->Session()->FilteringOn());
+    ASSERT_NE(window->Controller().Session(), nullptr);
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StatusTexts().back(), "There are 259 known IPs in 2 ranges.");
     EXPECT_TRUE(HasStatus(texts::kTableReloaded));
     EXPECT_EQ(StartButton()->text(), QStringLiteral("Stop"));
@@ -463,7 +463,7 @@ TEST_F(MainWindowTest, LoadCancelledKeepsTheTableAndReloadRestartsFiltering) {
     WriteFile(dir / "other.p2p", "One:10.0.0.1-10.0.0.1\r\n");
     chosenBlocklist = dir / "other.p2p";
     window->OnMenuCommand(fv::kCommandLoadIpTable);
-    EXPECT_TRUE(window->Session()->FilteringOn());
+    EXPECT_TRUE(window->Controller().Session()->FilteringOn());
     EXPECT_EQ(StatusTexts().back(), "There are 1 known IPs in 1 ranges.");
     EXPECT_EQ(fv::Settings(dir / "program").IPDB.Value(), dir / "other.p2p");
     window->ToggleFiltering();

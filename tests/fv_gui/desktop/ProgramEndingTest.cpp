@@ -70,7 +70,7 @@ protected:
     }
     bool Counted(std::uint64_t blocked) {
         return WaitFor([&] {
-            return window->Statistics() && window->Statistics()->GetRunningBlocked() == blocked;
+            return window->Controller().Statistics() && window->Controller().Statistics()->GetRunningBlocked() == blocked;
         });
     }
     QString Counter(int id) const { return Control<fv::CLabel>(id)->text(); }
@@ -108,7 +108,7 @@ TEST_F(ProgramEndingTest, TerminationSignalsEndTheRunFromInsideModalWindows) {
 
         bool stuck = false;
         QTimer::singleShot(0, window.get(), [&] {
-            ASSERT_TRUE(window->Session() && window->Session()->FilteringOn());
+            ASSERT_TRUE(window->Controller().Session() && window->Controller().Session()->FilteringOn());
             Send(2, 0);
             ASSERT_TRUE(Counted(2));
             QTimer::singleShot(kStuckMs, window.get(), [&] {
@@ -121,7 +121,7 @@ TEST_F(ProgramEndingTest, TerminationSignalsEndTheRunFromInsideModalWindows) {
         });
         EXPECT_EQ(window->RunModal(), fv::kResultCancel);
         EXPECT_FALSE(stuck) << "still running long after the signal";
-        EXPECT_EQ(window->Session(), nullptr);
+        EXPECT_EQ(window->Controller().Session(), nullptr);
         window.reset();
 
         EXPECT_EQ(StoredBlocked(), storedBefore + 2);
@@ -196,20 +196,20 @@ TEST_F(ProgramEndingTest, LostDisplayStillStopsLogsAndStores) {
 TEST_F(ProgramEndingTest, CountsOfEveryRunReachTheStoredTotals) {
     HostDriver(dir / "dev");
     Start();
-    ASSERT_TRUE(window->Session() && window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session() && window->Controller().Session()->FilteringOn());
     Send(2, 1);
     ASSERT_TRUE(WaitFor([&] { return Counter(fv::kBlockedCounter) == "2 / 2"; })) << Counter(fv::kBlockedCounter).toStdString();
     ASSERT_TRUE(WaitFor([&] { return Counter(fv::kGrantedCounter) == "1 / 1"; }));
 
     window->ToggleFiltering();
     window->ToggleFiltering();
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     Send(3, 1);
     EXPECT_TRUE(WaitFor([&] { return Counter(fv::kBlockedCounter) == "3 / 5"; })) << Counter(fv::kBlockedCounter).toStdString();
     EXPECT_TRUE(WaitFor([&] { return Counter(fv::kGrantedCounter) == "1 / 2"; })) << Counter(fv::kGrantedCounter).toStdString();
 
     window->OnMenuCommand(fv::kCommandReloadIpTable);
-    ASSERT_TRUE(window->Session()->FilteringOn());
+    ASSERT_TRUE(window->Controller().Session()->FilteringOn());
     Send(1, 0);
     EXPECT_TRUE(WaitFor([&] { return Counter(fv::kBlockedCounter) == "1 / 6"; })) << Counter(fv::kBlockedCounter).toStdString();
 
