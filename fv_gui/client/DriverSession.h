@@ -35,7 +35,7 @@ struct SessionParameters {
     std::string logFolder;      // LogPath, ending with "/"
     std::string logBaseName;    // "fvconns.log"
     Settings* settings = nullptr;
-    Event* blockedNotify = nullptr;  // auto-reset events of the main window
+    Event* blockedNotify = nullptr;  // auto-reset events the consumer threads wait on
     Event* grantedNotify = nullptr;
     PacketRecordQueue* queue = nullptr;
     PacketStatistics* statistics = nullptr;

@@ -1,6 +1,6 @@
 // What the preferences command does around the dialog: it refuses without an adapter, greys the
 // tray's Start/Stop and Quit while the dialog is open, and carries applied settings over to the
-// running system. The main window implements PreferencesTarget.
+// running system. The main window implements PreferencesTarget for itself and its controller.
 #pragma once
 
 #include <cstdint>
