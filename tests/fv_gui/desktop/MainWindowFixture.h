@@ -25,6 +25,7 @@
 #include "tests/fv_gui/TestFiles.h"
 #include "tests/fv_gui/desktop/EventWait.h"
 #include "tests/fv_gui/desktop/FakeShell.h"
+#include "tests/fv_gui/desktop/ProgramFolders.h"
 #include "fv_gui/res/Resources.h"
 
 namespace fv::test {
@@ -32,14 +33,7 @@ namespace fv::test {
 class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv(kDeviceDirVariable, (dir / "dev").c_str(), 1);
-        ::setenv("FERROVANE_REGISTRY_DIR", (dir / "reg").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-        std::filesystem::create_directories(dir / "dev");
-        std::filesystem::create_directories(dir / "logs");
-        ::mkdir((dir / "run").c_str(), 0700);
-        WriteFile(Blocklist(), "Listed Net:203.0.113.0-203.0.113.255\r\nOther Net:198.51.100.7-198.51.100.9\r\n");
+        PrepareProgramFolders(dir.Path(), Blocklist());
         Configure([&](fv::Settings& s) {
             s.IPDB.Set(Blocklist());
             s.LogPath.Set(dir / "logs/");

@@ -21,6 +21,7 @@
 #include "tests/fv_gui/ClientFixture.h"
 #include "tests/fv_gui/HostedDriver.h"
 #include "tests/fv_gui/desktop/EventWait.h"
+#include "tests/fv_gui/desktop/ProgramFolders.h"
 
 namespace {
 
@@ -60,14 +61,7 @@ private:
 class SessionControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv(kDeviceDirVariable, (dir / "dev").c_str(), 1);
-        ::setenv("FERROVANE_REGISTRY_DIR", (dir / "reg").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-        std::filesystem::create_directories(dir / "dev");
-        std::filesystem::create_directories(dir / "logs");
-        ::mkdir((dir / "run").c_str(), 0700);
-        WriteFile(Blocklist(), "Listed Net:203.0.113.0-203.0.113.255\r\nOther Net:198.51.100.7-198.51.100.9\r\n");
+        PrepareProgramFolders(dir.Path(), Blocklist());
         driver = std::make_unique<HostedDriver>(dir / "dev");
         ASSERT_TRUE(driver->Loaded());
         driver->Add(kAdapter);
